@@ -1,0 +1,36 @@
+# Native build: the portable core, the maker's tools and the host unit tests.
+find_package(ZLIB REQUIRED)
+find_package(PNG REQUIRED)
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+target_sources(talven_core PRIVATE ${host_sources})
+target_link_libraries(talven_core PUBLIC ZLIB::ZLIB)
+
+file(GLOB talven_pack_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/talven-pack/*.cpp)
+if(talven_pack_sources)
+  add_executable(talven-pack ${talven_pack_sources})
+  target_compile_options(talven-pack PRIVATE ${WARN_FLAGS})
+  target_link_libraries(talven-pack PRIVATE talven_core PNG::PNG Threads::Threads)
+endif()
+
+file(GLOB host_test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
+if(host_test_sources)
+  add_executable(host_tests ${host_test_sources})
+  # Tests compare against CP932 literals, so they are compiled like the core.
+  target_compile_options(host_tests PRIVATE ${CP932_FLAGS} ${WARN_FLAGS})
+  target_compile_definitions(host_tests PRIVATE
+    TALVEN_PACK_EXE="$<$<TARGET_EXISTS:talven-pack>:$<TARGET_FILE:talven-pack>>"
+    TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  target_link_libraries(host_tests PRIVATE talven_core GTest::gtest GTest::gtest_main)
+  include(GoogleTest)
+  gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60)
+endif()
+
+file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/bench/*_host.cpp)
+foreach(src ${bench_sources})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_compile_options(${name} PRIVATE ${CP932_FLAGS})
+  target_link_libraries(${name} PRIVATE talven_core)
+endforeach()

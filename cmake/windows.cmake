@@ -1,0 +1,37 @@
+# Cross build: setup.exe, the Windows-side unit tests and the UI driver, all run under Wine.
+enable_language(RC)
+find_library(ZLIB_STATIC NAMES libz.a z REQUIRED)
+
+target_compile_options(talven_core PRIVATE -Os)
+target_link_libraries(talven_core PUBLIC ${ZLIB_STATIC})
+
+add_library(setup_win STATIC ${win_sources})
+target_compile_options(setup_win PRIVATE ${CP932_FLAGS} ${WARN_FLAGS} -Os)
+target_compile_definitions(setup_win PUBLIC WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501 _WIN32_IE=0x0600)
+target_link_libraries(setup_win PUBLIC talven_core ole32 uuid shell32 comctl32 comdlg32 winmm gdi32 user32 advapi32)
+
+# The file-copy clip is drawn at build time by a small host program.
+find_program(HOST_CXX NAMES g++ c++ REQUIRED NO_CMAKE_FIND_ROOT_PATH)
+set(clip_dir ${CMAKE_BINARY_DIR}/resources)
+set(clip_file ${clip_dir}/filecopy.avi)
+add_custom_command(
+  OUTPUT ${clip_file}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${clip_dir}
+  COMMAND ${HOST_CXX} -std=c++17 -O2 -o ${clip_dir}/make-clip ${CMAKE_SOURCE_DIR}/tools/make-clip/make_clip.cpp
+  COMMAND ${clip_dir}/make-clip ${clip_file}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/make-clip/make_clip.cpp
+  COMMENT "Drawing the file-copy clip")
+add_custom_target(clip DEPENDS ${clip_file})
+
+set(setup_rc ${CMAKE_SOURCE_DIR}/resources/setup.rc)
+set_source_files_properties(${setup_rc} PROPERTIES OBJECT_DEPENDS
+  "${clip_file};${CMAKE_SOURCE_DIR}/resources/setup.manifest;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+
+add_executable(setup WIN32 ${CMAKE_SOURCE_DIR}/src/startup/main_win.cpp ${setup_rc})
+add_dependencies(setup clip)
+target_include_directories(setup PRIVATE ${clip_dir} ${CMAKE_SOURCE_DIR}/resources)
+target_compile_options(setup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${CP932_FLAGS} ${WARN_FLAGS} -Os>)
+target_link_libraries(setup PRIVATE setup_win)
+target_link_options(setup PRIVATE -mwindows -s)
+
+include(cmake/wine-tests.cmake OPTIONAL)

@@ -1,0 +1,13 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "config/alloc.h"
+
+namespace talven {
+
+[[noreturn]] void report_out_of_memory() {
+  std::fputs("out of memory\n", stderr);
+  std::exit(out_of_memory_exit_code);
+}
+
+}  // namespace talven

@@ -1,0 +1,14 @@
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "config/alloc.h"
+
+namespace talven {
+
+[[noreturn]] void report_out_of_memory() {
+  MessageBoxA(nullptr, "メモリ容量が不足しています。処理を中断します。", "malloc", MB_OK | MB_ICONERROR);
+  std::exit(out_of_memory_exit_code);
+}
+
+}  // namespace talven

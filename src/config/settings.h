@@ -1,0 +1,32 @@
+// The install.env settings store: key/value lines, case-sensitive keys, first entry wins.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+
+namespace talven {
+
+// Loads through the resolver's open-with-retry ("rt"). 0 when read, -1 without a stream.
+int load_settings(const char* file_name);
+// Portable core of load_settings: reads an open text stream (not closed here).
+int load_settings_stream(FILE* stream);
+void free_settings();
+
+int setting_int(const char* key, int default_value);
+// Copies into out (size >= 1), truncated and NUL-filled; default may be out itself.
+char* setting_string(const char* key, char* out, size_t size, const char* default_value);
+// 1 when an entry for the key exists.
+int setting_exists(const char* key);
+
+const char* get_titlebar();
+const char* get_caption();
+const char* get_instto();
+const char* get_exename();
+const char* get_reg_global();
+const char* get_reg_local();
+const char* get_ini_file();
+const char* get_ini_section();
+const char* get_inst_group();  // null when absent
+const char* get_instfol();     // null when absent
+int get_instmakefol();
+
+}  // namespace talven

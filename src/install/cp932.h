@@ -1,0 +1,35 @@
+// Code page 932 path rules shared by every part that searches paths or entry lines.
+// A 0x5C byte that follows a lead byte is the second half of a double-byte character,
+// never a separator; every search here steps over double-byte characters.
+#pragma once
+#include <cstddef>
+
+namespace talven {
+
+// 1 exactly for 0x81..0x9F and 0xE0..0xFC, from a fixed table (not the system code page).
+int is_lead_byte(unsigned char b);
+
+// Appends "\" unless the path already ends in a real backslash. Refuses (returns
+// nullptr, path unchanged) when the path buffer of `size` bytes has no room.
+char* ensure_trailing_separator(char* path, size_t size);
+
+// Removes one trailing real backslash, if any. Returns the path.
+char* strip_trailing_separator(char* path);
+
+// Double-byte-aware searches: the second byte of a double-byte character never matches.
+const char* mb_find_char(const char* text, char c);
+const char* mb_find_last_char(const char* text, char c);
+const char* mb_find_text(const char* text, const char* needle);
+
+// Lower-cases single-byte A..Z in place, stepping over double-byte characters.
+char* mb_lower(char* text);
+
+// Replaces every single-byte `from` by `to`, stepping over double-byte characters.
+char* mb_replace_char(char* text, char from, char to);
+
+// Bounded copy/append: 0 on success, -1 (destination unchanged) when the result with its
+// NUL would not fit in `size` bytes.
+int copy_text(char* dest, size_t size, const char* src);
+int append_text(char* dest, size_t size, const char* src);
+
+}  // namespace talven

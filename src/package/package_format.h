@@ -1,0 +1,70 @@
+// The install package container: one reader and one writer, shared by the installer
+// and the maker's tool. Entries: u16 name length N (0 ends the package), N name bytes
+// ending in NUL, i32 size (-1 folder), i32 packed size, and for files a FILETIME (u32 low,
+// u32 high) and packed-size bytes of one zlib stream. All little-endian.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace talven {
+
+constexpr int32_t package_block = 131072;  // inflate buffers and progress step (128 KiB)
+constexpr unsigned max_entry_name = 260;    // N, NUL included
+constexpr size_t output_path_size = 256;    // destination + "\" + name + NUL
+constexpr int32_t folder_entry_size = -1;
+
+struct package_entry {
+  unsigned name_length;  // N, NUL included
+  char name[max_entry_name + 1];
+  int32_t size;          // uncompressed bytes, or folder_entry_size
+  int32_t packed_size;
+  uint32_t time_low;     // file entries: filled by read_entry_time
+  uint32_t time_high;
+};
+
+enum { entry_read = 0, entry_terminator = 1, entry_damaged = -1 };
+
+// Where a package appended to an executable starts: the last 4 bytes of the file hold
+// the offset S of its first byte; its length is (file size - 4) - S. 0, or -1 when the
+// file is too short or S lies outside it.
+int locate_appended_package(FILE* exe, long* start, int32_t* length);
+
+// Reads the next entry's name length, name, size and packed size; adds N + 10 to
+// *position (2 for the terminator). entry_damaged for a short read, N above 260, a name
+// without its NUL, a negative packed size, or a size below -1.
+int read_entry_header(FILE* package, package_entry* entry, int32_t* position);
+
+// Reads a file entry's last-write time; adds 8 to *position. 0, or -1 on a short read.
+int read_entry_time(FILE* package, package_entry* entry, int32_t* position);
+
+// 0 when the name stays inside the destination: no empty or "." / ".." component, no
+// drive or colon, no leading backslash or slash. -1 otherwise.
+int check_entry_name(const char* name);
+
+// out = destination "\" name, within size bytes; -1 (out emptied) when it does not fit.
+int compose_output_path(char* out, size_t size, const char* destination, const char* name);
+
+// Called after each block written to the output (and at the end with pending output).
+struct inflate_progress {
+  void* context;
+  void (*block)(void* context, int32_t written, int32_t position);
+};
+
+// Inflates one entry's zlib stream of packed_size bytes from the package into out,
+// through two 128 KiB buffers from checked_alloc. Adds the bytes read to *position and
+// the bytes written to *written (may be null). 0 on success, 1 on any failure (zlib
+// error, data ending early, short write).
+int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* position,
+                       int32_t* written, const inflate_progress* progress);
+
+// Writer. Folder names end in a backslash ("DATA\", "DATA\SUB\"); names are CP932.
+int write_folder_entry(FILE* out, const char* name);
+int write_file_entry(FILE* out, const char* name, int32_t size, uint64_t filetime,
+                     const unsigned char* packed, size_t packed_size);
+int write_terminator(FILE* out);
+// Ordinary zlib stream at the given level (9 by default in the tool). 0 or -1.
+int compress_data(const unsigned char* data, size_t size, int level, std::vector<unsigned char>* packed);
+
+}  // namespace talven

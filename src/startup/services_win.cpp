@@ -1,0 +1,61 @@
+#include "startup/services.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace talven {
+
+namespace {
+HWND owner_window = nullptr;
+}
+
+HWND main_window() { return owner_window; }
+void set_main_window(HWND window) { owner_window = window; }
+
+void center_on_screen(HWND window) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  int width = rect.right - rect.left;
+  int height = rect.bottom - rect.top;
+  HDC dc = GetDC(window);
+  int screen_width = GetDeviceCaps(dc, HORZRES);
+  int screen_height = GetDeviceCaps(dc, VERTRES);
+  ReleaseDC(window, dc);
+  SetWindowPos(window, nullptr, (screen_width - width) / 2, (screen_height - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER);
+}
+
+int open_with_shell(const char* path) {
+  SHELLEXECUTEINFOA info;
+  std::memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  info.hwnd = owner_window;
+  info.lpVerb = "open";
+  info.lpFile = path;
+  info.nShow = SW_SHOWNORMAL;
+  return ShellExecuteExA(&info);
+}
+
+int launch_program(const char* path) {
+  char command[260];
+  int n = std::snprintf(command, sizeof command, "\"%s\"", path);
+  if (n < 0 || n >= static_cast<int>(sizeof command)) return 0;  // refuse a cut command line
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return 0;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 1;
+}
+
+HINSTANCE owner_instance() {
+  if (!owner_window) return nullptr;
+  return reinterpret_cast<HINSTANCE>(GetWindowLongA(owner_window, GWL_HINSTANCE));
+}
+
+}  // namespace talven
