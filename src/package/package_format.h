@@ -39,11 +39,14 @@ int read_entry_header(FILE* package, package_entry* entry, int32_t* position);
 // Reads a file entry's last-write time; adds 8 to *position. 0, or -1 on a short read.
 int read_entry_time(FILE* package, package_entry* entry, int32_t* position);
 
-// 0 when the name stays inside the destination: no empty or "." / ".." component, no
-// drive or colon, no leading backslash or slash. -1 otherwise.
+// 0 when the name stays inside the destination: no empty component (a folder name may
+// end in one backslash), no component made only of dots and spaces ("." / ".." and what
+// Windows trims to them), no colon anywhere (drives, streams), no leading backslash or
+// slash. Both "\" and "/" separate components; CP932 trail bytes never do. -1 otherwise.
 int check_entry_name(const char* name);
 
-// out = destination "\" name, within size bytes; -1 (out emptied) when it does not fit.
+// out = destination "\" name, within size bytes and never more than output_path_size;
+// -1 (out emptied) when it does not fit.
 int compose_output_path(char* out, size_t size, const char* destination, const char* name);
 
 // Called after each block written to the output (and at the end with pending output).
@@ -54,8 +57,9 @@ struct inflate_progress {
 
 // Inflates one entry's zlib stream of packed_size bytes from the package into out,
 // through two 128 KiB buffers from checked_alloc. Adds the bytes read to *position and
-// the bytes written to *written (may be null). 0 on success, 1 on any failure (zlib
-// error, data ending early, short write).
+// the bytes written to *written (may be null). out may be null to inflate into nothing
+// (checking only). 0 on success, 1 on any failure (zlib error, data ending early, a
+// stream ending before its packed bytes, short write).
 int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* position,
                        int32_t* written, const inflate_progress* progress);
 

@@ -1,0 +1,358 @@
+// The package reader and writer: what the writer produces the reader must give back
+// exactly, and every kind of damage must be refused rather than misread.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "package/package_format.h"
+
+namespace talven {
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+// A temporary stream that closes itself.
+struct temp_file {
+  FILE* f = std::tmpfile();
+  ~temp_file() {
+    if (f) std::fclose(f);
+  }
+};
+
+bytes contents_of(FILE* f) {
+  bytes all;
+  std::rewind(f);
+  unsigned char buf[4096];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) all.insert(all.end(), buf, buf + got);
+  return all;
+}
+
+void put_bytes(FILE* f, const bytes& b) {
+  ASSERT_EQ(std::fwrite(b.data(), 1, b.size(), f), b.size());
+}
+
+// Raw header bytes written by hand, so that damaged fields can be made.
+bytes raw_header(unsigned n, const std::string& name_bytes, int32_t size, int32_t packed) {
+  bytes b;
+  b.push_back(static_cast<unsigned char>(n));
+  b.push_back(static_cast<unsigned char>(n >> 8));
+  b.insert(b.end(), name_bytes.begin(), name_bytes.end());
+  for (int32_t v : {size, packed})
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(static_cast<uint32_t>(v) >> (8 * i)));
+  return b;
+}
+
+bytes pattern(size_t size, unsigned seed) {
+  // Compressible but not trivial: text-like runs with a varying part.
+  bytes b(size);
+  uint32_t x = seed;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    b[i] = static_cast<unsigned char>((i % 7 == 0) ? (x >> 16) : ('a' + (i / 13) % 26));
+  }
+  return b;
+}
+
+bytes packed_of(const bytes& data) {
+  std::vector<unsigned char> packed;
+  EXPECT_EQ(compress_data(data.data(), data.size(), 9, &packed), 0);
+  return packed;
+}
+
+int inflate_from(FILE* package, int32_t packed_size, bytes* out, int32_t* position) {
+  temp_file sink;
+  int32_t written = -1;
+  int r = inflate_entry_data(package, packed_size, sink.f, position, &written, nullptr);
+  *out = contents_of(sink.f);
+  if (r == 0) {
+    EXPECT_EQ(static_cast<size_t>(written), out->size());
+  }
+  return r;
+}
+
+TEST(PackageFormat, RoundTripEntryByEntry) {
+  bytes small = pattern(1000, 1), big = pattern(300000, 2), empty;
+  bytes p_small = packed_of(small), p_big = packed_of(big), p_empty = packed_of(empty);
+  temp_file pkg;
+  const uint64_t t1 = 0x01D9A1B2C3D4E5F6ull, t2 = 0x0123456789ABCDEFull;
+  ASSERT_EQ(write_folder_entry(pkg.f, "DATA\\"), 0);
+  ASSERT_EQ(write_file_entry(pkg.f, "DATA\\表.txt", 1000, t1, p_small.data(), p_small.size()), 0);
+  ASSERT_EQ(write_folder_entry(pkg.f, "DATA\\SUB\\"), 0);
+  ASSERT_EQ(write_file_entry(pkg.f, "DATA\\SUB\\big.bin", 300000, t2, p_big.data(), p_big.size()), 0);
+  ASSERT_EQ(write_file_entry(pkg.f, "empty", 0, 0, p_empty.data(), p_empty.size()), 0);
+  ASSERT_EQ(write_terminator(pkg.f), 0);
+  long total = std::ftell(pkg.f);
+  std::rewind(pkg.f);
+
+  int32_t position = 0;
+  package_entry e;
+  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  EXPECT_STREQ(e.name, "DATA\\");
+  EXPECT_EQ(e.name_length, 6u);
+  EXPECT_EQ(e.size, folder_entry_size);
+  EXPECT_EQ(position, 16);
+
+  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  EXPECT_STREQ(e.name, "DATA\\表.txt");
+  EXPECT_EQ(e.size, 1000);
+  EXPECT_EQ(e.packed_size, static_cast<int32_t>(p_small.size()));
+  ASSERT_EQ(read_entry_time(pkg.f, &e, &position), 0);
+  EXPECT_EQ((uint64_t(e.time_high) << 32) | e.time_low, t1);
+  bytes out;
+  ASSERT_EQ(inflate_from(pkg.f, e.packed_size, &out, &position), 0);
+  EXPECT_EQ(out, small);
+
+  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  EXPECT_STREQ(e.name, "DATA\\SUB\\");
+  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  EXPECT_STREQ(e.name, "DATA\\SUB\\big.bin");
+  ASSERT_EQ(read_entry_time(pkg.f, &e, &position), 0);
+  EXPECT_EQ((uint64_t(e.time_high) << 32) | e.time_low, t2);
+  ASSERT_EQ(inflate_from(pkg.f, e.packed_size, &out, &position), 0);
+  EXPECT_EQ(out, big);
+
+  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  EXPECT_EQ(e.size, 0);
+  ASSERT_EQ(read_entry_time(pkg.f, &e, &position), 0);
+  ASSERT_EQ(inflate_from(pkg.f, e.packed_size, &out, &position), 0);
+  EXPECT_TRUE(out.empty());
+
+  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_terminator);
+  // The counted position is what drives the overall bar: it must end at the package size.
+  EXPECT_EQ(position, total);
+  EXPECT_EQ(std::ftell(pkg.f), total);
+}
+
+TEST(PackageFormat, TerminatorOnlyPackage) {
+  temp_file pkg;
+  ASSERT_EQ(write_terminator(pkg.f), 0);
+  EXPECT_EQ(contents_of(pkg.f), (bytes{0, 0}));
+  std::rewind(pkg.f);
+  int32_t position = 0;
+  package_entry e;
+  EXPECT_EQ(read_entry_header(pkg.f, &e, &position), entry_terminator);
+  EXPECT_EQ(position, 2);
+}
+
+TEST(PackageFormat, ZeroLengthFileIsAValidEmptyStream) {
+  bytes packed = packed_of({});
+  ASSERT_FALSE(packed.empty());
+  // zlib's own one-shot inflate agrees that it is a complete stream of nothing.
+  unsigned char dummy[1];
+  uLongf dl = sizeof dummy;
+  EXPECT_EQ(uncompress(dummy, &dl, packed.data(), packed.size()), Z_OK);
+  EXPECT_EQ(dl, 0u);
+  temp_file pkg;
+  put_bytes(pkg.f, packed);
+  std::rewind(pkg.f);
+  int32_t position = 0;
+  bytes out{1};
+  EXPECT_EQ(inflate_from(pkg.f, static_cast<int32_t>(packed.size()), &out, &position), 0);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(position, static_cast<int32_t>(packed.size()));
+}
+
+TEST(PackageFormat, ProgressAfterEachWrittenBlock) {
+  const size_t size = 2 * 131072 + 5000;
+  bytes data = pattern(size, 3), packed = packed_of(data);
+  temp_file pkg;
+  put_bytes(pkg.f, packed);
+  std::rewind(pkg.f);
+  std::vector<int32_t> seen;
+  inflate_progress progress{&seen, [](void* c, int32_t written, int32_t) {
+                              static_cast<std::vector<int32_t>*>(c)->push_back(written);
+                            }};
+  int32_t position = 100, written = 0;
+  ASSERT_EQ(inflate_entry_data(pkg.f, static_cast<int32_t>(packed.size()), nullptr, &position, &written, &progress), 0);
+  EXPECT_EQ(written, static_cast<int32_t>(size));
+  EXPECT_EQ(seen, (std::vector<int32_t>{131072, 262144, static_cast<int32_t>(size)}));
+  EXPECT_EQ(position, 100 + static_cast<int32_t>(packed.size()));
+}
+
+TEST(PackageFormat, WriterRefusesWhatTheReaderCannotHold) {
+  temp_file pkg;
+  std::string longest(259, 'n'), too_long(260, 'n');
+  EXPECT_EQ(write_folder_entry(pkg.f, too_long.c_str()), -1);
+  EXPECT_EQ(write_file_entry(pkg.f, "x", -5, 0, nullptr, 0), -1);
+  EXPECT_EQ(std::ftell(pkg.f), 0);  // nothing half-written
+  ASSERT_EQ(write_folder_entry(pkg.f, longest.c_str()), 0);
+  std::rewind(pkg.f);
+  int32_t position = 0;
+  package_entry e;
+  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  EXPECT_EQ(e.name_length, 260u);
+  EXPECT_EQ(std::string(e.name), longest);
+  EXPECT_EQ(compress_data(nullptr, 0, 10, nullptr), -1);
+}
+
+// Every damaged header must be reported as damage, never as an entry or the end.
+TEST(PackageFormat, DamagedHeadersAreRefused) {
+  struct damage {
+    const char* what;
+    bytes raw;
+  };
+  std::string with_nul("a.txt", 6);
+  std::vector<damage> cases = {
+      {"empty input", {}},
+      {"one byte of the name length", {5}},
+      {"name cut short", {6, 0, 'a', '.', 't'}},
+      {"size cut short", [&] { bytes b = raw_header(6, with_nul, 10, 10); b.resize(b.size() - 6); return b; }()},
+      {"packed size cut short", [&] { bytes b = raw_header(6, with_nul, 10, 10); b.resize(b.size() - 1); return b; }()},
+      {"N above 260", raw_header(261, std::string(260, 'a') + std::string(1, '\0'), 0, 0)},
+      {"N far above 260", raw_header(0xFFFF, "a", 0, 0)},
+      {"name without its NUL", raw_header(5, "a.txt", 10, 10)},
+      {"negative packed size", raw_header(6, with_nul, 10, -1)},
+      {"size below -1", raw_header(6, with_nul, -2, 0)},
+  };
+  for (const auto& c : cases) {
+    temp_file pkg;
+    put_bytes(pkg.f, c.raw);
+    std::rewind(pkg.f);
+    int32_t position = 0;
+    package_entry e;
+    EXPECT_EQ(read_entry_header(pkg.f, &e, &position), entry_damaged) << c.what;
+    // Even a damaged name stays a terminated string inside the record.
+    EXPECT_LE(std::strlen(e.name), max_entry_name) << c.what;
+  }
+  // A name of exactly 260 bytes with its NUL is the largest sound one.
+  temp_file pkg;
+  put_bytes(pkg.f, raw_header(260, std::string(259, 'a') + std::string(1, '\0'), -1, 0));
+  std::rewind(pkg.f);
+  int32_t position = 0;
+  package_entry e;
+  EXPECT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  EXPECT_EQ(position, 270);
+}
+
+TEST(PackageFormat, ShortTimeStampIsRefused) {
+  temp_file pkg;
+  put_bytes(pkg.f, {1, 2, 3, 4, 5});
+  std::rewind(pkg.f);
+  int32_t position = 0;
+  package_entry e;
+  EXPECT_EQ(read_entry_time(pkg.f, &e, &position), -1);
+}
+
+// Damaged compressed data: each must fail the entry rather than give wrong output silently.
+TEST(PackageFormat, DamagedStreamsFailTheEntry) {
+  bytes data = pattern(200000, 4), packed = packed_of(data);
+  const int32_t n = static_cast<int32_t>(packed.size());
+  struct damage {
+    const char* what;
+    bytes stored;     // bytes in the package
+    int32_t claimed;  // packed size in the header
+  };
+  bytes bad_header = packed;
+  bad_header[0] ^= 0x01;  // check bits of the zlib header no longer add up
+  bytes flipped = packed;
+  flipped[n / 2] ^= 0x40;  // inside the deflate data: a data error or a wrong checksum
+  bytes bad_sum = packed;
+  bad_sum[n - 1] ^= 0xFF;
+  bytes garbage(5000, 0x55);
+  std::vector<damage> cases = {
+      {"packed size too small", packed, n - 100},
+      {"data ends early in the file", bytes(packed.begin(), packed.end() - 100), n},
+      {"bad zlib header", bad_header, n},
+      {"byte flipped in the middle", flipped, n},
+      {"bad Adler-32", bad_sum, n},
+      {"not zlib at all", garbage, static_cast<int32_t>(garbage.size())},
+      {"no data at all", {}, 0},
+      {"packed size larger than the stream", [&] { bytes b = packed; b.resize(b.size() + 10, 0); return b; }(), n + 10},
+  };
+  for (const auto& c : cases) {
+    temp_file pkg;
+    put_bytes(pkg.f, c.stored);
+    std::rewind(pkg.f);
+    int32_t position = 0;
+    bytes out;
+    EXPECT_EQ(inflate_from(pkg.f, c.claimed, &out, &position), 1) << c.what;
+  }
+}
+
+TEST(PackageFormat, EntryNamesThatLeaveTheDestination) {
+  const char* refused[] = {
+      "",          "..",         ".",          "..\\x",        "DATA\\..\\x",  "a\\..",
+      "a\\..\\",   "a/../b",     "a\\.\\b",    "C:x",          "C:\\x",        "a:b",
+      "DATA\\a:s", "\\x",        "/x",         "\\\\srv\\x",   "a\\\\b",       "... ",
+      "a\\. .\\b", "表\\..",     "x\\..."};
+  for (const char* name : refused) EXPECT_EQ(check_entry_name(name), -1) << name;
+  // "表" ends in a 0x5C trail byte: not a separator, so none of these hold a ".." component.
+  const char* passed[] = {"..a", "a..b", "a..", "DATA\\", "DATA\\SUB\\", "DATA\\..a\\b.txt",
+                          "表..", "表\\", "ソ", "表\\x.txt", ".hidden", "a b\\c.d"};
+  for (const char* name : passed) EXPECT_EQ(check_entry_name(name), 0) << name;
+}
+
+TEST(PackageFormat, OutputPathMustFitItsBuffer) {
+  const std::string name = "DATA\\file.bin";
+  // destination + "\" + name: 255 bytes of text and its NUL fill the 256 bytes exactly.
+  std::string dest255(255 - 1 - name.size(), 'd'), dest256(256 - 1 - name.size(), 'd');
+  char out[300];
+  std::memset(out, 'X', sizeof out);
+  ASSERT_EQ(compose_output_path(out, 256, dest255.c_str(), name.c_str()), 0);
+  EXPECT_EQ(std::strlen(out), 255u);
+  EXPECT_EQ(std::string(out), dest255 + "\\" + name);
+  EXPECT_EQ(out[256], 'X');
+
+  std::memset(out, 'X', sizeof out);
+  EXPECT_EQ(compose_output_path(out, 256, dest256.c_str(), name.c_str()), -1);
+  EXPECT_EQ(out[0], '\0');
+  EXPECT_EQ(out[256], 'X');
+  // A larger buffer does not lift the limit of 256 bytes.
+  EXPECT_EQ(compose_output_path(out, sizeof out, dest256.c_str(), name.c_str()), -1);
+  // A smaller buffer lowers it.
+  EXPECT_EQ(compose_output_path(out, 10, "C:\\g", "abcd"), 0);
+  EXPECT_STREQ(out, "C:\\g\\abcd");
+  EXPECT_EQ(compose_output_path(out, 9, "C:\\g", "abcd"), -1);
+}
+
+void put_u32(bytes* b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b->push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+TEST(PackageFormat, LocateAppendedPackage) {
+  bytes exe = {'M', 'Z', 1, 2, 3, 4, 5, 6, 7, 8};
+  bytes file = exe;
+  file.insert(file.end(), {0, 0});  // the package: just its terminator
+  put_u32(&file, static_cast<uint32_t>(exe.size()));
+  {
+    temp_file f;
+    put_bytes(f.f, file);
+    long start = -1;
+    int32_t length = -1;
+    ASSERT_EQ(locate_appended_package(f.f, &start, &length), 0);
+    EXPECT_EQ(start, 10);
+    EXPECT_EQ(length, 2);
+    EXPECT_EQ(std::ftell(f.f), 10);  // positioned at the first entry
+    int32_t position = 0;
+    package_entry e;
+    EXPECT_EQ(read_entry_header(f.f, &e, &position), entry_terminator);
+  }
+  struct bad {
+    const char* what;
+    uint32_t offset;
+  };
+  for (bad b : {bad{"past the end", 1000}, bad{"at the trailer", 12}, bad{"one byte before it", 11},
+                bad{"huge", 0xFFFFFFFFu}}) {
+    bytes damaged = exe;
+    damaged.insert(damaged.end(), {0, 0});
+    put_u32(&damaged, b.offset);
+    temp_file f;
+    put_bytes(f.f, damaged);
+    long start;
+    int32_t length;
+    EXPECT_EQ(locate_appended_package(f.f, &start, &length), -1) << b.what;
+  }
+  temp_file tiny;
+  put_bytes(tiny.f, {'M', 'Z', 0});
+  long start;
+  int32_t length;
+  EXPECT_EQ(locate_appended_package(tiny.f, &start, &length), -1);
+}
+
+}  // namespace
+}  // namespace talven
