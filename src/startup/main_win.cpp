@@ -1,0 +1,8 @@
+// GUI entry of setup.exe. The command line and the show-window argument are not used.
+#include <windows.h>
+
+#include "startup/startup.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  return talven::run_startup(instance);
+}
