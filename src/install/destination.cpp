@@ -1,0 +1,173 @@
+#include "install/destination.h"
+
+#include <cstring>
+
+#include "install/cp932.h"
+
+namespace talven {
+
+namespace {
+
+bool is_set(const char* text) { return text && *text; }
+
+// Length of the character at p, as the path rules count it.
+size_t char_length(const char* p) {
+  return (is_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
+}
+
+// The first real backslash that is directly followed by another 0x5C byte. A 0x5C that is
+// the second byte of a double-byte character is never the first of the pair.
+const char* find_double_separator(const char* path) {
+  for (const char* p = path; *p; p += char_length(p))
+    if (*p == '\\' && char_length(p) == 1 && p[1] == '\\') return p;
+  return nullptr;
+}
+
+// True when the last character of the text is a single-byte backslash.
+bool ends_in_separator(const char* text) {
+  const char* last = nullptr;
+  for (const char* p = text; *p; p += char_length(p)) last = p;
+  return last && *last == '\\' && char_length(last) == 1;
+}
+
+// Inserts text at position `at`; -1 (unchanged) when the result would not fit.
+int insert_text(char* path, size_t size, size_t at, const char* text) {
+  size_t length = std::strlen(path);
+  size_t n = std::strlen(text);
+  if (length + n + 1 > size) return -1;
+  std::memmove(path + at + n, path + at, length - at + 1);
+  std::memcpy(path + at, text, n);
+  return 0;
+}
+
+}  // namespace
+
+int copy_text_cut(char* out, size_t size, const char* text) {
+  if (size == 0) return 1;
+  size_t i = 0;
+  while (text[i]) {
+    size_t n = char_length(text + i);
+    if (i + n > size - 1) break;
+    i += n;
+  }
+  std::memmove(out, text, i);
+  out[i] = '\0';
+  return text[i] ? 1 : 0;
+}
+
+void windows_dir_head(char* out, size_t size, const char* windows_dir, char stop) {
+  if (size == 0) return;
+  out[0] = '\0';
+  const char* found = mb_find_char(windows_dir, stop);
+  if (!found) return;
+  size_t n = static_cast<size_t>(found - windows_dir) + 1;
+  if (n + 1 > size) return;  // a Windows folder this long has no usable drive part
+  std::memcpy(out, windows_dir, n);
+  out[n] = '\0';
+}
+
+int build_default_destination(char* out, size_t size, const char* windows_dir, int program_files,
+                              const char* instfol, const char* instto) {
+  // Composed in a buffer with room for every part at its largest, then cut to fit.
+  char work[1024];
+  windows_dir_head(work, sizeof work, windows_dir, '\\');
+  int cut = 0;
+  if (program_files) cut |= append_text(work, sizeof work, "Program Files\\");
+  if (is_set(instfol)) {
+    cut |= append_text(work, sizeof work, instfol);
+    cut |= append_text(work, sizeof work, "\\");
+  }
+  if (instto) cut |= append_text(work, sizeof work, instto);
+  if (copy_text_cut(out, size, work)) cut = 1;
+  return cut ? 1 : 0;
+}
+
+int normalise_destination(char* path, size_t size, const char* windows_dir, int make_folder,
+                          const char* instfol, const char* instto) {
+  mb_replace_char(path, '/', '\\');
+  if (find_double_separator(path)) return destination_network;
+  strip_trailing_separator(path);
+  if (make_folder && is_set(instto) && !mb_find_text(path, instto)) {
+    char work[1024];
+    if (copy_text(work, sizeof work, path) != 0) return destination_too_long;
+    if (is_set(instfol)) {
+      append_text(work, sizeof work, "\\");
+      append_text(work, sizeof work, instfol);
+    }
+    append_text(work, sizeof work, "\\");
+    append_text(work, sizeof work, instto);
+    if (copy_text(path, size, work) != 0) return destination_too_long;
+  }
+  if (!mb_find_char(path, ':')) {
+    char drive[8];
+    windows_dir_head(drive, sizeof drive, windows_dir, ':');
+    if (insert_text(path, size, 0, drive) != 0) return destination_too_long;
+  }
+  const char* colon = mb_find_char(path, ':');
+  if (colon && colon[1] != '\\') {
+    if (insert_text(path, size, static_cast<size_t>(colon - path) + 1, "\\") != 0)
+      return destination_too_long;
+  }
+  if (ends_in_separator(path)) return destination_root;
+  return destination_ok;
+}
+
+int compose_browse_result(char* out, size_t size, const char* chosen, const char* instfol,
+                          const char* instto) {
+  char work[1024];
+  if (copy_text(work, sizeof work, chosen) != 0) return -1;
+  if (is_set(instfol) && !mb_find_text(work, instfol)) {
+    if (!ensure_trailing_separator(work, sizeof work)) return -1;
+    if (append_text(work, sizeof work, instfol) != 0) return -1;
+  }
+  if (!ensure_trailing_separator(work, sizeof work)) return -1;
+  if (instto && append_text(work, sizeof work, instto) != 0) return -1;
+  return copy_text(out, size, work);
+}
+
+int prepare_folder_chain(char* out, size_t size, const char* path) {
+  size_t length = std::strlen(path);
+  if (length <= 2) return -1;
+  if (copy_text(out, size, path) != 0) return -1;
+  if (ends_in_separator(out) && out[length - 2] != ':') out[length - 1] = '\0';
+  return 0;
+}
+
+int folder_chain_prefix(char* out, size_t size, const char* path, int level) {
+  int seen = 0;
+  const char* p = path;
+  if (*p) p += char_length(p);
+  for (; *p; p += char_length(p)) {
+    if (*p == '\\' && char_length(p) == 1 && ++seen == level) {
+      size_t n = static_cast<size_t>(p - path);
+      if (n + 1 > size) n = size - 1;
+      std::memcpy(out, path, n);
+      out[n] = '\0';
+      return 0;
+    }
+  }
+  copy_text_cut(out, size, path);
+  return 1;
+}
+
+int parse_leading_int(const char* text) {
+  while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\v' ||
+         *text == '\f')
+    ++text;
+  int sign = 1;
+  if (*text == '-' || *text == '+') {
+    if (*text == '-') sign = -1;
+    ++text;
+  }
+  long long value = 0;
+  while (*text >= '0' && *text <= '9') {
+    if (value < 0x80000000LL) value = value * 10 + (*text - '0');
+    ++text;
+  }
+  value *= sign;
+  if (value > 0x7FFFFFFFLL) value = 0x7FFFFFFFLL;
+  if (value < -0x80000000LL) value = -0x80000000LL;
+  return static_cast<int>(value);
+}
+
+}  // namespace talven

@@ -1,0 +1,180 @@
+// The SETUP dialog, the folder browser and the folder creation.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/settings.h"
+#include "install/cp932.h"
+#include "install/destination.h"
+#include "install/install_steps.h"
+#include "startup/services.h"
+#include "ui/messages.h"
+
+namespace talven {
+
+char setup_path[260];
+
+namespace {
+
+// Saves the current directory on construction and sets it again on every return.
+struct directory_keeper {
+  char saved[MAX_PATH];
+  int valid;
+  directory_keeper() {
+    DWORD n = GetCurrentDirectoryA(sizeof saved, saved);
+    valid = n > 0 && n < sizeof saved;
+  }
+  ~directory_keeper() {
+    if (valid) SetCurrentDirectoryA(saved);
+  }
+};
+
+void windows_directory(char* out, UINT size) {
+  UINT n = GetWindowsDirectoryA(out, size);
+  if (n == 0 || n >= size) out[0] = '\0';
+}
+
+const char* instfol_or_null() {
+  const char* value = get_instfol();
+  return (value && *value) ? value : nullptr;
+}
+
+INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      center_on_screen(dialog);
+      SetDlgItemTextA(dialog, 1000, setup_path);
+      SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+      return TRUE;
+    case WM_COMMAND:
+      if (wparam == 1) {
+        GetDlgItemTextA(dialog, 1000, setup_path, sizeof setup_path);
+        EndDialog(dialog, 1);
+        return TRUE;
+      }
+      if (wparam == 2) {
+        EndDialog(dialog, 0);
+        return TRUE;
+      }
+      if (wparam == 1021) {
+        browse_for_destination(dialog);
+        SetDlgItemTextA(dialog, 1000, setup_path);
+        return TRUE;
+      }
+      return FALSE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+int choose_destination(char* out) {
+  directory_keeper keeper;
+  char windows_dir[MAX_PATH];
+  windows_directory(windows_dir, sizeof windows_dir);
+
+  // The proposal: an over-long composition is cut, since the user sees and confirms it.
+  build_default_destination(setup_path, sizeof setup_path, windows_dir,
+                            setting_int("INSTTOPROGRAM", 1), instfol_or_null(), get_instto());
+  const char* global = get_reg_global();
+  const char* local = get_reg_local();
+  if (read_app_int(global, local, "IsInst", 0) != 0) {
+    char fallback[260];
+    copy_text(fallback, sizeof fallback, setup_path);
+    read_app_string(global, local, "InstTo", fallback, setup_path, sizeof setup_path);
+  }
+
+  INT_PTR shown = DialogBoxParamA(owner_instance(), "SETUP", main_window(), setup_dialog_proc, 0);
+  if (shown != 1) return -1;
+
+  switch (normalise_destination(setup_path, sizeof setup_path, windows_dir, get_instmakefol(),
+                                instfol_or_null(), get_instto())) {
+    case destination_network:
+      show_error("ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。");
+      return -1;
+    case destination_root:
+      show_error_retry("ルートにはインストールできません");
+      return -1;
+    case destination_too_long:
+      // Refused rather than cut: a cut folder name is not the folder the user asked for.
+      show_error("インストール先フォルダは無効又は作成できません");
+      return -1;
+    default:
+      break;
+  }
+  if (!ask_yes_no("[%s]にインストールします", setup_path)) return -1;
+  copy_text(out, 260, setup_path);
+  return 0;
+}
+
+void browse_for_destination(HWND owner) {
+  BROWSEINFOA info;
+  std::memset(&info, 0, sizeof info);
+  char display[MAX_PATH];
+  info.hwndOwner = owner;
+  info.pszDisplayName = display;
+  info.lpszTitle = "フォルダを作成する場所を選択してください";
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
+  LPITEMIDLIST item = SHBrowseForFolderA(&info);
+  if (!item) return;
+  char chosen[MAX_PATH];
+  if (SHGetPathFromIDListA(item, chosen)) {
+    // A composition that does not fit leaves the chosen folder itself in the edit.
+    if (compose_browse_result(setup_path, sizeof setup_path, chosen, instfol_or_null(),
+                              get_instto()) != 0)
+      copy_text(setup_path, sizeof setup_path, chosen);
+  }
+  IMalloc* allocator = nullptr;
+  if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
+    allocator->Free(item);
+    allocator->Release();
+  }
+}
+
+int make_folder_chain(const char* path) {
+  char folder[260];
+  if (prepare_folder_chain(folder, sizeof folder, path) != 0) return 1;
+  directory_keeper keeper;
+  char prefix[260];
+  for (int level = 1; level <= 998; ++level) {
+    int whole = folder_chain_prefix(prefix, sizeof prefix, folder, level);
+    if (!SetCurrentDirectoryA(prefix) && !CreateDirectoryA(prefix, nullptr)) return 1;
+    if (whole) return 0;
+  }
+  return 0;
+}
+
+int read_app_string(const char* global, const char* local, const char* value_name,
+                    const char* default_value, char* out, int size) {
+  if (size <= 0) return -1;
+  if (out != default_value) copy_text_cut(out, static_cast<size_t>(size), default_value);
+  char key_name[512];
+  int n = std::snprintf(key_name, sizeof key_name, "Software\\%s\\%s", global, local);
+  if (n < 0 || n >= static_cast<int>(sizeof key_name)) return -1;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, key_name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    return -1;
+  char value[513];
+  DWORD type = 0;
+  DWORD length = 512;
+  LONG rc = RegQueryValueExA(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(value), &length);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_SZ) return -1;
+  value[length < 512 ? length : 512] = '\0';  // a stored text need not carry its NUL
+  // A value too long for the caller keeps the default: a cut folder is another folder.
+  if (std::strlen(value) + 1 > static_cast<size_t>(size)) return -1;
+  copy_text(out, static_cast<size_t>(size), value);
+  return 0;
+}
+
+int read_app_int(const char* global, const char* local, const char* value_name, int default_value) {
+  char text[512];
+  char fallback[16];
+  std::snprintf(fallback, sizeof fallback, "%d", default_value);
+  read_app_string(global, local, value_name, fallback, text, sizeof text);
+  return parse_leading_int(text);
+}
+
+}  // namespace talven

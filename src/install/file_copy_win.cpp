@@ -1,0 +1,138 @@
+// Copies from the bin folder beside the executable, and the copy routine with its bar.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "config/alloc.h"
+#include "config/settings.h"
+#include "install/cp932.h"
+#include "install/install_steps.h"
+#include "package/progress.h"
+#include "ui/messages.h"
+
+namespace talven {
+
+namespace {
+
+constexpr DWORD block_size = 0x20000;
+
+int ends_with(const char* text, const char* tail) {
+  size_t n = std::strlen(text);
+  size_t m = std::strlen(tail);
+  return n >= m && std::strcmp(text + n - m, tail) == 0;
+}
+
+int copy_bin_entry(const char* destination, const char* name) {
+  char source[260];
+  char target[260];
+  // A name or destination too long for the 260-byte paths fails like an unreadable file.
+  if (copy_text(source, sizeof source, "BIN\\") != 0 || append_text(source, sizeof source, name) != 0)
+    return 0;
+  if (copy_text(target, sizeof target, destination) != 0 ||
+      append_text(target, sizeof target, "\\") != 0 || append_text(target, sizeof target, name) != 0)
+    return 0;
+  return copy_file_with_progress(source, target);
+}
+
+// Positions move in 128 KiB steps; a message goes out only when the shown step changes.
+void set_bar(int id, LPARAM range_top, int* shown, int position) {
+  if (!progress_dialog) return;
+  if (range_top >= 0) {
+    SendDlgItemMessageA(progress_dialog, id, PBM_SETRANGE, 0, MAKELPARAM(0, range_top));
+    *shown = -1;
+  }
+  if (position != *shown) {
+    SendDlgItemMessageA(progress_dialog, id, PBM_SETPOS, position, 0);
+    *shown = position;
+  }
+}
+
+}  // namespace
+
+int copy_bin_files(const char* destination) {
+  DWORD attributes = GetFileAttributesA("bin");
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+  open_copy_dialog();
+  copy_from_bin(destination, "UnInst.exe");
+  int copied = copy_from_bin_or_report(destination, get_exename());
+  close_progress_dialog();
+  return copied ? 0 : 1;
+}
+
+int copy_from_bin(const char* destination, const char* name) {
+  return copy_bin_entry(destination, name);
+}
+
+int copy_from_bin_or_report(const char* destination, const char* name) {
+  int copied = copy_bin_entry(destination, name);
+  if (!copied)
+    show_error("ファイル[%s]のコピーに失敗しました。\nインストール先の容量を確認してください。", name);
+  return copied;
+}
+
+int copy_file_with_progress(const char* source, const char* target) {
+  if (ends_with(source, "\\.") || ends_with(source, "\\..")) return 1;
+
+  int had_window = progress_dialog != nullptr;
+  copy_cancelled = 0;
+  char* buffer = static_cast<char*>(checked_alloc(block_size));
+  if (!had_window) open_copy_dialog();
+
+  SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+  int ok = 0;
+  HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE out = INVALID_HANDLE_VALUE;
+  if (in != INVALID_HANDLE_VALUE) {
+    out = CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+  }
+  if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE) {
+    DWORD size = GetFileSize(in, nullptr);
+    if (progress_dialog) SetDlgItemTextA(progress_dialog, 1012, source);
+    int file_shown = -1;
+    int total_shown = -1;
+    set_bar(1010, static_cast<LPARAM>(size >> 17), &file_shown, 0);
+    DWORD done = 0;
+    ok = 1;
+    while (done < size) {
+      drain_messages();
+      if (copy_cancelled) {
+        ok = 0;
+        break;
+      }
+      DWORD want = size - done < block_size ? size - done : block_size;
+      DWORD got = 0;
+      // A read of 0 bytes before the size is reached: the source shrank under us.
+      if (!ReadFile(in, buffer, want, &got, nullptr) || got == 0) {
+        ok = 0;
+        break;
+      }
+      DWORD put = 0;
+      if (!WriteFile(out, buffer, got, &put, nullptr) || put != got) {
+        ok = 0;
+        break;
+      }
+      done += got;
+      copied_total += static_cast<int32_t>(got);
+      set_bar(1010, -1, &file_shown, static_cast<int>(done >> 17));
+      set_bar(1019, -1, &total_shown, static_cast<int>(copied_total / 0x20000));
+    }
+    if (ok) {
+      FILETIME created, accessed, written;
+      if (!GetFileTime(in, &created, &accessed, &written) ||
+          !SetFileTime(out, &created, &accessed, &written))
+        ok = 0;
+    }
+  }
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+
+  checked_free(buffer);
+  if (!had_window) close_progress_dialog();
+  if (ok) SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
+  return ok;
+}
+
+}  // namespace talven

@@ -1,0 +1,121 @@
+// The install sequence: every step in its fixed order, each relying on what the earlier
+// ones left behind (the folder exists and is writable, the package is in it, the current
+// directory is the destination for the last steps).
+#include <windows.h>
+
+#include <cstring>
+
+#include "config/sections.h"
+#include "config/settings.h"
+#include "install/cp932.h"
+#include "install/install.h"
+#include "install/install_steps.h"
+// The entry parsers land separately; until their header is in the tree the entry passes
+// are left out so that setup.exe links. Removed once the parsers are in.
+#if __has_include("install/markers.h")
+#include "install/markers.h"
+#define TALVEN_HAVE_MARKERS 1
+#endif
+#include "package/extract.h"
+#include "startup/services.h"
+#include "ui/messages.h"
+
+namespace talven {
+
+const char* install_path = nullptr;
+
+int enter_exe_folder() {
+  char folder[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameA(nullptr, folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return -1;
+  folder[n] = '\0';
+  char* last = const_cast<char*>(mb_find_last_char(folder, '\\'));
+  if (!last) return -1;
+  // A drive root keeps its backslash: "X:" alone would name the drive's current folder.
+  if (last > folder && last[-1] == ':')
+    last[1] = '\0';
+  else
+    *last = '\0';
+  return SetCurrentDirectoryA(folder) ? 0 : -1;
+}
+
+int run_install() {
+  char destination[260];
+  char saved_directory[260];
+  char short_entry[260];
+  (void)short_entry;
+  char long_entry[512];
+  destination[0] = '\0';
+
+  // 1. The HKLM application key doubles as the administrator test.
+  if (probe_app_key(get_reg_global(), get_reg_local()) != 0) {
+    show_error("インストールにはAdministrator権限が必要です。");
+    return -1;
+  }
+  // 2. and 3. The folder, chosen and created level by level.
+  if (choose_destination(destination) != 0) {
+    show_error("インストールを中止しました");
+    return -1;
+  }
+  if (make_folder_chain(destination) != 0) {
+    show_error("インストール先フォルダは無効又は作成できません\nインストールにはAdministrator権限が必要です。");
+    return -1;
+  }
+  // 4. and 5. Writable for us, then for every user (in the background).
+  if (probe_write_access(destination) != 0) {
+    show_error("指定された場所には書き込み出来ません。\nインストールにはAdministrator権限が必要です。");
+    return -1;
+  }
+  grant_full_access(destination);
+
+  // 6. Returns only on success; a bad package ends the program inside.
+  extract_install_package(destination, full_pass);
+
+  // 7. The bin folder beside the executable, only in immediate-install mode.
+  if (setting_int("FORCEINSTALL", 0) != 0) {
+    DWORD n = GetCurrentDirectoryA(sizeof saved_directory, saved_directory);
+    int saved = n > 0 && n < sizeof saved_directory;
+    enter_exe_folder();
+    copy_bin_files(destination);
+    if (saved) SetCurrentDirectoryA(saved_directory);
+  }
+
+  // 8. to 10.
+  make_start_menu_shortcuts(destination);
+  ask_desktop_shortcut(destination);
+  write_uninstall_entry(destination);
+
+  // 11. to 13. The entry passes, with the install folder for the REP_INSTALL marker.
+  install_path = destination;
+#ifdef TALVEN_HAVE_MARKERS
+  const char* ini_section = get_ini_section();
+  const char* ini_file = get_ini_file();
+  for (line_entry* line = ini_lines; line; line = line->next) {
+    if (parse_ini_entry(line->text, short_entry, long_entry) == 0)
+      WritePrivateProfileStringA(ini_section, short_entry, long_entry, ini_file);
+  }
+  const char* global = get_reg_global();
+  const char* local = get_reg_local();
+  if (global[0] != '-') {
+    for (line_entry* line = reg_lines; line; line = line->next) {
+      if (parse_reg_entry(line->text, long_entry, short_entry) == 0)
+        write_user_value(global, local, long_entry, short_entry);
+    }
+    for (line_entry* line = regall_lines; line; line = line->next) {
+      if (parse_reg_entry(line->text, long_entry, short_entry) == 0)
+        write_machine_value(global, local, long_entry, short_entry);
+    }
+  }
+#endif
+
+  // 14. to 17.
+  show_end_dialog();
+  SetCurrentDirectoryA(destination);
+  if (readme_chosen) {
+    setting_string("INSTREADMEFL", long_entry, sizeof long_entry, "readme.txt");
+    open_with_shell(long_entry);
+  }
+  return 0;
+}
+
+}  // namespace talven

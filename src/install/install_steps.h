@@ -1,0 +1,48 @@
+// The steps of the install sequence, each in its own _win.cpp file.
+#pragma once
+#include <windows.h>
+
+namespace talven {
+
+// Folder of the running executable made current (the backslash kept for a drive root).
+int enter_exe_folder();
+
+// Destination folder.
+extern char setup_path[260];
+int choose_destination(char* out);
+void browse_for_destination(HWND owner);
+int make_folder_chain(const char* path);
+int read_app_string(const char* global, const char* local, const char* value_name,
+                    const char* default_value, char* out, int size);
+int read_app_int(const char* global, const char* local, const char* value_name, int default_value);
+
+// Registry.
+int probe_app_key(const char* global, const char* local);
+int write_user_value(const char* global, const char* local, const char* name, const char* value);
+int write_machine_value(const char* global, const char* local, const char* name, const char* value);
+void write_uninstall_entry(const char* destination);
+
+// Write access for all users.
+int probe_write_access(const char* destination);
+void grant_full_access(const char* destination);
+
+// File copy.
+int copy_bin_files(const char* destination);
+int copy_from_bin(const char* destination, const char* name);
+int copy_from_bin_or_report(const char* destination, const char* name);
+int copy_file_with_progress(const char* source, const char* target);
+
+// Shortcuts.
+int make_start_menu_shortcuts(const char* destination);
+int make_desktop_shortcut(const char* destination);
+HRESULT create_shortcut(const char* target, const char* link_file, const char* description);
+int get_special_folder(HWND owner, int csidl, char* out);
+int folder_of(char* out, const char* path);
+int is_vista_or_later();
+
+// End-of-install dialogs.
+extern int readme_chosen;
+void ask_desktop_shortcut(const char* destination);
+void show_end_dialog();
+
+}  // namespace talven

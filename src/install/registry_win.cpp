@@ -1,0 +1,83 @@
+// The application keys under both hives and the uninstall entry.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/settings.h"
+#include "install/install_steps.h"
+
+namespace talven {
+
+namespace {
+
+// "Software\<global>\<local>"; settings are at most 127 bytes each, so 512 always fits,
+// but a caller's longer text is refused rather than cut into another key's name.
+int format_app_key(char* out, size_t size, const char* global, const char* local) {
+  int n = std::snprintf(out, size, "Software\\%s\\%s", global, local);
+  return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : 0;
+}
+
+int open_or_create(HKEY hive, const char* name, HKEY* key) {
+  *key = nullptr;
+  LONG rc = RegCreateKeyExA(hive, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, key, nullptr);
+  return rc == ERROR_SUCCESS ? 0 : -1;
+}
+
+int set_string(HKEY key, const char* name, const char* value) {
+  DWORD length = static_cast<DWORD>(std::strlen(value) + 1);
+  LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), length);
+  return rc == ERROR_SUCCESS ? 0 : -1;
+}
+
+int write_app_value(HKEY hive, const char* global, const char* local, const char* name,
+                    const char* value) {
+  char key_name[512];
+  if (format_app_key(key_name, sizeof key_name, global, local) != 0) return -1;
+  HKEY key;
+  int result = open_or_create(hive, key_name, &key);
+  if (result == 0) result = set_string(key, name, value);
+  if (key) RegCloseKey(key);
+  return result;
+}
+
+}  // namespace
+
+int probe_app_key(const char* global, const char* local) {
+  char key_name[512];
+  if (format_app_key(key_name, sizeof key_name, global, local) != 0) return -1;
+  HKEY key;
+  int result = open_or_create(HKEY_LOCAL_MACHINE, key_name, &key);
+  if (key) RegCloseKey(key);
+  return result;
+}
+
+int write_user_value(const char* global, const char* local, const char* name, const char* value) {
+  return write_app_value(HKEY_CURRENT_USER, global, local, name, value);
+}
+
+int write_machine_value(const char* global, const char* local, const char* name,
+                        const char* value) {
+  return write_app_value(HKEY_LOCAL_MACHINE, global, local, name, value);
+}
+
+void write_uninstall_entry(const char* destination) {
+  char key_name[512];
+  char command[512];
+  const char* title = get_titlebar();
+  int n = std::snprintf(key_name, sizeof key_name,
+                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod%s", title);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof key_name) return;
+  HKEY key;
+  // The two values are written independently: a failure of one leaves the other.
+  if (open_or_create(HKEY_LOCAL_MACHINE, key_name, &key) == 0) set_string(key, "DisplayName", title);
+  if (key) RegCloseKey(key);
+  n = std::snprintf(command, sizeof command, "%s\\UnInst.exe", destination);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof command) return;
+  if (open_or_create(HKEY_LOCAL_MACHINE, key_name, &key) == 0)
+    set_string(key, "UninstallString", command);
+  if (key) RegCloseKey(key);
+}
+
+}  // namespace talven
