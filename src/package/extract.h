@@ -5,7 +5,8 @@
 
 namespace talven {
 
-enum { full_pass = 0, startup_pass = 1 };
+// full_pass_quiet: the full pass without the progress dialog (tests, measurements).
+enum { full_pass = 0, startup_pass = 1, full_pass_quiet = 2 };
 
 extern int32_t package_length;
 
@@ -17,7 +18,11 @@ FILE* open_install_package();
 void extract_install_package(const char* destination, int mode);
 
 // The same walk without the fatal ending, for tests and callers that report themselves:
-// 0 when processed, -1 on any failure.
+// 0 when processed, -1 on any failure. The package stream is closed on every path; the
+// full pass sizes its overall bar by package_length.
 int extract_package_from(FILE* package, const char* destination, int mode);
+
+// 1 when pattern occurs in name, both lower-cased by CP932 characters; else 0.
+int name_contains(const char* name, const char* pattern);
 
 }  // namespace talven

@@ -1,0 +1,248 @@
+// Extraction of the install package: the start-up pass into the work folder and the
+// full pass, with its two-bar dialog, into the install destination.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "install/cp932.h"
+#include "package/extract.h"
+#include "package/package_format.h"
+#include "package/progress.h"
+#include "startup/startup.h"
+#include "ui/messages.h"
+
+namespace talven {
+
+int32_t package_length = 0;
+
+namespace {
+
+constexpr int file_bar = 1010;
+constexpr int file_name_text = 1012;
+constexpr int total_bar = 1019;
+
+const char damaged_package_text[] =
+    "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
+
+// What the dialog shows now. Under Wine every bar or text message repaints, and a
+// package of many small files would spend most of its time drawing the same picture
+// again, so a message goes out only when what it shows changes.
+struct shown_progress {
+  HWND dialog;
+  int file_range;
+  int file_position;
+  int total_position;
+  char file_name[output_path_size];
+};
+shown_progress shown;
+
+void reset_shown(HWND dialog) {
+  // As the dialog starts: bar 1010 at 0 of 0..1, bar 1019 at 0, no file name.
+  shown.dialog = dialog;
+  shown.file_range = 1;
+  shown.file_position = 0;
+  shown.total_position = 0;
+  shown.file_name[0] = '\0';
+}
+
+void show_file_name(const char* path) {
+  if (std::strcmp(shown.file_name, path) == 0) return;
+  copy_text(shown.file_name, sizeof shown.file_name, path);
+  SendDlgItemMessageA(shown.dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+}
+
+void show_file_range(int32_t size) {
+  int top = (size / package_block) & 0xFFFF;
+  if (top == shown.file_range) return;
+  shown.file_range = top;
+  SendDlgItemMessageA(shown.dialog, file_bar, PBM_SETRANGE, 0, MAKELPARAM(0, top));
+}
+
+void show_bar(int id, int* last, int32_t bytes) {
+  int step = bytes / package_block;
+  if (step == *last) return;
+  *last = step;
+  SendDlgItemMessageA(shown.dialog, id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+}
+
+// After every 128 KiB of output and at the end of each entry: both bars, then the pump.
+void on_block(void* context, int32_t written, int32_t position) {
+  if (context) {
+    show_bar(file_bar, &shown.file_position, written);
+    show_bar(total_bar, &shown.total_position, position);
+  }
+  drain_messages();
+}
+
+// Writes one file entry; the package stands at its last-write time. 0, or 1 on failure
+// (a partial output file stays on disk).
+int inflate_entry(FILE* package, int32_t size, int32_t packed_size, const char* output_path,
+                  HWND dialog, int32_t* position) {
+  package_entry times;
+  if (read_entry_time(package, &times, position) != 0) return 1;
+  FILE* out = std::fopen(output_path, "wb");
+  if (!out) return 1;
+  if (dialog) {
+    show_file_name(output_path);
+    show_file_range(size);
+    show_bar(file_bar, &shown.file_position, 0);
+  }
+  inflate_progress progress = {dialog, on_block};
+  int failed = inflate_entry_data(package, packed_size, out, position, nullptr, &progress);
+  // Buffered bytes that cannot be flushed are a short write as well.
+  if (std::fclose(out) != 0) failed = 1;
+  if (failed) return 1;
+
+  // Only the last-write time is stored; creation and last access stay those of now.
+  HANDLE file = CreateFileA(output_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    FILETIME written;
+    written.dwLowDateTime = times.time_low;
+    written.dwHighDateTime = times.time_high;
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+  }
+  return 0;
+}
+
+bool wanted_at_startup(const char* name) {
+  return name_contains(name, "insttscr.rct") || name_contains(name, "install.env") ||
+         name_contains(name, ".txt");
+}
+
+// Module folder (drive and folder of the executable's path) joined with a name.
+int beside_executable(char* out, size_t size, const char* module, const char* name) {
+  const char* back = mb_find_last_char(module, '\\');
+  const char* slash = mb_find_last_char(module, '/');
+  const char* last = back;
+  if (slash && (!last || slash > last)) last = slash;
+  size_t folder = 0;
+  if (last)
+    folder = static_cast<size_t>(last - module) + 1;
+  else if (module[0] != '\0' && module[1] == ':')
+    folder = 2;
+  if (folder + std::strlen(name) + 1 > size) return -1;
+  std::memcpy(out, module, folder);
+  out[folder] = '\0';
+  return append_text(out, size, name);
+}
+
+enum walk_result { walk_failed = -1, walk_done = 0 };
+
+int walk_package(FILE* package, const char* destination, int mode, HWND dialog) {
+  int32_t position = 0;
+  package_entry entry;
+  char output_path[output_path_size];
+  for (;;) {
+    int header = read_entry_header(package, &entry, &position);
+    if (header == entry_damaged) return walk_failed;
+    if (header == entry_terminator) return walk_done;
+    // A name that leaves the destination is damage, refused before anything is written
+    // for it; checked for every entry reached, so that both passes judge a package alike.
+    if (check_entry_name(entry.name) != 0) return walk_failed;
+    bool folder = entry.size == folder_entry_size;
+
+    if (mode == startup_pass) {
+      if (folder) {
+        const char* separator = mb_find_char(entry.name, '\\');
+        // A nested folder ends the pass: everything the menu needs lies before it. A
+        // folder named without any backslash is a top-level folder written loosely and
+        // is stepped over like "NAME\".
+        if (separator && separator[1] != '\0') return walk_done;
+        continue;
+      }
+      if (!wanted_at_startup(entry.name)) {
+        int32_t skip = entry.packed_size + 8;
+        if (skip < 0 || std::fseek(package, skip, SEEK_CUR) != 0) return walk_failed;
+        position += skip;
+        continue;
+      }
+    }
+
+    if (compose_output_path(output_path, sizeof output_path, destination, entry.name) != 0)
+      return walk_failed;
+    if (folder) {
+      if (mode != startup_pass) CreateDirectoryA(output_path, nullptr);
+      continue;
+    }
+    if (inflate_entry(package, entry.size, entry.packed_size, output_path, dialog, &position) != 0)
+      return walk_failed;
+  }
+}
+
+}  // namespace
+
+int name_contains(const char* name, const char* pattern) {
+  char lower_name[260];
+  char lower_pattern[260];
+  if (copy_text(lower_name, sizeof lower_name, name) != 0 ||
+      copy_text(lower_pattern, sizeof lower_pattern, pattern) != 0)
+    return 0;
+  mb_lower(lower_name);
+  mb_lower(lower_pattern);
+  return mb_find_text(lower_name, lower_pattern) != nullptr ? 1 : 0;
+}
+
+FILE* open_install_package() {
+  char module[260];
+  DWORD n = GetModuleFileNameA(nullptr, module, sizeof module);
+  if (n == 0 || n >= sizeof module) return nullptr;
+
+  char separate[260];
+  if (beside_executable(separate, sizeof separate, module, "instdat.arc") == 0) {
+    if (FILE* package = std::fopen(separate, "rb")) {
+      long size = -1;
+      if (std::fseek(package, 0, SEEK_END) == 0) size = std::ftell(package);
+      if (size >= 0 && std::fseek(package, 0, SEEK_SET) == 0) {
+        package_length = static_cast<int32_t>(size);
+        return package;
+      }
+      std::fclose(package);
+      return nullptr;
+    }
+  }
+
+  FILE* exe = std::fopen(module, "rb");
+  if (!exe) return nullptr;
+  long start = 0;
+  int32_t length = 0;
+  // An offset past the end is refused here; the caller then ends as for a missing package.
+  if (locate_appended_package(exe, &start, &length) != 0) {
+    std::fclose(exe);
+    return nullptr;
+  }
+  package_length = length;
+  return exe;
+}
+
+int extract_package_from(FILE* package, const char* destination, int mode) {
+  if (!package) return -1;
+  // An empty destination would put the entries at the root of the current drive.
+  if (!destination || destination[0] == '\0') {
+    std::fclose(package);
+    return -1;
+  }
+  HWND dialog = nullptr;
+  if (mode == full_pass) {
+    dialog = open_extract_dialog(package_length);
+    reset_shown(dialog);
+  }
+  int result = walk_package(package, destination, mode, dialog);
+  std::fclose(package);
+  if (dialog) close_progress_dialog();
+  return result == walk_done ? 0 : -1;
+}
+
+void extract_install_package(const char* destination, int mode) {
+  FILE* package = open_install_package();
+  if (package && extract_package_from(package, destination, mode) == 0) return;
+  close_progress_dialog();
+  show_error(damaged_package_text);
+  remove_work_folder();
+  std::exit(-1);
+}
+
+}  // namespace talven
