@@ -1,0 +1,231 @@
+#include "engine/rct.h"
+
+#include <climits>
+#include <cstring>
+
+namespace talven {
+
+unsigned char image_xor_key[rct_key_size];
+
+namespace {
+
+const unsigned char magics[4][rct_magic_size] = {
+    {0x98, 0x5A, 0x92, 0x9A, 0x54, 0x43, 0x30, 0x30},  // TC00
+    {0x98, 0x5A, 0x92, 0x9A, 0x54, 0x53, 0x30, 0x30},  // TS00
+    {0x98, 0x5A, 0x92, 0x9A, 0x54, 0x43, 0x30, 0x31},  // TC01
+    {0x98, 0x5A, 0x92, 0x9A, 0x54, 0x53, 0x30, 0x31},  // TS01
+};
+
+// Copy selectors as (dx, dy): the source lies dx columns right of and dy rows above the
+// current pixel in the packed buffer.
+const signed char copy_dx[32] = {-1, -2, -3, -4, -5, -6, 3, 2, 1, 0, -1, -2, -3, 3, 2, 1,
+                                 0,  -1, -2, -3, 3,  2,  1, 0, -1, -2, -3, 2, 1, 0, -1, -2};
+const signed char copy_dy[32] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2,
+                                 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4, 4};
+
+int32_t read_i32(const unsigned char* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                              static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint32_t read_u32(const unsigned char* p) { return static_cast<uint32_t>(read_i32(p)); }
+
+// Checks the fixed 20 bytes and fills the fields that come from them.
+int check_fixed(const unsigned char* fixed, rct_header* out) {
+  std::memset(out, 0, sizeof *out);
+  int variant = rct_identify(fixed);
+  if (variant < 0) return rct_not_rct;
+  out->variant = variant;
+  out->scrambled = (variant == rct_ts00 || variant == rct_ts01);
+  out->width = read_i32(fixed + 8);
+  out->height = read_i32(fixed + 12);
+  out->data_size = read_u32(fixed + 16);
+  if (rct_packed_size(out->width, out->height) == 0) return rct_corrupt;
+  // At least the first pixel, and the trailer for the scrambled kinds.
+  uint64_t least = out->scrambled ? 5 : 3;
+  if (out->data_size < least || out->data_size > rct_max_data_size(out->width, out->height))
+    return rct_corrupt;
+  return rct_ok;
+}
+
+int has_name_field(int variant) { return variant == rct_tc01 || variant == rct_ts01; }
+
+}  // namespace
+
+const unsigned char* rct_magic(int variant) {
+  return (variant >= 0 && variant < 4) ? magics[variant] : nullptr;
+}
+
+size_t rct_packed_size(int width, int height) {
+  if (width <= 0 || height <= 0) return 0;
+  uint64_t bytes = 3ull * static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+  if (bytes > static_cast<uint64_t>(INT32_MAX)) return 0;
+  return static_cast<size_t>(bytes);
+}
+
+int rct_stride(int width) {
+  if (width <= 0 || width > (INT32_MAX - 3) / 3) return 0;
+  return (3 * width + 3) / 4 * 4;
+}
+
+uint64_t rct_max_data_size(int width, int height) {
+  if (width <= 0 || height <= 0) return 0;
+  return 4ull * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) + 64;
+}
+
+int rct_identify(const unsigned char* magic) {
+  for (int v = 0; v < 4; ++v)
+    if (std::memcmp(magic, magics[v], rct_magic_size) == 0) return v;
+  return rct_not_rct;
+}
+
+int rct_parse_header(const unsigned char* file, size_t size, rct_header* out) {
+  if (size < rct_magic_size) return rct_truncated;
+  if (rct_identify(file) < 0) return rct_not_rct;
+  if (size < rct_fixed_header_size) return rct_truncated;
+  int result = check_fixed(file, out);
+  if (result != rct_ok) return result;
+  size_t offset = rct_fixed_header_size;
+  if (has_name_field(out->variant)) {
+    if (size < offset + 2) return rct_truncated;
+    out->name_length = static_cast<uint16_t>(file[offset] | file[offset + 1] << 8);
+    offset += 2;
+    if (out->name_length > rct_name_max) return rct_corrupt;
+    if (size - offset < out->name_length) return rct_truncated;
+    std::memcpy(out->name, file + offset, out->name_length);
+    offset += out->name_length;
+  }
+  out->data_offset = offset;
+  if (size - offset < out->data_size) return rct_truncated;
+  return rct_ok;
+}
+
+int rct_read_header(FILE* stream, rct_header* out) {
+  unsigned char fixed[rct_fixed_header_size];
+  if (std::fread(fixed, 1, sizeof fixed, stream) != sizeof fixed) {
+    // A short file whose first bytes are no magic is still not a picture.
+    std::memset(out, 0, sizeof *out);
+    return rct_truncated;
+  }
+  int result = check_fixed(fixed, out);
+  if (result != rct_ok) return result;
+  size_t offset = rct_fixed_header_size;
+  if (has_name_field(out->variant)) {
+    unsigned char length[2];
+    if (std::fread(length, 1, 2, stream) != 2) return rct_truncated;
+    out->name_length = static_cast<uint16_t>(length[0] | length[1] << 8);
+    if (out->name_length > rct_name_max) return rct_corrupt;
+    if (std::fread(out->name, 1, out->name_length, stream) != out->name_length) return rct_truncated;
+    offset += 2 + out->name_length;
+  }
+  out->data_offset = offset;
+  return rct_ok;
+}
+
+long rct_copy_offset(int selector, int width) {
+  if (selector < 0 || selector > 31) return 0;
+  return copy_dx[selector] - static_cast<long>(copy_dy[selector]) * width;
+}
+
+int rct_decode(const unsigned char* data, size_t size, int width, int height,
+               unsigned char* pixels, size_t pixels_size, size_t* decoded) {
+  if (decoded) *decoded = 0;
+  const size_t total = rct_packed_size(width, height);
+  if (total == 0 || pixels_size < total) return rct_corrupt;
+  if (size < 3) return rct_corrupt;
+
+  // Byte offsets of the 32 selectors for this width (all negative when valid).
+  long offsets[32];
+  for (int s = 0; s < 32; ++s) offsets[s] = 3 * rct_copy_offset(s, width);
+
+  std::memcpy(pixels, data, 3);
+  size_t in = 3;
+  size_t out = 3;
+  int result = rct_ok;
+  while (out < total) {
+    if (in >= size) { result = rct_corrupt; break; }
+    const unsigned c = data[in];
+    size_t used = 1;
+    if (c < 0x80) {
+      size_t run;
+      if (c == 0x7F) {
+        if (size - in < 3) { result = rct_corrupt; break; }
+        run = (data[in + 1] | data[in + 2] << 8) + 128u;
+        used = 3;
+      } else {
+        run = c + 1u;
+      }
+      const size_t bytes = 3 * run;
+      if (bytes > total - out || bytes > size - in - used) { result = rct_corrupt; break; }
+      std::memcpy(pixels + out, data + in + used, bytes);
+      in += used + bytes;
+      out += bytes;
+    } else {
+      size_t run = (c & 3u) + 1;
+      if ((c & 3u) == 3) {
+        if (size - in < 3) { result = rct_corrupt; break; }
+        run = (data[in + 1] | data[in + 2] << 8) + 4u;
+        used = 3;
+      }
+      const size_t bytes = 3 * run;
+      const long offset = offsets[(c >> 2) & 0x1F];
+      // The source must be a pixel already decoded: strictly before, not before the first.
+      if (offset >= 0 || static_cast<size_t>(-offset) > out || bytes > total - out) {
+        result = rct_corrupt;
+        break;
+      }
+      const size_t distance = static_cast<size_t>(-offset);
+      unsigned char* dst = pixels + out;
+      const unsigned char* src = dst - distance;
+      if (distance >= bytes) {
+        std::memcpy(dst, src, bytes);
+      } else {
+        // The source runs into the bytes being written, so it repeats itself.
+        for (size_t i = 0; i < bytes; ++i) dst[i] = src[i];
+      }
+      in += used;
+      out += bytes;
+    }
+  }
+  if (decoded) *decoded = out;
+  return result;
+}
+
+int rct_unscramble(const rct_header& header, unsigned char* data, size_t size) {
+  if (!header.scrambled) return rct_ok;
+  for (size_t i = 0; i < size; ++i) data[i] ^= image_xor_key[i % rct_key_size];
+  if (size < 2 || data[size - 2] != 0x54 || data[size - 1] != 0x53) return rct_no_trailer;
+  return rct_ok;
+}
+
+int rct_decode_data(const rct_header& header, unsigned char* data, size_t size,
+                    unsigned char* pixels, size_t pixels_size) {
+  const size_t total = rct_packed_size(header.width, header.height);
+  if (total == 0 || pixels_size < total) return rct_corrupt;
+  if (rct_unscramble(header, data, size) != rct_ok) {
+    std::memset(pixels, 0, total);
+    return rct_no_trailer;
+  }
+  // The trailer is a check only; the commands never reach it.
+  const size_t stream_size = header.scrambled ? size - 2 : size;
+  return rct_decode(data, stream_size, header.width, header.height, pixels, pixels_size);
+}
+
+int rct_space_rows(unsigned char* pixels, size_t pixels_size, int width, int height, int stride) {
+  const size_t total = rct_packed_size(width, height);
+  if (total == 0) return -1;
+  const size_t row = 3 * static_cast<size_t>(width);
+  if (stride < 0 || static_cast<size_t>(stride) < row) return -1;
+  const uint64_t spaced = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height);
+  if (spaced > pixels_size) return -1;
+  const size_t pad = static_cast<size_t>(stride) - row;
+  for (size_t r = static_cast<size_t>(height); r-- > 0;) {
+    unsigned char* dst = pixels + r * static_cast<size_t>(stride);
+    if (pad) std::memmove(dst, pixels + r * row, row);
+    // Rows not moved yet all lie before r x row, so this padding is free to clear.
+    std::memset(dst + row, 0, pad);
+  }
+  return 0;
+}
+
+}  // namespace talven
