@@ -1,0 +1,298 @@
+// talven-pack rct: converts between PNG and the engine's RCT pictures, so that a maker can
+// draw the menu background in any paint program.
+#include <png.h>
+
+#include <cerrno>
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "engine/rct.h"
+#include "pack_common.h"
+
+namespace talven::pack {
+
+namespace {
+
+const char rct_usage[] =
+    "usage: talven-pack rct encode IN.png OUT.rct [--variant TC00|TC01] [--name TEXT]\n"
+    "       talven-pack rct decode IN.rct OUT.png\n\n"
+    "encode  converts a PNG picture into an RCT file. Palette, gray and 16-bit pictures\n"
+    "        are expanded to 8-bit colour; an alpha channel is composited over black.\n"
+    "        --variant TC01 stores a name (--name, UTF-8 here, stored as CP932, at most\n"
+    "        264 bytes); --name alone implies TC01. The default is TC00.\n"
+    "decode  converts an RCT file of any of the four kinds into an RGB PNG. A damaged or\n"
+    "        unchecked file is written as the installer would show it (the part decoded,\n"
+    "        or black) and reported with exit code 1.\n";
+
+struct png_failure {
+  std::jmp_buf jump;
+  char message[256];
+};
+
+void on_png_error(png_structp png, png_const_charp message) {
+  png_failure* failure = static_cast<png_failure*>(png_get_error_ptr(png));
+  std::snprintf(failure->message, sizeof failure->message, "%s", message);
+  std::longjmp(failure->jump, 1);
+}
+
+void on_png_warning(png_structp, png_const_charp) {}
+
+struct file_closer {
+  FILE* file;
+  ~file_closer() {
+    if (file) std::fclose(file);
+  }
+};
+
+// Reads any PNG into packed BGR rows. 0, or -1 after printing why.
+int read_png(const char* path, std::vector<unsigned char>* bgr, int* width, int* height) {
+  file_closer in{std::fopen(path, "rb")};
+  if (!in.file) {
+    fail("cannot open %s: %s\n", path, std::strerror(errno));
+    return -1;
+  }
+  unsigned char signature[8];
+  if (std::fread(signature, 1, 8, in.file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
+    fail("%s is not a PNG picture\n", path);
+    return -1;
+  }
+  static png_failure failure;  // outlives the longjmp; one picture at a time
+  failure.message[0] = 0;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, on_png_error, on_png_warning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) {
+    png_destroy_read_struct(&png, nullptr, nullptr);
+    fail("out of memory reading %s\n", path);
+    return -1;
+  }
+  std::vector<unsigned char> rgba;
+  std::vector<png_bytep> rows;
+  if (setjmp(failure.jump)) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    fail("%s: %s\n", path, failure.message);
+    return -1;
+  }
+  png_init_io(png, in.file);
+  png_set_sig_bytes(png, 8);
+  png_read_info(png, info);
+  const png_uint_32 w = png_get_image_width(png, info);
+  const png_uint_32 h = png_get_image_height(png, info);
+  const int colour = png_get_color_type(png, info);
+  // Everything becomes 8-bit RGBA, so one loop handles every colour type.
+  png_set_expand(png);
+  png_set_strip_16(png);
+  if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+  png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (w == 0 || h == 0 || rct_packed_size(static_cast<int>(w), static_cast<int>(h)) == 0 ||
+      w > static_cast<png_uint_32>(INT32_MAX) || h > static_cast<png_uint_32>(INT32_MAX)) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    fail("%s: %ux%u is too large for an RCT picture\n", path, static_cast<unsigned>(w), static_cast<unsigned>(h));
+    return -1;
+  }
+  rgba.resize(static_cast<size_t>(w) * h * 4);
+  rows.resize(h);
+  for (png_uint_32 y = 0; y < h; ++y) rows[y] = rgba.data() + static_cast<size_t>(y) * w * 4;
+  png_read_image(png, rows.data());
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+
+  bgr->resize(static_cast<size_t>(w) * h * 3);
+  unsigned char* out = bgr->data();
+  for (size_t i = 0, n = static_cast<size_t>(w) * h; i < n; ++i) {
+    const unsigned char* p = &rgba[4 * i];
+    const unsigned a = p[3];
+    // Over black: each channel scaled by its coverage, rounded.
+    out[3 * i] = static_cast<unsigned char>((p[2] * a + 127) / 255);
+    out[3 * i + 1] = static_cast<unsigned char>((p[1] * a + 127) / 255);
+    out[3 * i + 2] = static_cast<unsigned char>((p[0] * a + 127) / 255);
+  }
+  *width = static_cast<int>(w);
+  *height = static_cast<int>(h);
+  return 0;
+}
+
+// Writes packed BGR rows as an 8-bit RGB PNG. 0, or -1 after printing why.
+int write_png(const char* path, const unsigned char* bgr, int width, int height) {
+  file_closer out{std::fopen(path, "wb")};
+  if (!out.file) {
+    fail("cannot create %s: %s\n", path, std::strerror(errno));
+    return -1;
+  }
+  static png_failure failure;
+  failure.message[0] = 0;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, on_png_error, on_png_warning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    fail("out of memory writing %s\n", path);
+    return -1;
+  }
+  if (setjmp(failure.jump)) {
+    png_destroy_write_struct(&png, &info);
+    fail("%s: %s\n", path, failure.message);
+    return -1;
+  }
+  png_init_io(png, out.file);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  const size_t row = 3 * static_cast<size_t>(width);
+  for (int y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(bgr + y * row));
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  FILE* f = out.file;
+  out.file = nullptr;
+  if (std::fclose(f) != 0) {
+    fail("cannot write %s\n", path);
+    return -1;
+  }
+  return 0;
+}
+
+int read_whole_file(const char* path, std::vector<unsigned char>* data) {
+  file_closer in{std::fopen(path, "rb")};
+  if (!in.file) {
+    fail("cannot open %s: %s\n", path, std::strerror(errno));
+    return -1;
+  }
+  unsigned char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in.file)) > 0) data->insert(data->end(), buffer, buffer + n);
+  if (std::ferror(in.file)) {
+    fail("cannot read %s\n", path);
+    return -1;
+  }
+  return 0;
+}
+
+int run_encode(int argc, char** argv) {
+  const char* in = nullptr;
+  const char* out = nullptr;
+  const char* variant_text = nullptr;
+  const char* name = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--variant") == 0 && i + 1 < argc) {
+      variant_text = argv[++i];
+    } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc) {
+      name = argv[++i];
+    } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+      std::fprintf(stderr, "talven-pack rct encode: unknown or incomplete option %s\n%s", argv[i], rct_usage);
+      return exit_usage;
+    } else if (!in) {
+      in = argv[i];
+    } else if (!out) {
+      out = argv[i];
+    } else {
+      std::fprintf(stderr, "talven-pack rct encode: too many arguments\n%s", rct_usage);
+      return exit_usage;
+    }
+  }
+  if (!in || !out) {
+    std::fprintf(stderr, "talven-pack rct encode: needs IN.png and OUT.rct\n%s", rct_usage);
+    return exit_usage;
+  }
+  int variant = name ? rct_tc01 : rct_tc00;
+  if (variant_text) {
+    if (std::strcmp(variant_text, "TC00") == 0) {
+      variant = rct_tc00;
+    } else if (std::strcmp(variant_text, "TC01") == 0) {
+      variant = rct_tc01;
+    } else {
+      std::fprintf(stderr, "talven-pack rct encode: --variant is TC00 or TC01, not %s\n", variant_text);
+      return exit_usage;
+    }
+  }
+  if (name && variant == rct_tc00) {
+    std::fprintf(stderr, "talven-pack rct encode: TC00 has no name field; use --variant TC01\n");
+    return exit_usage;
+  }
+  std::string stored;
+  if (name) {
+    if (!utf8_to_cp932(name, &stored)) {
+      std::fprintf(stderr, "talven-pack rct encode: --name has text that CP932 cannot hold\n");
+      return exit_usage;
+    }
+    if (stored.size() > rct_name_max) {
+      std::fprintf(stderr, "talven-pack rct encode: --name is %zu bytes in CP932, at most %zu\n",
+                   stored.size(), rct_name_max);
+      return exit_usage;
+    }
+  }
+
+  std::vector<unsigned char> pixels;
+  int width = 0, height = 0;
+  if (read_png(in, &pixels, &width, &height) != 0) return exit_failure;
+  std::vector<unsigned char> file(rct_encode_bound(width, height, stored.size()));
+  const size_t size = rct_encode(pixels.data(), width, height, variant,
+                                 reinterpret_cast<const unsigned char*>(stored.data()), stored.size(),
+                                 file.data(), file.size());
+  if (size == 0) return fail("%s: could not encode %dx%d\n", in, width, height);
+  file_closer f{std::fopen(out, "wb")};
+  if (!f.file) return fail("cannot create %s: %s\n", out, std::strerror(errno));
+  const bool written = std::fwrite(file.data(), 1, size, f.file) == size;
+  FILE* closing = f.file;
+  f.file = nullptr;
+  if (std::fclose(closing) != 0 || !written) return fail("cannot write %s\n", out);
+  std::printf("%s: %dx%d, %zu bytes (%.1f%% of raw)\n", out, width, height, size,
+              100.0 * static_cast<double>(size) / (3.0 * width * height));
+  return exit_ok;
+}
+
+int run_decode(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "talven-pack rct decode: needs IN.rct and OUT.png\n%s", rct_usage);
+    return exit_usage;
+  }
+  const char* in = argv[1];
+  const char* out = argv[2];
+  std::vector<unsigned char> file;
+  if (read_whole_file(in, &file) != 0) return exit_failure;
+  rct_header header;
+  int result = rct_parse_header(file.data(), file.size(), &header);
+  switch (result) {
+    case rct_ok: break;
+    case rct_not_rct: return fail("%s is not an RCT picture\n", in);
+    case rct_truncated: return fail("%s is cut short\n", in);
+    default: return fail("%s has a header that describes no picture\n", in);
+  }
+  // Black where nothing is decoded, as in the installer's fresh bitmap.
+  std::vector<unsigned char> pixels(rct_packed_size(header.width, header.height), 0);
+  result = rct_decode_data(header, file.data() + header.data_offset, header.data_size, pixels.data(), pixels.size());
+  if (write_png(out, pixels.data(), header.width, header.height) != 0) return exit_failure;
+  if (result == rct_no_trailer) return fail("%s: scrambled data without its check trailer, written black\n", in);
+  if (result != rct_ok) return fail("%s: damaged command stream, written as far as it decodes\n", in);
+  return exit_ok;
+}
+
+int run_rct(int argc, char** argv) {
+  if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(rct_usage, stdout);
+    return exit_ok;
+  }
+  if (argc < 2) {
+    std::fputs(rct_usage, stderr);
+    return exit_usage;
+  }
+  if (wants_help(argc - 1, argv + 1)) {
+    std::fputs(rct_usage, stdout);
+    return exit_ok;
+  }
+  if (std::strcmp(argv[1], "encode") == 0) return run_encode(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "decode") == 0) return run_decode(argc - 1, argv + 1);
+  std::fprintf(stderr, "talven-pack rct: unknown action %s\n%s", argv[1], rct_usage);
+  return exit_usage;
+}
+
+}  // namespace
+
+TALVEN_PACK_COMMAND(rct, "rct", "encode/decode RCT pictures", run_rct);
+
+}  // namespace talven::pack
