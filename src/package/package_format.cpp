@@ -65,25 +65,27 @@ int locate_appended_package(FILE* exe, long* start, int32_t* length) {
 
 int read_entry_header(FILE* package, package_entry* entry, int32_t* position) {
   unsigned char raw[4];
+  if (*position > INT32_MAX - static_cast<int32_t>(max_entry_name + 10)) return entry_damaged;
   if (!read_exact(package, raw, 2)) return entry_damaged;
   unsigned n = static_cast<unsigned>(raw[0]) | static_cast<unsigned>(raw[1]) << 8;
   entry->name_length = n;
   entry->name[0] = '\0';
+  entry->size = entry->packed_size = 0;
+  entry->time_low = entry->time_high = 0;
   if (n == 0) {
     *position += 2;
     return entry_terminator;
   }
   if (n > max_entry_name) return entry_damaged;
-  if (!read_exact(package, entry->name, n)) return entry_damaged;
-  // The name must carry its NUL within its N bytes; the extra byte of the buffer keeps
-  // even a damaged name terminated for whoever prints it.
+  // The extra byte of the buffer keeps even a damaged or short name terminated for
+  // whoever reports it; the name itself must carry its NUL within its N bytes.
   entry->name[n] = '\0';
+  if (!read_exact(package, entry->name, n)) return entry_damaged;
   if (std::memchr(entry->name, '\0', n) == nullptr) return entry_damaged;
   if (!read_exact(package, raw, 4)) return entry_damaged;
   entry->size = static_cast<int32_t>(get_u32(raw));
   if (!read_exact(package, raw, 4)) return entry_damaged;
   entry->packed_size = static_cast<int32_t>(get_u32(raw));
-  entry->time_low = entry->time_high = 0;
   *position += static_cast<int32_t>(n) + 10;
   if (entry->packed_size < 0 || entry->size < folder_entry_size) return entry_damaged;
   return entry_read;
@@ -91,6 +93,7 @@ int read_entry_header(FILE* package, package_entry* entry, int32_t* position) {
 
 int read_entry_time(FILE* package, package_entry* entry, int32_t* position) {
   unsigned char raw[8];
+  if (*position > INT32_MAX - 8) return -1;
   *position += 8;
   if (!read_exact(package, raw, 8)) return -1;
   entry->time_low = get_u32(raw);
@@ -135,7 +138,8 @@ int compose_output_path(char* out, size_t size, const char* destination, const c
 int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* position,
                        int32_t* written, const inflate_progress* progress) {
   if (written) *written = 0;
-  if (packed_size < 0) return 1;
+  // A package stays below 2 GiB, so the counted position can never pass INT32_MAX.
+  if (packed_size < 0 || packed_size > INT32_MAX - *position) return 1;
   auto* in_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
   auto* out_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
   z_stream stream;

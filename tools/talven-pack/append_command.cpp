@@ -1,0 +1,100 @@
+// append SETUP.EXE PACKAGE OUT.EXE: the one-file form of the installer. The package
+// follows the executable's bytes, and a 4-byte little-endian trailer holds the offset
+// of its first byte.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "pack_common.h"
+
+namespace talven::pack {
+
+namespace {
+
+void usage(FILE* to) {
+  std::fputs(
+      "usage: talven-pack append SETUP.EXE PACKAGE OUT.EXE\n\n"
+      "Writes OUT.EXE: the bytes of SETUP.EXE, then PACKAGE, then the offset of the\n"
+      "package's first byte as a 4-byte little-endian number. The package's entries\n"
+      "are checked first (headers only; verify inflates them).\n",
+      to);
+}
+
+bool read_file(const char* path, std::vector<unsigned char>* data) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  data->clear();
+  unsigned char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) data->insert(data->end(), buffer, buffer + got);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+int check_entry(void*, const package_entry& entry, long, FILE* package, int32_t* position) {
+  if (entry.size == folder_entry_size) return 0;
+  package_entry e = entry;
+  if (skip_file_data(package, &e, position) != 0) {
+    fail("damaged entry %s: the package ends inside it", shown_name(entry.name).c_str());
+    return -1;
+  }
+  return 0;
+}
+
+int run_append(int argc, char** argv) {
+  if (wants_help(argc, argv)) {
+    usage(stdout);
+    return exit_ok;
+  }
+  if (argc != 4) {
+    usage(stderr);
+    return exit_usage;
+  }
+  const char *exe_path = argv[1], *package_path = argv[2], *out_path = argv[3];
+  std::vector<unsigned char> exe;
+  if (!read_file(exe_path, &exe)) return fail("cannot read %s: %s", exe_path, std::strerror(errno));
+  if (exe.size() < 2 || exe[0] != 'M' || exe[1] != 'Z') return fail("%s is not a Windows executable (no MZ)", exe_path);
+  {
+    package_input input;
+    if (open_package_input(package_path, &input) != 0) return exit_failure;
+    if (input.appended) return fail("%s is an executable, not a package", package_path);
+    if (walk_package(package_path, &input, entry_visitor{nullptr, check_entry}) != 0) return exit_failure;
+  }
+  std::vector<unsigned char> package;
+  if (!read_file(package_path, &package)) return fail("cannot read %s: %s", package_path, std::strerror(errno));
+  // The installer seeks with signed 32-bit offsets: the whole file stays below 2 GiB.
+  if (exe.size() + package.size() + 4 > 0x7FFFFFFFull) return fail("%s would pass 2 GiB", out_path);
+  uint32_t offset = static_cast<uint32_t>(exe.size());
+  unsigned char trailer[4];
+  for (int i = 0; i < 4; ++i) trailer[i] = static_cast<unsigned char>(offset >> (8 * i));
+
+  std::string tmp = std::string(out_path) + ".tmp";
+  FILE* out = std::fopen(tmp.c_str(), "wb");
+  if (!out) return fail("cannot create %s: %s", tmp.c_str(), std::strerror(errno));
+  bool ok = std::fwrite(exe.data(), 1, exe.size(), out) == exe.size() &&
+            std::fwrite(package.data(), 1, package.size(), out) == package.size() &&
+            std::fwrite(trailer, 1, 4, out) == 4;
+  ok = std::fclose(out) == 0 && ok;
+  struct stat st;
+  if (ok && ::stat(exe_path, &st) == 0) ::chmod(tmp.c_str(), st.st_mode & 07777);
+  if (!ok || std::rename(tmp.c_str(), out_path) != 0) {
+    std::remove(tmp.c_str());
+    return fail("cannot write %s", out_path);
+  }
+  std::printf("%s: %zu bytes of executable, %zu bytes of package at offset %u\n", out_path, exe.size(),
+              package.size(), offset);
+  return exit_ok;
+}
+
+}  // namespace
+
+TALVEN_PACK_COMMAND(append, "append", "SETUP.EXE PACKAGE OUT.EXE: put a package at the end of the installer",
+                    run_append);
+
+}  // namespace talven::pack

@@ -1,0 +1,78 @@
+// talven-pack: the game maker's tool. Each sub-command lives in its own file and adds
+// itself to the table below from a static initialiser (command.h).
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "command.h"
+
+namespace talven::pack {
+
+namespace {
+
+constexpr size_t max_commands = 32;
+
+struct command_table {
+  std::array<command, max_commands> entries{};
+  size_t count = 0;
+};
+
+// A function-local table: static initialisers of other files may run before this file's.
+command_table& table() {
+  static command_table t;
+  return t;
+}
+
+void print_overview(FILE* out) {
+  std::fputs(
+      "usage: talven-pack COMMAND [ARGUMENTS]\n"
+      "       talven-pack COMMAND --help\n\n"
+      "Builds and checks the install package of a game and the files it carries.\n\n"
+      "commands:\n",
+      out);
+  command_table& t = table();
+  std::array<const command*, max_commands> sorted{};
+  for (size_t i = 0; i < t.count; ++i) sorted[i] = &t.entries[i];
+  std::sort(sorted.begin(), sorted.begin() + t.count,
+            [](const command* a, const command* b) { return std::strcmp(a->name, b->name) < 0; });
+  for (size_t i = 0; i < t.count; ++i) std::fprintf(out, "  %-10s %s\n", sorted[i]->name, sorted[i]->summary);
+  std::fputs("\nexit codes: 0 ok, 1 failure, 2 usage\n", out);
+}
+
+}  // namespace
+
+int register_command(const command& cmd) {
+  command_table& t = table();
+  for (size_t i = 0; i < t.count; ++i)
+    if (std::strcmp(t.entries[i].name, cmd.name) == 0) {
+      std::fprintf(stderr, "talven-pack: command %s registered twice\n", cmd.name);
+      return 0;
+    }
+  if (t.count == max_commands) {
+    std::fprintf(stderr, "talven-pack: too many commands, %s left out\n", cmd.name);
+    return 0;
+  }
+  t.entries[t.count++] = cmd;
+  return 1;
+}
+
+}  // namespace talven::pack
+
+int main(int argc, char** argv) {
+  using namespace talven::pack;
+  if (argc < 2) {
+    print_overview(stderr);
+    return 2;
+  }
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+      std::strcmp(argv[1], "help") == 0) {
+    print_overview(stdout);
+    return 0;
+  }
+  command_table& t = table();
+  for (size_t i = 0; i < t.count; ++i)
+    if (std::strcmp(t.entries[i].name, argv[1]) == 0) return t.entries[i].run(argc - 1, argv + 1);
+  std::fprintf(stderr, "talven-pack: unknown command '%s' (talven-pack --help lists them)\n", argv[1]);
+  return 2;
+}

@@ -1,0 +1,207 @@
+#include "pack_common.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+
+namespace talven::pack {
+
+namespace {
+
+bool convert(const char* to, const char* from, const std::string& in, std::string* out) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out->clear();
+  std::string buffer(in.size() * 4 + 16, '\0');
+  char* src = const_cast<char*>(in.data());
+  size_t src_left = in.size();
+  char* dst = &buffer[0];
+  size_t dst_left = buffer.size();
+  size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
+  bool ok = r != static_cast<size_t>(-1) && src_left == 0;
+  // Flush any shift state (none for these encodings, but iconv asks for it).
+  if (ok) ok = iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
+  iconv_close(cd);
+  if (!ok) return false;
+  out->assign(buffer.data(), buffer.size() - dst_left);
+  return true;
+}
+
+}  // namespace
+
+bool utf8_to_cp932(const std::string& utf8, std::string* cp932) {
+  std::string back;
+  return convert("CP932", "UTF-8", utf8, cp932) && convert("UTF-8", "CP932", *cp932, &back) &&
+         back == utf8;
+}
+
+bool cp932_to_utf8(const std::string& cp932, std::string* utf8) {
+  return convert("UTF-8", "CP932", cp932, utf8);
+}
+
+// 100 ns steps between 1601-01-01 and 1970-01-01.
+constexpr int64_t unix_epoch_in_filetime = 116444736000000000LL;
+
+uint64_t filetime_from_unix(int64_t seconds, long nanoseconds) {
+  int64_t t = seconds * 10000000LL + nanoseconds / 100 + unix_epoch_in_filetime;
+  return t < 0 ? 0 : static_cast<uint64_t>(t);
+}
+
+void unix_from_filetime(uint64_t filetime, int64_t* seconds, long* nanoseconds) {
+  // FILETIME values above INT64_MAX do not occur in practice; clamp rather than wrap.
+  int64_t t = filetime > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(filetime);
+  t -= unix_epoch_in_filetime;
+  int64_t s = t / 10000000LL, rest = t % 10000000LL;
+  if (rest < 0) {
+    rest += 10000000LL;
+    --s;
+  }
+  *seconds = s;
+  *nanoseconds = static_cast<long>(rest * 100);
+}
+
+std::string format_filetime(uint64_t filetime) {
+  int64_t s;
+  long ns;
+  unix_from_filetime(filetime, &s, &ns);
+  time_t t = static_cast<time_t>(s);
+  struct tm tm;
+  char text[32];
+  if (!gmtime_r(&t, &tm) || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm) == 0)
+    return "(time out of range)";
+  return text;
+}
+
+package_input::~package_input() {
+  if (file) std::fclose(file);
+}
+
+int open_package_input(const char* path, package_input* input) {
+  input->file = std::fopen(path, "rb");
+  if (!input->file) {
+    fail("cannot open %s: %s", path, std::strerror(errno));
+    return -1;
+  }
+  unsigned char magic[2] = {0, 0};
+  size_t got = std::fread(magic, 1, 2, input->file);
+  if (got == 2 && magic[0] == 'M' && magic[1] == 'Z') {
+    input->appended = true;
+    if (locate_appended_package(input->file, &input->start, &input->length) != 0) {
+      fail("%s: an executable whose trailer does not point at a package inside it", path);
+      return -1;
+    }
+    return 0;
+  }
+  if (std::fseek(input->file, 0, SEEK_END) != 0) {
+    fail("%s: cannot seek", path);
+    return -1;
+  }
+  long size = std::ftell(input->file);
+  if (size < 0 || size > 0x7FFFFFFFL) {
+    fail("%s: too large for a package (2 GiB at most)", path);
+    return -1;
+  }
+  input->start = 0;
+  input->length = static_cast<int32_t>(size);
+  std::rewind(input->file);
+  return 0;
+}
+
+std::string shown_name(const char* cp932) {
+  std::string utf8;
+  if (cp932_to_utf8(cp932, &utf8)) return utf8;
+  std::string shown;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(cp932); *p; ++p) {
+    if (*p >= 0x20 && *p < 0x7F) {
+      shown += static_cast<char>(*p);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", *p);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
+namespace {
+
+// Why read_entry_header refused an entry, from what it left in the record.
+const char* header_damage(const package_entry& e, FILE* package) {
+  if (e.name_length > max_entry_name) return "name length above 260";
+  if (std::feof(package)) return "the package ends inside the entry header";
+  if (std::memchr(e.name, '\0', e.name_length) == nullptr) return "name without its NUL";
+  if (e.packed_size < 0) return "negative packed size";
+  if (e.size < folder_entry_size) return "size below -1";
+  return "unreadable entry header";
+}
+
+}  // namespace
+
+int walk_package(const char* path, package_input* input, const entry_visitor& visitor) {
+  FILE* f = input->file;
+  if (std::fseek(f, input->start, SEEK_SET) != 0) {
+    fail("%s: cannot seek to the package", path);
+    return -1;
+  }
+  int32_t position = 0;
+  for (;;) {
+    long offset = input->start + position;
+    if (position == input->length) {
+      fail("%s: damaged package: it ends at offset %ld without its end marker", path, offset);
+      return -1;
+    }
+    package_entry entry;
+    int r = read_entry_header(f, &entry, &position);
+    if (r == entry_terminator) {
+      if (position != input->length) {
+        fail("%s: damaged package: %ld bytes after the end marker at offset %ld", path,
+             static_cast<long>(input->length) - position, offset);
+        return -1;
+      }
+      return 0;
+    }
+    if (r == entry_damaged || position > input->length) {
+      const char* why = r == entry_damaged ? header_damage(entry, f) : "the entry header runs past the package";
+      if (entry.name_length > 0 && entry.name_length <= max_entry_name && entry.name[0])
+        fail("%s: damaged entry %s at offset %ld: %s", path, shown_name(entry.name).c_str(), offset, why);
+      else
+        fail("%s: damaged entry at offset %ld: %s", path, offset, why);
+      return -1;
+    }
+    if (visitor.visit(visitor.context, entry, offset, f, &position) != 0) return -1;
+    if (position > input->length) {
+      fail("%s: damaged entry %s at offset %ld: its data runs past the package", path,
+           shown_name(entry.name).c_str(), offset);
+      return -1;
+    }
+  }
+}
+
+int skip_file_data(FILE* package, package_entry* entry, int32_t* position) {
+  if (read_entry_time(package, entry, position) != 0) return -1;
+  if (entry->packed_size > INT32_MAX - *position) return -1;
+  if (std::fseek(package, entry->packed_size, SEEK_CUR) != 0) return -1;
+  *position += entry->packed_size;
+  return 0;
+}
+
+int fail(const char* format, ...) {
+  std::fputs("talven-pack: ", stderr);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
+  return exit_failure;
+}
+
+bool wants_help(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+  return false;
+}
+
+}  // namespace talven::pack

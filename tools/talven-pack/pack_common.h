@@ -1,0 +1,67 @@
+// Pieces shared by the package commands of talven-pack: name conversion, time stamps and
+// opening a package that may sit at the end of an executable.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "package/package_format.h"
+
+namespace talven::pack {
+
+enum { exit_ok = 0, exit_failure = 1, exit_usage = 2 };
+
+// UTF-8 <-> CP932 through iconv. False when the text cannot be converted, or when the
+// conversion would not come back to the same text (the yen sign becomes a backslash in
+// CP932, which would turn into a separator).
+bool utf8_to_cp932(const std::string& utf8, std::string* cp932);
+bool cp932_to_utf8(const std::string& cp932, std::string* utf8);
+
+// FILETIME counts 100 ns steps since 1601-01-01 UTC.
+uint64_t filetime_from_unix(int64_t seconds, long nanoseconds);
+void unix_from_filetime(uint64_t filetime, int64_t* seconds, long* nanoseconds);
+std::string format_filetime(uint64_t filetime);  // "YYYY-MM-DD hh:mm:ss" UTC
+
+inline uint64_t entry_filetime(const package_entry& e) {
+  return (static_cast<uint64_t>(e.time_high) << 32) | e.time_low;
+}
+
+// An open package: a plain file read from offset 0, or an executable ("MZ") with a
+// package appended, read from the offset in its trailer.
+struct package_input {
+  FILE* file = nullptr;
+  long start = 0;        // file offset of the package's first byte
+  int32_t length = 0;    // package bytes, trailer excluded
+  bool appended = false;
+  ~package_input();
+};
+
+// 0, or -1 after printing why on stderr.
+int open_package_input(const char* path, package_input* input);
+
+// The stored CP932 name in UTF-8 for messages; bytes that do not convert are shown as \xNN.
+std::string shown_name(const char* cp932);
+
+// Walks every entry with the shared reader. For each entry visit() is called with the
+// package stream just after the header; for a file entry it must consume the time stamp
+// and the packed data (read_entry_time, then inflate or skip_file_data) and keep
+// *position in step. visit() returns 0 to go on, or prints why and returns non-zero.
+// Header damage, an entry running past the package, a missing end marker or bytes after
+// it are reported on stderr with the entry's offset in the file. 0 when the walk reached
+// the end marker, -1 otherwise.
+struct entry_visitor {
+  void* context;
+  int (*visit)(void* context, const package_entry& entry, long offset, FILE* package, int32_t* position);
+};
+int walk_package(const char* path, package_input* input, const entry_visitor& visitor);
+
+// Reads the time stamp and seeks over a file entry's data. 0 or -1.
+int skip_file_data(FILE* package, package_entry* entry, int32_t* position);
+
+// Prints "talven-pack: " and the message on stderr; returns exit_failure.
+int fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// True when argv holds --help or -h after the command name.
+bool wants_help(int argc, char** argv);
+
+}  // namespace talven::pack
