@@ -180,8 +180,16 @@ int rct_decode(const unsigned char* data, size_t size, int width, int height,
       if (distance >= bytes) {
         std::memcpy(dst, src, bytes);
       } else {
-        // The source runs into the bytes being written, so it repeats itself.
-        for (size_t i = 0; i < bytes; ++i) dst[i] = src[i];
+        // The source runs into the bytes being written, so the output repeats with a
+        // period of `distance` bytes: the same result as a byte-by-byte copy, made by
+        // doubling an already written stretch.
+        std::memcpy(dst, src, distance);
+        size_t done = distance;
+        while (done < bytes) {
+          const size_t step = (bytes - done < done) ? bytes - done : done;
+          std::memcpy(dst + done, dst, step);
+          done += step;
+        }
       }
       in += used;
       out += bytes;

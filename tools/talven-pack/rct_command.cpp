@@ -85,7 +85,11 @@ int read_png(const char* path, std::vector<unsigned char>* bgr, int* width, int*
   const int colour = png_get_color_type(png, info);
   // Everything becomes 8-bit RGBA, so one loop handles every colour type.
   png_set_expand(png);
+#ifdef PNG_READ_SCALE_16_TO_8_SUPPORTED
+  png_set_scale_16(png);  // rounds, where stripping would truncate
+#else
   png_set_strip_16(png);
+#endif
   if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
   png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
   png_set_interlace_handling(png);
