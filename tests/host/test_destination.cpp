@@ -1,0 +1,226 @@
+// The destination folder's text rules: the proposal, the normalisation of a typed folder,
+// the browse composition and the level prefixes of the folder creation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "install/destination.h"
+
+using namespace talven;
+
+namespace {
+
+// "表" in code page 932: its second byte is 0x5C, the backslash.
+const std::string hyo = "\x95\x5C";
+
+struct normalised {
+  int code;
+  std::string path;
+};
+
+normalised normalise(const std::string& typed, int make_folder = 0, const char* instfol = nullptr,
+                     const char* instto = "TALVEN_APP", const char* windows_dir = "X:\\WINDOWS") {
+  char path[destination_size];
+  std::strcpy(path, typed.c_str());
+  int code = normalise_destination(path, sizeof path, windows_dir, make_folder, instfol, instto);
+  return {code, path};
+}
+
+std::string prefix(const std::string& path, int level, int* whole = nullptr) {
+  char out[destination_size];
+  int w = folder_chain_prefix(out, sizeof out, path.c_str(), level);
+  if (whole) *whole = w;
+  return out;
+}
+
+}  // namespace
+
+TEST(DestinationDefault, BuiltFromTheSystemDriveAndTheSettings) {
+  char out[destination_size];
+  EXPECT_EQ(0, build_default_destination(out, sizeof out, "X:\\WINDOWS", 1, nullptr, "TALVEN_APP"));
+  EXPECT_STREQ("X:\\Program Files\\TALVEN_APP", out);
+  EXPECT_EQ(0, build_default_destination(out, sizeof out, "C:\\WINNT", 1, "Maker", "Game"));
+  EXPECT_STREQ("C:\\Program Files\\Maker\\Game", out);
+  EXPECT_EQ(0, build_default_destination(out, sizeof out, "C:\\WINNT", 0, "", "Game"));
+  EXPECT_STREQ("C:\\Game", out);  // an empty INSTFOL counts as not set
+  // A Windows folder without a backslash gives no drive part at all.
+  EXPECT_EQ(0, build_default_destination(out, sizeof out, "WINDOWS", 1, nullptr, "Game"));
+  EXPECT_STREQ("Program Files\\Game", out);
+}
+
+TEST(DestinationDefault, OverLongProposalIsCutAtACharacterBoundary) {
+  char out[destination_size];
+  std::string instfol(127, 'f');
+  // 127 bytes of double-byte characters: the cut must not leave half of one.
+  std::string instto;
+  for (int i = 0; i < 63; ++i) instto += "\x82\xA0";
+  instto += "z";
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(1, build_default_destination(out, sizeof out, "X:\\WINDOWS", 1, instfol.c_str(),
+                                         instto.c_str()));
+  size_t length = std::strlen(out);
+  EXPECT_LE(length, destination_size - 1);
+  EXPECT_GE(length, destination_size - 2);
+  // X:\Program Files\ (17) + 127 + \ (1) = 145 bytes, then whole characters only.
+  EXPECT_EQ(0u, (length - 145) % 2);
+  EXPECT_EQ(0, std::strncmp(out, "X:\\Program Files\\fff", 20));
+}
+
+TEST(DestinationNormalise, SlashesBecomeBackslashes) {
+  normalised n = normalise("D:/Games/Sub/");
+  EXPECT_EQ(destination_ok, n.code);
+  EXPECT_EQ("D:\\Games\\Sub", n.path);
+}
+
+TEST(DestinationNormalise, NetworkPathsAreRefused) {
+  EXPECT_EQ(destination_network, normalise("\\\\server\\share\\Game").code);
+  EXPECT_EQ(destination_network, normalise("//server/share").code);
+  EXPECT_EQ(destination_network, normalise("C:\\Games\\\\Sub").code);
+}
+
+TEST(DestinationNormalise, DoubleByteBackslashIsNotASeparator) {
+  // C:\表\Sub: the 0x5C of 表 followed by a real backslash is not a doubled separator.
+  normalised n = normalise("C:\\" + hyo + "\\Sub");
+  EXPECT_EQ(destination_ok, n.code);
+  EXPECT_EQ("C:\\" + hyo + "\\Sub", n.path);
+  // A folder ending in 表 keeps its last byte and is not a root.
+  n = normalise("C:\\" + hyo);
+  EXPECT_EQ(destination_ok, n.code);
+  EXPECT_EQ("C:\\" + hyo, n.path);
+  // A real trailing backslash after 表 goes, the 0x5C of 表 stays.
+  n = normalise("C:\\" + hyo + "\\");
+  EXPECT_EQ(destination_ok, n.code);
+  EXPECT_EQ("C:\\" + hyo, n.path);
+}
+
+TEST(DestinationNormalise, DriveRootsAreRefused) {
+  EXPECT_EQ(destination_root, normalise("C:\\").code);
+  EXPECT_EQ(destination_root, normalise("C:").code);
+  EXPECT_EQ(destination_root, normalise("d:/").code);
+  EXPECT_EQ(destination_root, normalise("").code);
+  EXPECT_EQ(destination_root, normalise("\\").code);
+}
+
+TEST(DestinationNormalise, RelativeAndDriveRelativePaths) {
+  normalised n = normalise("Games");
+  EXPECT_EQ(destination_ok, n.code);
+  EXPECT_EQ("X:\\Games", n.path);
+  n = normalise("\\Games\\A");
+  EXPECT_EQ("X:\\Games\\A", n.path);
+  n = normalise("D:Games");
+  EXPECT_EQ(destination_ok, n.code);
+  EXPECT_EQ("D:\\Games", n.path);
+  // The system drive comes from the Windows folder, whatever its letter.
+  n = normalise("Games", 0, nullptr, "TALVEN_APP", "Q:\\WINNT");
+  EXPECT_EQ("Q:\\Games", n.path);
+}
+
+TEST(DestinationNormalise, MakeFolderAppendsUnlessInsttoIsPresent) {
+  EXPECT_EQ("D:\\Games\\Maker\\App", normalise("D:\\Games\\", 1, "Maker", "App").path);
+  EXPECT_EQ("D:\\Games\\App", normalise("D:\\Games", 1, nullptr, "App").path);
+  // Present anywhere, even inside a longer name: nothing appended.
+  EXPECT_EQ("D:\\MyApp2\\x", normalise("D:\\MyApp2\\x", 1, "Maker", "App").path);
+  // Switched off: the folder stays as typed.
+  EXPECT_EQ("D:\\Games", normalise("D:\\Games", 0, "Maker", "App").path);
+  // A relative name gets the folders first, then the drive.
+  EXPECT_EQ("X:\\Games\\App", normalise("Games", 1, nullptr, "App").path);
+}
+
+TEST(DestinationNormalise, OverLongCompositionsAreRefusedWithinTheBuffer) {
+  std::string long_folder = "D:\\" + std::string(250, 'a');
+  normalised n = normalise(long_folder, 1, "Maker", "App");
+  EXPECT_EQ(destination_too_long, n.code);
+  EXPECT_LT(n.path.size(), destination_size);
+  // 259 bytes without a drive: "X:" does not fit any more.
+  EXPECT_EQ(destination_too_long, normalise(std::string(259, 'b')).code);
+  // 258 bytes with a drive but no backslash after the colon: the inserted one would not fit.
+  EXPECT_EQ(destination_too_long, normalise("D:" + std::string(257, 'c')).code);
+  // Exactly at the limit is fine.
+  std::string fits = "D:\\" + std::string(256, 'd');
+  n = normalise(fits);
+  EXPECT_EQ(destination_ok, n.code);
+  EXPECT_EQ(fits, n.path);
+}
+
+TEST(DestinationBrowse, AppendsInstfolWhenMissingAndInsttoAlways) {
+  char out[destination_size] = "typed";
+  EXPECT_EQ(0, compose_browse_result(out, sizeof out, "D:\\Games", "Maker", "App"));
+  EXPECT_STREQ("D:\\Games\\Maker\\App", out);
+  EXPECT_EQ(0, compose_browse_result(out, sizeof out, "D:\\Maker\\x", "Maker", "App"));
+  EXPECT_STREQ("D:\\Maker\\x\\App", out);
+  // A folder that already ends in INSTTO gets it a second time.
+  EXPECT_EQ(0, compose_browse_result(out, sizeof out, "D:\\App", nullptr, "App"));
+  EXPECT_STREQ("D:\\App\\App", out);
+  // A drive root keeps its one backslash.
+  EXPECT_EQ(0, compose_browse_result(out, sizeof out, "D:\\", nullptr, "App"));
+  EXPECT_STREQ("D:\\App", out);
+  // A folder ending in 表 gets a real separator behind it.
+  EXPECT_EQ(0, compose_browse_result(out, sizeof out, ("D:\\" + hyo).c_str(), nullptr, "App"));
+  EXPECT_EQ("D:\\" + hyo + "\\App", std::string(out));
+}
+
+TEST(DestinationBrowse, OverLongResultLeavesTheBufferAlone) {
+  char out[destination_size] = "before";
+  std::string chosen = "D:\\" + std::string(200, 'a');
+  EXPECT_EQ(-1, compose_browse_result(out, sizeof out, chosen.c_str(), std::string(40, 'm').c_str(),
+                                      std::string(30, 't').c_str()));
+  EXPECT_STREQ("before", out);
+}
+
+TEST(DestinationFolderChain, PreparationRules) {
+  char out[destination_size];
+  EXPECT_EQ(-1, prepare_folder_chain(out, sizeof out, "C:"));
+  EXPECT_EQ(-1, prepare_folder_chain(out, sizeof out, ""));
+  EXPECT_EQ(0, prepare_folder_chain(out, sizeof out, "C:\\"));
+  EXPECT_STREQ("C:\\", out);  // the root keeps its backslash
+  EXPECT_EQ(0, prepare_folder_chain(out, sizeof out, "D:\\Games\\"));
+  EXPECT_STREQ("D:\\Games", out);
+  EXPECT_EQ(0, prepare_folder_chain(out, sizeof out, ("D:\\" + hyo).c_str()));
+  EXPECT_EQ("D:\\" + hyo, std::string(out));
+  EXPECT_EQ(-1, prepare_folder_chain(out, sizeof out, ("D:\\" + std::string(257, 'x')).c_str()));
+}
+
+TEST(DestinationFolderChain, PrefixesLevelByLevel) {
+  int whole = -1;
+  EXPECT_EQ("D:", prefix("D:\\Games\\Sub", 1, &whole));
+  EXPECT_EQ(0, whole);
+  EXPECT_EQ("D:\\Games", prefix("D:\\Games\\Sub", 2, &whole));
+  EXPECT_EQ(0, whole);
+  EXPECT_EQ("D:\\Games\\Sub", prefix("D:\\Games\\Sub", 3, &whole));
+  EXPECT_EQ(1, whole);
+  EXPECT_EQ("D:\\Games\\Sub", prefix("D:\\Games\\Sub", 7, &whole));
+  EXPECT_EQ(1, whole);
+  // The second byte of 表 is not a level.
+  EXPECT_EQ("D:\\" + hyo, prefix("D:\\" + hyo + "\\Sub", 2, &whole));
+  EXPECT_EQ(0, whole);
+  EXPECT_EQ("D:\\" + hyo + "\\Sub", prefix("D:\\" + hyo + "\\Sub", 3, &whole));
+  EXPECT_EQ(1, whole);
+  // Counting starts at the second character: a leading backslash is no level.
+  EXPECT_EQ("\\Games", prefix("\\Games\\Sub", 1, &whole));
+  EXPECT_EQ(0, whole);
+}
+
+TEST(DestinationText, LeadingIntegerAndCuts) {
+  EXPECT_EQ(12, parse_leading_int("  12abc"));
+  EXPECT_EQ(-3, parse_leading_int("-3"));
+  EXPECT_EQ(7, parse_leading_int("+7"));
+  EXPECT_EQ(0, parse_leading_int("abc1"));
+  EXPECT_EQ(0, parse_leading_int(""));
+  EXPECT_EQ(2147483647, parse_leading_int("99999999999"));
+  EXPECT_EQ(-2147483647 - 1, parse_leading_int("-99999999999"));
+
+  char out[4];
+  EXPECT_EQ(1, copy_text_cut(out, sizeof out, "ab\x82\xA0"));
+  EXPECT_STREQ("ab", out);  // the double-byte character does not fit whole
+  EXPECT_EQ(0, copy_text_cut(out, sizeof out, "abc"));
+  EXPECT_STREQ("abc", out);
+
+  char head[8];
+  windows_dir_head(head, sizeof head, "X:\\WINDOWS", ':');
+  EXPECT_STREQ("X:", head);
+  windows_dir_head(head, sizeof head, "X:\\WINDOWS", '\\');
+  EXPECT_STREQ("X:\\", head);
+  windows_dir_head(head, sizeof head, "WINDOWS", ':');
+  EXPECT_STREQ("", head);
+}
