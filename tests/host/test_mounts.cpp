@@ -2,6 +2,7 @@
 // the index file. Search logic is mostly checked through the locate form, which names the
 // node that answered without opening anything.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -455,4 +456,92 @@ TEST_F(MountFiles, DamagedIndexFilesAreRefused) {
   crc32_entry bad[] = {{2, 0, 0}, {1, 0, 0}};
   EXPECT_EQ(write_mount_index("bad.idx", mount_crc32_archive, bad, 2), -1);
   EXPECT_EQ(write_mount_index("bad.idx", mount_folder_set, crc, 2), -1);
+}
+
+// ---- talven-pack archive -----------------------------------------------------------------
+
+namespace {
+
+// Runs talven-pack with arguments (shell words); returns its exit code, stderr into *err.
+int run_pack(const std::string& args, std::string* err = nullptr) {
+  std::string cmd = std::string("'") + TALVEN_PACK_EXE + "' " + args + " >pack.out 2>pack.err";
+  int status = std::system(cmd.c_str());
+  if (err) {
+    FILE* f = std::fopen("pack.err", "rb");
+    err->clear();
+    int c;
+    while (f && (c = std::fgetc(f)) != EOF) err->push_back(static_cast<char>(c));
+    if (f) std::fclose(f);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string member_bytes(const char* name, size_t length) {
+  FILE* f = search_mounts(name, "rb");
+  if (!f) return "<none>";
+  std::string s(length, '\0');
+  s.resize(std::fread(&s[0], 1, length, f));
+  std::fclose(f);
+  return s;
+}
+
+}  // namespace
+
+TEST_F(MountFiles, ArchiveCommandWritesWhatTheSearchReads) {
+  ASSERT_EQ(std::system("mkdir -p src/sub"), 0);
+  write_file("src/Title.RCT", "title picture");
+  write_file("src/sub/Voice.WAV", "voice");
+  write_file("src/\xE8\xA1\xA8.txt", "kanji name");  // 表 in UTF-8
+  write_file("src/empty.dat", "");
+  for (const char* kind : {"hash64", "crc32"}) {
+    SCOPED_TRACE(kind);
+    mount_clear();
+    ASSERT_EQ(run_pack(std::string("archive --index ") + kind + " src game.arc"), 0);
+    ASSERT_EQ(mount_archive_index("game.arc", "game.idx"), 0);
+    const mount_node* node = mount_list_front();
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->kind, std::string(kind) == "crc32" ? mount_crc32_archive : mount_hash_archive);
+    ASSERT_EQ(node->entry_count, 4);
+    EXPECT_EQ(member_bytes("title.rct", 13), "title picture");
+    EXPECT_EQ(member_bytes("VOICE.wav", 5), "voice");
+    EXPECT_EQ(member_bytes("\x95\x5C.TXT", 10), "kanji name");  // 表 in CP932
+    EXPECT_EQ(locate("Empty.Dat"), "game.arc");
+    EXPECT_EQ(locate("sub"), "");
+    // The archive is the members' bytes one after another, nothing else.
+    FILE* f = std::fopen("game.arc", "rb");
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, 0, SEEK_END);
+    EXPECT_EQ(std::ftell(f), 13 + 5 + 10);
+    std::fclose(f);
+  }
+}
+
+TEST_F(MountFiles, ArchiveCommandRefusesDuplicateKeysAndBadNames) {
+  ASSERT_EQ(std::system("mkdir -p dup/sub bad"), 0);
+  write_file("dup/a.txt", "1");
+  write_file("dup/sub/A.TXT", "2");
+  std::string err;
+  EXPECT_EQ(run_pack("archive dup out.arc", &err), 1);
+  EXPECT_NE(err.find("a.txt"), std::string::npos) << err;
+  EXPECT_NE(err.find("sub/A.TXT"), std::string::npos) << err;
+  EXPECT_NE(access("out.arc", F_OK), 0) << "no archive after a refusal";
+  EXPECT_NE(access("out.idx", F_OK), 0) << "no index after a refusal";
+
+  write_file("bad/caf\xC3\xA9.txt", "x");  // é has no CP932 form
+  EXPECT_EQ(run_pack("archive bad out.arc", &err), 1);
+  EXPECT_NE(err.find("CP932"), std::string::npos) << err;
+
+  EXPECT_EQ(run_pack("archive --index md5 dup out.arc"), 2);
+  EXPECT_EQ(run_pack("archive dup"), 2);
+  EXPECT_EQ(run_pack("archive missing-dir out.arc"), 1);
+}
+
+TEST_F(MountFiles, ArchiveCommandNamesItsIndexFile) {
+  ASSERT_EQ(std::system("mkdir -p src"), 0);
+  write_file("src/x.dat", "x");
+  ASSERT_EQ(run_pack("archive --index-file custom.index src data.bin"), 0);
+  EXPECT_EQ(mount_archive_index("data.bin", "custom.index"), 0);
+  ASSERT_EQ(run_pack("archive src noext"), 0);
+  EXPECT_EQ(mount_archive_index("noext", "noext.idx"), 0);
+  EXPECT_EQ(locate("X.DAT"), "data.bin");
 }
