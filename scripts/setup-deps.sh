@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what the build and the Wine tests need, and only what is missing:
+# a second run with everything present touches neither dpkg nor the network.
+set -euo pipefail
+
+packages=(
+  cmake g++ make googletest libgtest-dev
+  g++-mingw-w64-i686 libz-mingw-w64-dev zlib1g-dev libpng-dev
+  wine wine32:i386 wine64
+  xvfb xauth x11-utils fonts-ipafont-gothic imagemagick locales
+)
+
+is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+  is_installed "$p" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup-deps: installing ${missing[*]}"
+  # wine32 is an i386 package; the architecture must be known before the update.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+  fi
+  as_root apt-get update
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# The tests run Wine under a Japanese locale so that its ANSI code page is 932.
+if ! locale -a 2>/dev/null | grep -qiE '^ja_JP\.utf-?8$'; then
+  echo "setup-deps: generating the ja_JP.UTF-8 locale"
+  if [ -f /etc/locale.gen ] && grep -qE '^# *ja_JP.UTF-8' /etc/locale.gen; then
+    as_root sed -i 's/^# *ja_JP.UTF-8/ja_JP.UTF-8/' /etc/locale.gen
+  elif ! grep -qE '^ja_JP.UTF-8' /etc/locale.gen 2>/dev/null; then
+    echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  fi
+  as_root locale-gen
+fi
+
+echo "setup-deps: all build and test dependencies present"
