@@ -183,8 +183,9 @@ TEST(TalvenPack, PackListVerifyExtractRoundTrip) {
   fs::path pkg = s.dir / "instdat.arc";
   result r = run(s, {"pack", t.root.string(), pkg.string()});
   ASSERT_EQ(r.code, 0) << r.err;
-  // On a pipe the progress bar stays silent.
-  EXPECT_EQ(r.err.find('\r'), std::string::npos);
+  // On a pipe the progress bar stays silent, and this layout gives the start-up pass
+  // no trouble.
+  EXPECT_TRUE(r.err.empty()) << r.err;
   EXPECT_FALSE(fs::exists(pkg.string() + ".tmp"));
 
   bytes b = read_bytes(pkg);
@@ -392,6 +393,79 @@ TEST(TalvenPack, EscapingNamesAreRefusedBeforeWriting) {
     EXPECT_NE(r.err.find("escaped.txt"), std::string::npos) << r.err;
     fs::remove_all(s.dir / "a");
   }
+}
+
+TEST(TalvenPack, WarnsWhenTheStartupPassWouldFail) {
+  scratch s;
+  fs::path pkg = s.dir / "instdat.arc";
+  // A sound layout: settings at the top, the nested folder stops the pass before the
+  // text file in MUSIC is reached.
+  fs::create_directories(s.dir / "ok/DATA/SUB");
+  fs::create_directories(s.dir / "ok/MUSIC");
+  write_bytes(s.dir / "ok/install.env", {'x'});
+  write_bytes(s.dir / "ok/MUSIC/notes.txt", {'x'});
+  result r = run(s, {"pack", (s.dir / "ok").string(), pkg.string()});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+  r = run(s, {"verify", pkg.string()});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+
+  // Without a nested folder the pass walks into DATA and meets a text file there.
+  fs::create_directories(s.dir / "bad/DATA");
+  write_bytes(s.dir / "bad/install.env", {'x'});
+  write_bytes(s.dir / "bad/DATA/Read.TXT.old", {'x'});
+  r = run(s, {"pack", (s.dir / "bad").string(), pkg.string()});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("warning"), std::string::npos);
+  EXPECT_NE(r.err.find("DATA\\Read.TXT.old"), std::string::npos) << r.err;
+  r = run(s, {"verify", pkg.string()});
+  EXPECT_EQ(r.code, 0);  // the package itself is sound
+  EXPECT_NE(r.err.find("DATA\\Read.TXT.old"), std::string::npos) << r.err;
+
+  fs::create_directories(s.dir / "none");
+  write_bytes(s.dir / "none/readme.txt", {'x'});
+  r = run(s, {"pack", (s.dir / "none").string(), pkg.string()});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("no install.env"), std::string::npos) << r.err;
+}
+
+// On a terminal pack draws its bar; the terminal is a pseudo-terminal made here.
+TEST(TalvenPack, ProgressBarOnATerminal) {
+  scratch s;
+  tree t = make_tree(s.dir / "game");
+  fs::path pkg = s.dir / "instdat.arc";
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  std::string slave_name = ::ptsname(master);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int slave = ::open(slave_name.c_str(), O_RDWR);
+    int null = ::open("/dev/null", O_WRONLY);
+    if (slave < 0 || null < 0) ::_exit(100);
+    ::dup2(null, 1);
+    ::dup2(slave, 2);
+    ::execl(tool, tool, "pack", t.root.c_str(), pkg.c_str(), static_cast<char*>(nullptr));
+    ::_exit(101);
+  }
+  std::string seen;
+  char buffer[4096];
+  for (;;) {
+    ssize_t got = ::read(master, buffer, sizeof buffer);
+    if (got <= 0) break;  // EIO once the child has closed the terminal
+    seen.append(buffer, static_cast<size_t>(got));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(master);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
+  EXPECT_NE(seen.find('\r'), std::string::npos) << seen;
+  EXPECT_NE(seen.find("100%"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("6/6 files"), std::string::npos) << seen;
 }
 
 TEST(TalvenPack, HelpAndUsage) {

@@ -52,7 +52,9 @@ void usage(FILE* to) {
       "Within each folder its files come first, then its sub-folders, each sorted by\n"
       "name; a folder's entry precedes its contents. Last-write times are kept.\n"
       "Files are compressed at level 9 (zlib) on all cores by default. OUT is written\n"
-      "as OUT.tmp and renamed at the end, so a failed pack leaves no OUT behind.\n",
+      "as OUT.tmp and renamed at the end, so a failed pack leaves no OUT behind.\n"
+      "A progress bar is shown on stderr when it is a terminal. A warning is given when\n"
+      "the installer's start-up pass would fail on the layout (see verify --help).\n",
       to);
 }
 
@@ -395,7 +397,12 @@ int run_pack(int argc, char** argv) {
     return status;
   }
   size_t folders = 0;
-  for (const pack_item& item : c.items) folders += item.folder;
+  startup_check startup;
+  for (const pack_item& item : c.items) {
+    folders += item.folder;
+    startup.see(item.name.c_str(), item.folder);
+  }
+  startup.warn(o.out);
   std::printf("packed %zu files and %zu folders into %s\n", c.items.size() - folders, folders, o.out);
   return exit_ok;
 }

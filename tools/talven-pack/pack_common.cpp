@@ -1,5 +1,7 @@
 #include "pack_common.h"
 
+#include "install/cp932.h"
+
 #include <iconv.h>
 
 #include <cerrno>
@@ -186,6 +188,40 @@ int skip_file_data(FILE* package, package_entry* entry, int32_t* position) {
   if (std::fseek(package, entry->packed_size, SEEK_CUR) != 0) return -1;
   *position += entry->packed_size;
   return 0;
+}
+
+void startup_check::see(const char* name, bool folder) {
+  if (stopped) return;
+  const char* separator = mb_find_char(name, '\\');
+  if (folder) {
+    if (!separator || separator[1] != '\0') stopped = true;
+    return;
+  }
+  char lowered[max_entry_name + 1];
+  if (copy_text(lowered, sizeof lowered, name) != 0) return;
+  mb_lower(lowered);
+  bool matches = mb_find_text(lowered, "insttscr.rct") || mb_find_text(lowered, "install.env") ||
+                 mb_find_text(lowered, ".txt");
+  if (!matches) return;
+  if (separator) {
+    if (fatal.empty()) fatal = shown_name(name);
+  } else if (std::strcmp(lowered, "install.env") == 0) {
+    settings_seen = true;
+  }
+}
+
+void startup_check::warn(const char* path) const {
+  if (!fatal.empty())
+    std::fprintf(stderr,
+                 "talven-pack: warning: %s: the installer's start-up pass reaches %s, which it cannot write "
+                 "into its work folder (a matching name inside a folder, before the first nested folder); "
+                 "the installer would stop with its damaged-package message\n",
+                 path, fatal.c_str());
+  else if (!settings_seen)
+    std::fprintf(stderr,
+                 "talven-pack: warning: %s: no install.env before the start-up pass stops; the installer "
+                 "would not start\n",
+                 path);
 }
 
 int fail(const char* format, ...) {

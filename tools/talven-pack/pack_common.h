@@ -58,6 +58,19 @@ int walk_package(const char* path, package_input* input, const entry_visitor& vi
 // Reads the time stamp and seeks over a file entry's data. 0 or -1.
 int skip_file_data(FILE* package, package_entry* entry, int32_t* position);
 
+// What the installer's start-up pass will make of the entries, seen in package order.
+// It writes the files whose names contain "insttscr.rct", "install.env" or ".txt" (any
+// case) into its work folder, steps over top-level folder entries and stops at the first
+// nested one; it creates no folders, so a matching file inside a folder ends the
+// installer with its damaged-package message. warnings() prints what would go wrong.
+struct startup_check {
+  bool stopped = false;
+  bool settings_seen = false;
+  std::string fatal;  // the first matching file inside a folder (UTF-8), if any
+  void see(const char* name, bool folder);
+  void warn(const char* path) const;
+};
+
 // Prints "talven-pack: " and the message on stderr; returns exit_failure.
 int fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

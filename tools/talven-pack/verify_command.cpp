@@ -14,12 +14,15 @@ void usage(FILE* to) {
       "usage: talven-pack verify PACKAGE|EXE\n\n"
       "Walks every entry of an install package (or of the package appended to an\n"
       "executable), inflates every file and checks its size. The first damage is\n"
-      "reported with the entry's name and offset in the file (exit 1).\n",
+      "reported with the entry's name and offset in the file (exit 1). It also warns\n"
+      "when the installer's start-up pass would fail on the package (no install.env,\n"
+      "or a settings or text file inside a folder before the first nested folder).\n",
       to);
 }
 
 struct tally {
   const char* path;
+  startup_check startup;
   long files = 0, folders = 0;
   int64_t size = 0, packed = 0;
 };
@@ -31,6 +34,7 @@ int verify_entry(void* context, const package_entry& entry, long offset, FILE* p
     fail("%s: damaged entry %s at offset %ld: the name would leave the install folder", t->path, name.c_str(), offset);
     return -1;
   }
+  t->startup.see(entry.name, entry.size == folder_entry_size);
   if (entry.size == folder_entry_size) {
     ++t->folders;
     return 0;
@@ -72,6 +76,7 @@ int run_verify(int argc, char** argv) {
   tally t;
   t.path = argv[1];
   if (walk_package(argv[1], &input, entry_visitor{&t, verify_entry}) != 0) return exit_failure;
+  t.startup.warn(argv[1]);
   std::printf("%s: sound: %ld files, %ld folders, %lld bytes (%lld packed)%s\n", argv[1], t.files, t.folders,
               static_cast<long long>(t.size), static_cast<long long>(t.packed),
               input.appended ? ", appended to an executable" : "");
