@@ -22,6 +22,9 @@ char* read_trimmed_line(char* area, int size, FILE* stream);
 // section is still open, with its name (without brackets) in *open_section.
 int load_sections_stream(FILE* stream, const char** open_section);
 
+// Frees the five lists, so that a test starts as a fresh process does.
+void reset_sections_for_tests();
+
 // Opens the file ("rt", current folder) and loads it; on failure shows the message and
 // ends the program with -1.
 void load_uninstall_sections(const char* file_name);

@@ -10,6 +10,12 @@ int load_settings(const char* file_name);
 // Portable core of load_settings: reads an open text stream (not closed here).
 int load_settings_stream(FILE* stream);
 void free_settings();
+// Empties the store and every getter cache, so that a test starts as a fresh process does.
+void reset_settings_for_tests();
+
+// One text-mode line into area (size bytes, NUL-filled first): at most size - 1 bytes, up
+// to and including LF; a 0x1A byte ends the file. Null at the end of the file.
+char* read_text_line(char* area, int size, FILE* stream);
 
 int setting_int(const char* key, int default_value);
 // Copies into out (size >= 1), truncated and NUL-filled; default may be out itself.

@@ -1,0 +1,20 @@
+// The CD-ROM root for the CD markers, from the drive types the system reports.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "install/markers.h"
+
+namespace talven {
+
+// The first CD-ROM drive of the machine, not necessarily the one the installer runs from.
+const char* cdrom_root() {
+  static char root[4];
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    std::snprintf(root, sizeof root, "%c:\\", letter);
+    if (GetDriveTypeA(root) == DRIVE_CDROM) return root;
+  }
+  return "E:\\";
+}
+
+}  // namespace talven

@@ -1,0 +1,204 @@
+// The entry sections of install.env: line trimming, section rules and the two fatal ends.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "config/sections.h"
+
+using namespace talven;
+
+namespace {
+
+FILE* stream_of(const std::string& text) {
+  FILE* stream = std::tmpfile();
+  if (!stream) return nullptr;
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::rewind(stream);
+  return stream;
+}
+
+// Loads text; the result of load_sections_stream, with the open section's name.
+int load_text(const std::string& text, std::string* open_name = nullptr) {
+  FILE* stream = stream_of(text);
+  if (!stream) return -2;
+  const char* open = nullptr;
+  int result = load_sections_stream(stream, &open);
+  std::fclose(stream);
+  if (open_name) *open_name = open ? open : "";
+  return result;
+}
+
+std::vector<std::string> texts(const line_entry* list) {
+  std::vector<std::string> out;
+  for (; list; list = list->next) out.push_back(list->text);
+  return out;
+}
+
+// A regular expression that matches exactly the given bytes.
+std::string literal_regex(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+class Sections : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_sections_for_tests(); }
+  void TearDown() override { reset_sections_for_tests(); }
+};
+
+using Strings = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(Sections, TrimmedLineReading) {
+  std::string long_line = "  lead" + std::string(594, 'x');  // 600 bytes
+  FILE* stream = stream_of("  keep leading \t\r\n" + long_line + "\n\ntrailing\x01\x02");
+  ASSERT_NE(stream, nullptr);
+  char area[512];
+  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
+  EXPECT_STREQ(area, "  keep leading");
+  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
+  EXPECT_EQ(std::string(area), long_line.substr(0, 511));
+  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
+  EXPECT_EQ(std::string(area), long_line.substr(511));
+  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
+  EXPECT_STREQ(area, "");
+  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
+  EXPECT_STREQ(area, "trailing");
+  EXPECT_EQ(read_trimmed_line(area, sizeof area, stream), nullptr);
+  std::fclose(stream);
+}
+
+TEST_F(Sections, KeyValueFileLeavesListsEmpty) {
+  EXPECT_EQ(load_text("TITLEBAR Game\nINSTTO x\n[EOF]\nmore text\n"), 0);
+  EXPECT_EQ(ini_lines, nullptr);
+  EXPECT_EQ(reg_lines, nullptr);
+  EXPECT_EQ(regall_lines, nullptr);
+  EXPECT_EQ(delfiles_lines, nullptr);
+  EXPECT_EQ(delfiles_user_lines, nullptr);
+}
+
+TEST_F(Sections, EntriesInFileOrderPerSection) {
+  EXPECT_EQ(load_text("TITLEBAR Game\n"
+                      "[reg] trailing remark\n"
+                      "\"A\"=\"1\"\n"
+                      "\"B\"=\"2\"\n"
+                      "-\n"
+                      "outside\n"
+                      "[regall]\n\"M\"=\"m\"\n-\n"
+                      "[delfiles]\nsave\\*.dat\n-\n"
+                      "[delfiles_user]\nuser.dat\n-\n"
+                      "[ini]\nk=v\n-\n"),
+            0);
+  EXPECT_EQ(texts(reg_lines), (Strings{"\"A\"=\"1\"", "\"B\"=\"2\""}));
+  EXPECT_EQ(texts(regall_lines), (Strings{"\"M\"=\"m\""}));
+  EXPECT_EQ(texts(delfiles_lines), (Strings{"save\\*.dat"}));
+  EXPECT_EQ(texts(delfiles_user_lines), (Strings{"user.dat"}));
+  EXPECT_EQ(texts(ini_lines), (Strings{"k=v"}));
+}
+
+TEST_F(Sections, CommentsBlanksAndWhiteSpaceInsideASection) {
+  EXPECT_EQ(load_text("[ini]\n"
+                      "; remark\n"
+                      "// remark\n"
+                      "\n"
+                      "   \t\n"
+                      "   indented=1   \n"
+                      "[EOF]\n"
+                      "/single=slash\n"
+                      "--- end of ini\n"
+                      "after=close\n"),
+            0);
+  EXPECT_EQ(texts(ini_lines), (Strings{"   indented=1", "[EOF]", "/single=slash"}));
+}
+
+TEST_F(Sections, RepeatedSectionReplacesItsLines) {
+  EXPECT_EQ(load_text("[reg]\n\"old1\"=\"1\"\n\"old2\"=\"2\"\n-\n"
+                      "[ini]\nkeep=1\n-\n"
+                      "[reg]\n\"new\"=\"3\"\n-\n"),
+            0);
+  EXPECT_EQ(texts(reg_lines), (Strings{"\"new\"=\"3\""}));
+  EXPECT_EQ(texts(ini_lines), (Strings{"keep=1"}));
+  // A header met while another section is open simply switches to it.
+  reset_sections_for_tests();
+  EXPECT_EQ(load_text("[ini]\na=1\n[reg]\n\"b\"=\"2\"\n-\n"), 0);
+  EXPECT_EQ(texts(ini_lines), (Strings{"a=1"}));
+  EXPECT_EQ(texts(reg_lines), (Strings{"\"b\"=\"2\""}));
+}
+
+TEST_F(Sections, SimilarHeadersDoNotClash) {
+  EXPECT_EQ(load_text("[delfiles_user]\nu\n-\n[delfiles]\nd\n-\n[regall]\nall\n-\n[reg]\nuser\n-\n"
+                      "[regallx]\n[register]\n[Reg]\n"),
+            0);
+  EXPECT_EQ(texts(delfiles_user_lines), (Strings{"u"}));
+  EXPECT_EQ(texts(delfiles_lines), (Strings{"d"}));
+  EXPECT_EQ(texts(regall_lines), (Strings{"all"}));
+  EXPECT_EQ(texts(reg_lines), (Strings{"user"}));
+}
+
+TEST_F(Sections, EndOfReadingAndUnclosedSections) {
+  std::string open;
+  // "EOF" stops the reading: lines after it are never seen.
+  EXPECT_EQ(load_text("[ini]\na=1\n-\nEOF\n[ini]\nb=2\n-\n", &open), 0);
+  EXPECT_EQ(texts(ini_lines), (Strings{"a=1"}));
+  EXPECT_EQ(open, "");
+  reset_sections_for_tests();
+  EXPECT_EQ(load_text("[regall]\n\"a\"=\"b\"\n", &open), -1);
+  EXPECT_EQ(open, "regall");
+  reset_sections_for_tests();
+  EXPECT_EQ(load_text("[ini]\nx=1\nEOF\n-\n", &open), -1);
+  EXPECT_EQ(open, "ini");
+  reset_sections_for_tests();
+  EXPECT_EQ(load_text("[delfiles_user]\n", &open), -1);
+  EXPECT_EQ(open, "delfiles_user");
+  reset_sections_for_tests();
+  // The end-of-file byte ends a section's file too.
+  EXPECT_EQ(load_text("[reg]\n\"a\"=\"1\"\n\x1A-\n", &open), -1);
+  EXPECT_EQ(open, "reg");
+}
+
+TEST_F(Sections, LoadsFromTheCurrentFolder) {
+  char folder[] = "/tmp/sections_test_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  char saved[PATH_MAX];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(folder), 0);
+  FILE* f = std::fopen("install.env", "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("TITLEBAR x\r\n[ini]\r\nSavePath=REP_INSTALL\\save\r\n-\r\n[EOF]\r\n", f);
+  std::fclose(f);
+  load_uninstall_sections("install.env");
+  EXPECT_EQ(texts(ini_lines), (Strings{"SavePath=REP_INSTALL\\save"}));
+  std::remove("install.env");
+  ASSERT_EQ(chdir(saved), 0);
+  rmdir(folder);
+}
+
+using SectionsDeathTest = Sections;
+
+TEST_F(SectionsDeathTest, MissingFileEndsTheProgram) {
+  // Cancel is what the host's message box answers; exit(-1) shows as status 255.
+  EXPECT_EXIT(load_uninstall_sections("/nonexistent/no_such.env"), ::testing::ExitedWithCode(255),
+              literal_regex("[/nonexistent/no_such.env]ファイルを開けませんでした。"));
+}
+
+TEST_F(SectionsDeathTest, UnclosedSectionEndsTheProgram) {
+  char name[] = "/tmp/sections_open_XXXXXX";
+  int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  const char text[] = "[reg]\n\"a\"=\"1\"\nEOF\n";
+  ASSERT_EQ(write(fd, text, sizeof text - 1), static_cast<ssize_t>(sizeof text - 1));
+  close(fd);
+  EXPECT_EXIT(load_uninstall_sections(name), ::testing::ExitedWithCode(255),
+              literal_regex("[設定.env]の[reg]が終了していません"));
+  std::remove(name);
+}

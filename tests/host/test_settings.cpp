@@ -1,0 +1,268 @@
+// The settings store: line rules of install.env, lookups, truncation and the getter caches.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "config/settings.h"
+
+using namespace talven;
+
+namespace {
+
+// Feeds text to load_settings_stream through a real stream, so the byte-wise reading is
+// exercised as on a file.
+void load_text(const std::string& text) {
+  FILE* stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), stream), text.size());
+  std::rewind(stream);
+  EXPECT_EQ(load_settings_stream(stream), 0);
+  std::fclose(stream);
+}
+
+std::string lookup(const char* key, size_t size = 512) {
+  std::string area(size, 'X');
+  setting_string(key, &area[0], size, "<none>");
+  return std::string(area.c_str());
+}
+
+std::string repeat_lines(const char* line, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += line;
+  return out;
+}
+
+class Settings : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_settings_for_tests(); }
+  void TearDown() override { reset_settings_for_tests(); }
+};
+
+}  // namespace
+
+TEST_F(Settings, DefaultsOfAnEmptyStore) {
+  EXPECT_STREQ(get_titlebar(), "ＴＡＬＶＥＮ アプリケーション");
+  // "Ｔ" in CP932: a UTF-8 build of the literal would start 0xEF 0xBC.
+  const unsigned char* title = reinterpret_cast<const unsigned char*>(get_titlebar());
+  EXPECT_EQ(title[0], 0x82);
+  EXPECT_EQ(title[1], 0x73);
+  EXPECT_EQ(std::strlen(get_titlebar()), 29u);  // 6 double-byte letters, a space, 8 katakana
+  EXPECT_STREQ(get_instto(), "TALVEN_APP");
+  EXPECT_STREQ(get_exename(), "talven.exe");
+  EXPECT_STREQ(get_reg_global(), "-");
+  EXPECT_STREQ(get_reg_local(), "-");
+  EXPECT_STREQ(get_ini_file(), "-");
+  EXPECT_STREQ(get_ini_section(), "-");
+  EXPECT_EQ(get_inst_group(), nullptr);
+  EXPECT_EQ(get_instfol(), nullptr);
+  EXPECT_EQ(get_instmakefol(), 0);
+  EXPECT_EQ(setting_int("INSTTOPROGRAM", 1), 1);
+}
+
+TEST_F(Settings, KeyAndValueTokens) {
+  load_text(
+      "TITLEBAR x y\n"
+      "INSTTO\tGame\tignored\n"
+      "EXENAME\r\n"  // a key alone adds nothing, the CR is one more separator
+      "INST_GROUP Group\r\n"
+      "HELP_FILE \t \t help.txt\n");
+  EXPECT_STREQ(get_titlebar(), "x");
+  EXPECT_STREQ(get_instto(), "Game");
+  EXPECT_STREQ(get_exename(), "talven.exe");
+  EXPECT_EQ(setting_exists("EXENAME"), 0);
+  ASSERT_NE(get_inst_group(), nullptr);
+  EXPECT_STREQ(get_inst_group(), "Group");
+  EXPECT_EQ(lookup("HELP_FILE"), "help.txt");
+}
+
+TEST_F(Settings, SkippedLines) {
+  load_text(
+      " TITLEBAR space\n"
+      "\tINSTTO tab\n"
+      "//EXENAME comment.exe\n"
+      "/INSTFOL slash\n"
+      "\n"
+      "\x01REG_LOCAL control\n"
+      "INSTMAKEFOL 1\n");
+  EXPECT_EQ(setting_exists("TITLEBAR"), 0);
+  EXPECT_EQ(setting_exists("INSTTO"), 0);
+  EXPECT_EQ(setting_exists("EXENAME"), 0);
+  EXPECT_EQ(setting_exists("//EXENAME"), 0);
+  EXPECT_EQ(get_instfol(), nullptr);
+  EXPECT_EQ(setting_exists("REG_LOCAL"), 0);
+  EXPECT_EQ(get_instmakefol(), 1);
+}
+
+TEST_F(Settings, PipeBecomesSpaceButNotInsideDoubleByteCharacters) {
+  // "ポ" is 0x83 0x7C: its second byte is the code of "|" and must stay.
+  load_text("INSTREADME Read|Me\nINSTTO ポ|ポ\n");
+  EXPECT_EQ(lookup("INSTREADME"), "Read Me");
+  EXPECT_STREQ(get_instto(), "ポ ポ");
+  const unsigned char* v = reinterpret_cast<const unsigned char*>(get_instto());
+  EXPECT_EQ(v[0], 0x83);
+  EXPECT_EQ(v[1], 0x7C);
+  EXPECT_EQ(v[2], ' ');
+}
+
+TEST_F(Settings, FirstEntryWinsAndKeysAreCaseSensitive) {
+  load_text("EXENAME first.exe\nEXENAME second.exe\ntitlebar lower\n");
+  EXPECT_STREQ(get_exename(), "first.exe");
+  EXPECT_STREQ(get_titlebar(), "ＴＡＬＶＥＮ アプリケーション");
+  EXPECT_EQ(lookup("titlebar"), "lower");
+  EXPECT_EQ(setting_exists("EXENAM"), 0);  // whole-key comparison, not a prefix
+  // A second load appends: its duplicate loses to the entry already there.
+  load_text("EXENAME third.exe\nINSTTO added\n");
+  EXPECT_STREQ(get_exename(), "first.exe");
+  EXPECT_STREQ(get_instto(), "added");
+}
+
+TEST_F(Settings, EndMarkerAndEndOfFileByte) {
+  load_text("EXENAME a.exe\n[EOF] INSTTO after\nINSTTO never\n");
+  EXPECT_STREQ(get_exename(), "a.exe");
+  EXPECT_EQ(setting_exists("INSTTO"), 0);
+  reset_settings_for_tests();
+  // After a leading space the marker is an ordinary skipped line.
+  load_text(" [EOF]\nINSTTO reached\n");
+  EXPECT_STREQ(get_instto(), "reached");
+  reset_settings_for_tests();
+  // 0x1A ends the file as the Windows runtime's text mode does, also inside a line.
+  load_text(std::string("EXENAME ab\x1A" "cd\nINSTTO hidden\n"));
+  EXPECT_STREQ(get_exename(), "ab");
+  EXPECT_EQ(setting_exists("INSTTO"), 0);
+}
+
+TEST_F(Settings, FourHundredLinesAtMost) {
+  load_text(repeat_lines("// comment\n", 399) + "EXENAME line400.exe\n");
+  EXPECT_STREQ(get_exename(), "line400.exe");
+  reset_settings_for_tests();
+  load_text(repeat_lines("// comment\n", 400) + "EXENAME line401.exe\n");
+  EXPECT_EQ(setting_exists("EXENAME"), 0);
+  reset_settings_for_tests();
+  // Entries count as well as comments.
+  std::string text;
+  for (int i = 0; i < 400; ++i) text += "K" + std::to_string(i) + " v\n";
+  load_text(text + "EXENAME late.exe\n");
+  EXPECT_EQ(setting_exists("K399"), 1);
+  EXPECT_EQ(setting_exists("EXENAME"), 0);
+}
+
+TEST_F(Settings, OverlongLineIsReadInPieces) {
+  // 600 bytes: the first 511 give AKEY, the remaining 89 are a line of their own.
+  std::string first = "AKEY " + std::string(506, 'v');
+  std::string second = "BKEY val" + std::string(81, ' ');
+  ASSERT_EQ(first.size(), 511u);
+  ASSERT_EQ(first.size() + second.size(), 600u);
+  load_text(first + second + "\n");
+  EXPECT_EQ(lookup("AKEY"), std::string(506, 'v'));
+  EXPECT_EQ(lookup("BKEY"), "val");
+  reset_settings_for_tests();
+  // Both pieces count toward the 400: with 398 comments before, line 401 is never read.
+  load_text(repeat_lines("//\n", 398) + first + second + "\n" + "EXENAME late.exe\n");
+  EXPECT_EQ(setting_exists("BKEY"), 1);
+  EXPECT_EQ(setting_exists("EXENAME"), 0);
+  reset_settings_for_tests();
+  // A rest that is only a key adds nothing.
+  load_text(first + "LONELY\n");
+  EXPECT_EQ(setting_exists("LONELY"), 0);
+}
+
+TEST_F(Settings, ValueMustStartWithinNinetyNineSeparators) {
+  load_text("NEAR" + std::string(99, ' ') + "yes\n" + "FAR" + std::string(100, '\t') + "no\n");
+  EXPECT_EQ(lookup("NEAR"), "yes");
+  EXPECT_EQ(setting_exists("FAR"), 0);
+  reset_settings_for_tests();
+  // A key that fills the line up to its last byte: the window ends with the area.
+  std::string key(505, 'k');
+  load_text(key + "   abc\n" + std::string(510, 'z') + " \n");
+  EXPECT_EQ(lookup(key.c_str()), "abc");
+  EXPECT_EQ(setting_exists(std::string(510, 'z').c_str()), 0);
+}
+
+TEST_F(Settings, IntegerConversion) {
+  load_text("A 12ab\nB x\nC -3\nD +7\nE 2147483647\n");
+  EXPECT_EQ(setting_int("A", 99), 12);
+  EXPECT_EQ(setting_int("B", 99), 0);
+  EXPECT_EQ(setting_int("C", 99), -3);
+  EXPECT_EQ(setting_int("D", 99), 7);
+  EXPECT_EQ(setting_int("E", 99), 2147483647);
+  EXPECT_EQ(setting_int("ABSENT", 99), 99);
+}
+
+TEST_F(Settings, StringTruncationAndPadding) {
+  std::string value(200, 'a');
+  value[126] = 'b';
+  value[127] = 'c';
+  load_text("INSTTO " + value + "\nSHORT abc\nDOUBLE aaaa表表\n");
+  // A 128-byte getter keeps the first 127 bytes.
+  EXPECT_EQ(std::string(get_instto()), value.substr(0, 127));
+  // The rest of the caller's area is NUL-filled.
+  char area[16];
+  std::memset(area, 'X', sizeof area);
+  setting_string("SHORT", area, sizeof area, "");
+  for (size_t i = 3; i < sizeof area; ++i) EXPECT_EQ(area[i], '\0') << i;
+  // Size 1 leaves only the terminator.
+  char one = 'X';
+  setting_string("SHORT", &one, 1, "");
+  EXPECT_EQ(one, '\0');
+  // A double-byte character that would straddle the cut is left out whole.
+  char six[6];
+  setting_string("DOUBLE", six, sizeof six, "");
+  EXPECT_STREQ(six, "aaaa");
+  char seven[7];
+  setting_string("DOUBLE", seven, sizeof seven, "");
+  EXPECT_STREQ(seven, "aaaa表");
+}
+
+TEST_F(Settings, AreaAsItsOwnDefault) {
+  load_text("HELP_FILE manual.txt\n");
+  char area[260];
+  setting_string("HELP_FILE", area, sizeof area, "");
+  setting_string("INSTREADMEFL", area, sizeof area, area);
+  EXPECT_STREQ(area, "manual.txt");
+  // The area's own text is truncated and terminated like any other.
+  char small[5] = {'a', 'b', 'c', 'd', 'e'};
+  setting_string("INSTREADMEFL", small, sizeof small, small);
+  EXPECT_STREQ(small, "abcd");
+  load_text("INSTREADMEFL readme2.txt\n");
+  setting_string("INSTREADMEFL", area, sizeof area, area);
+  EXPECT_STREQ(area, "readme2.txt");
+}
+
+TEST_F(Settings, CachedGettersKeepTheirFirstResult) {
+  EXPECT_STREQ(get_reg_global(), "-");
+  EXPECT_EQ(get_instmakefol(), 0);
+  EXPECT_STREQ(get_titlebar(), "ＴＡＬＶＥＮ アプリケーション");
+  load_text("REG_GLOBAL Maker\nINSTMAKEFOL 1\nTITLEBAR Game\nREG_LOCAL Title\n");
+  EXPECT_STREQ(get_reg_global(), "-");
+  EXPECT_EQ(get_instmakefol(), 0);
+  EXPECT_EQ(lookup("REG_GLOBAL"), "Maker");
+  EXPECT_STREQ(get_titlebar(), "Game");  // not cached: follows the store
+  EXPECT_STREQ(get_reg_local(), "Title");
+  // free_settings empties the store but leaves what the getters cached.
+  free_settings();
+  EXPECT_EQ(setting_exists("REG_LOCAL"), 0);
+  EXPECT_STREQ(get_reg_local(), "Title");
+  EXPECT_STREQ(get_titlebar(), "ＴＡＬＶＥＮ アプリケーション");
+  // The test reset forgets the caches too.
+  reset_settings_for_tests();
+  EXPECT_STREQ(get_reg_local(), "-");
+}
+
+TEST_F(Settings, CaptionFollowsForceInstall) {
+  load_text("TITLEBAR ゲーム\n");
+  EXPECT_STREQ(get_caption(), "ゲーム スタートアップ");
+  reset_settings_for_tests();
+  load_text("TITLEBAR ゲーム\nFORCEINSTALL 0\n");
+  EXPECT_STREQ(get_caption(), "ゲーム スタートアップ");
+  reset_settings_for_tests();
+  load_text("TITLEBAR ゲーム\nFORCEINSTALL 1\n");
+  EXPECT_STREQ(get_caption(), "ゲーム インストール");
+  reset_settings_for_tests();
+  // The longest title still leaves room for the suffix in the 256-byte area.
+  load_text("FORCEINSTALL 2\nTITLEBAR " + std::string(300, 'T') + "\n");
+  EXPECT_EQ(std::string(get_caption()), std::string(127, 'T') + " インストール");
+  reset_settings_for_tests();
+  EXPECT_STREQ(get_caption(), "ＴＡＬＶＥＮ アプリケーション スタートアップ");
+}
