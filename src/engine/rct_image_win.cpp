@@ -31,7 +31,16 @@ int read_rct_file(const char* name, rct_header* header, unsigned char** data) {
     std::fclose(stream);
     return result;
   }
-  // The header check has capped the size relative to the picture.
+  // The header check has capped the size relative to the picture; a size beyond what the
+  // stream still holds is a short read, found before memory is asked for it.
+  const long here = std::ftell(stream);
+  long end = -1;
+  if (here >= 0 && std::fseek(stream, 0, SEEK_END) == 0) end = std::ftell(stream);
+  if (end < 0 || std::fseek(stream, here, SEEK_SET) != 0 ||
+      static_cast<unsigned long>(end - here) < header->data_size) {
+    std::fclose(stream);
+    return rct_truncated;
+  }
   unsigned char* block = static_cast<unsigned char*>(checked_alloc(header->data_size));
   const size_t got = std::fread(block, 1, header->data_size, stream);
   std::fclose(stream);

@@ -205,6 +205,14 @@ TEST_F(LoadRct, FilesThatAreNoPictureGiveNone) {
   file.resize(file.size() - 2);
   put("short.rct", file);
   EXPECT_EQ(load_rct_image("short.rct"), nullptr);
+  // A data size far beyond the file (within the cap for its picture) is a short read,
+  // found before the 1.5 GB block is asked for (which would end the program).
+  bytes claims = file;
+  const int32_t fields[3] = {20000, 20000, 1500000000};  // no room for that in 32 bits
+  for (int f = 0; f < 3; ++f)
+    for (int k = 0; k < 4; ++k) claims[8 + 4 * f + k] = static_cast<unsigned char>(fields[f] >> (8 * k));
+  put("claims.rct", claims);
+  EXPECT_EQ(load_rct_image("claims.rct"), nullptr);
   put("tiny.rct", bytes(file.begin(), file.begin() + 12));
   EXPECT_EQ(load_rct_image("tiny.rct"), nullptr);
 
