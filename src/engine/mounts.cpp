@@ -71,17 +71,10 @@ bool keys_ascending(int32_t kind, const void* index, int32_t count) {
   return true;
 }
 
-const crc32_entry* find_crc32(const crc32_entry* index, int32_t count, uint32_t key) {
-  int32_t low = 0, high = count - 1;
-  while (low <= high) {
-    int32_t mid = low + (high - low) / 2;
-    if (index[mid].key == key) return &index[mid];
-    if (index[mid].key < key) low = mid + 1; else high = mid - 1;
-  }
-  return nullptr;
-}
-
-const hash_entry* find_hash(const hash_entry* index, int32_t count, uint64_t key) {
+// Binary search over entries sorted by key; the keys are unsigned, so 64-bit keys
+// compare high word first and keys above 2^31 or 2^63 sort after the smaller ones.
+template <typename Entry, typename Key>
+const Entry* find_entry(const Entry* index, int32_t count, Key key) {
   int32_t low = 0, high = count - 1;
   while (low <= high) {
     int32_t mid = low + (high - low) / 2;
@@ -173,7 +166,7 @@ bool search(const char* name, const char* mode, char* out, FILE** stream) {
     int32_t kind = node->kind;
     if (kind == mount_hash_archive) {
       if (!node->hash_index || !keys.ensure_hash()) continue;
-      const hash_entry* hit = find_hash(node->hash_index, node->entry_count, keys.hash);
+      const hash_entry* hit = find_entry(node->hash_index, node->entry_count, keys.hash);
       if (hit && take_archive_hit(node, hit->offset, mode, out, stream)) return true;
       continue;
     }
@@ -185,7 +178,7 @@ bool search(const char* name, const char* mode, char* out, FILE** stream) {
     // A folder set without a folder table is searched like a CRC-32 archive.
     if (kind == mount_crc32_archive || kind == mount_folder_set) {
       if (!node->crc32_index || !keys.ensure_crc()) continue;
-      const crc32_entry* hit = find_crc32(node->crc32_index, node->entry_count, keys.crc);
+      const crc32_entry* hit = find_entry(node->crc32_index, node->entry_count, keys.crc);
       if (hit && take_archive_hit(node, hit->offset, mode, out, stream)) return true;
     }
   }
