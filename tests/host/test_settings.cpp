@@ -1,11 +1,15 @@
 // The settings store: line rules of install.env, lookups, truncation and the getter caches.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "config/settings.h"
+#include "engine/resolver.h"
 
 using namespace talven;
 
@@ -265,4 +269,39 @@ TEST_F(Settings, CaptionFollowsForceInstall) {
   EXPECT_EQ(std::string(get_caption()), std::string(127, 'T') + " インストール");
   reset_settings_for_tests();
   EXPECT_STREQ(get_caption(), "ＴＡＬＶＥＮ アプリケーション スタートアップ");
+}
+
+TEST_F(Settings, LoadsThroughTheResolver) {
+  char folder[] = "/tmp/settings_test_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  char saved[PATH_MAX];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(folder), 0);
+  FILE* f = std::fopen("install.env", "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("TITLEBAR \x83\x51\x81\x5B\x83\x80\r\nINSTTO Dest\r\n[EOF]\r\n", f);
+  std::fclose(f);
+  set_base_folder("");
+  set_open_as_given(1);
+  EXPECT_EQ(load_settings("install.env"), 0);
+  set_open_as_given(0);
+  EXPECT_STREQ(get_titlebar(), "ゲーム");
+  EXPECT_STREQ(get_instto(), "Dest");
+  std::remove("install.env");
+  ASSERT_EQ(chdir(saved), 0);
+  rmdir(folder);
+}
+
+using SettingsDeathTest = Settings;
+
+// A missing file is not a -1 result: the resolver keeps asking, and the host answers the
+// box as Cancel, which ends the program.
+TEST_F(SettingsDeathTest, MissingFileGoesThroughTheRetryBox) {
+  EXPECT_EXIT(
+      {
+        set_base_folder("");
+        set_open_as_given(1);
+        load_settings("no_such_install.env");
+      },
+      ::testing::ExitedWithCode(255), "no_such_install\\.env");
 }
