@@ -194,7 +194,8 @@ void startup_check::see(const char* name, bool folder) {
   if (stopped) return;
   const char* separator = mb_find_char(name, '\\');
   if (folder) {
-    if (!separator || separator[1] != '\0') stopped = true;
+    // As the installer does: a folder named without a backslash is stepped over too.
+    if (separator && separator[1] != '\0') stopped = true;
     return;
   }
   char lowered[max_entry_name + 1];
