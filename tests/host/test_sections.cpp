@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "config/sections.h"
+#include "env_folder.h"
 
 using namespace talven;
 
@@ -167,20 +167,10 @@ TEST_F(Sections, EndOfReadingAndUnclosedSections) {
 }
 
 TEST_F(Sections, LoadsFromTheCurrentFolder) {
-  char folder[] = "/tmp/sections_test_XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  char saved[PATH_MAX];
-  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
-  ASSERT_EQ(chdir(folder), 0);
-  FILE* f = std::fopen("install.env", "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs("TITLEBAR x\r\n[ini]\r\nSavePath=REP_INSTALL\\save\r\n-\r\n[EOF]\r\n", f);
-  std::fclose(f);
+  env_folder here("TITLEBAR x\r\n[ini]\r\nSavePath=REP_INSTALL\\save\r\n-\r\n[EOF]\r\n");
+  ASSERT_TRUE(here.ok());
   load_uninstall_sections("install.env");
   EXPECT_EQ(texts(ini_lines), (Strings{"SavePath=REP_INSTALL\\save"}));
-  std::remove("install.env");
-  ASSERT_EQ(chdir(saved), 0);
-  rmdir(folder);
 }
 
 using SectionsDeathTest = Sections;

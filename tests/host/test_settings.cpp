@@ -1,8 +1,5 @@
 // The settings store: line rules of install.env, lookups, truncation and the getter caches.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <climits>
 
 #include <cstdio>
 #include <cstring>
@@ -10,6 +7,7 @@
 
 #include "config/settings.h"
 #include "engine/resolver.h"
+#include "env_folder.h"
 
 using namespace talven;
 
@@ -272,24 +270,14 @@ TEST_F(Settings, CaptionFollowsForceInstall) {
 }
 
 TEST_F(Settings, LoadsThroughTheResolver) {
-  char folder[] = "/tmp/settings_test_XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  char saved[PATH_MAX];
-  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
-  ASSERT_EQ(chdir(folder), 0);
-  FILE* f = std::fopen("install.env", "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs("TITLEBAR \x83\x51\x81\x5B\x83\x80\r\nINSTTO Dest\r\n[EOF]\r\n", f);
-  std::fclose(f);
+  env_folder here("TITLEBAR \x83\x51\x81\x5B\x83\x80\r\nINSTTO Dest\r\n[EOF]\r\n");
+  ASSERT_TRUE(here.ok());
   set_base_folder("");
   set_open_as_given(1);
   EXPECT_EQ(load_settings("install.env"), 0);
   set_open_as_given(0);
   EXPECT_STREQ(get_titlebar(), "ゲーム");
   EXPECT_STREQ(get_instto(), "Dest");
-  std::remove("install.env");
-  ASSERT_EQ(chdir(saved), 0);
-  rmdir(folder);
 }
 
 using SettingsDeathTest = Settings;
