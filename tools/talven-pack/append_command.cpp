@@ -48,14 +48,7 @@ int check_entry(void*, const package_entry& entry, long, FILE* package, int32_t*
 }
 
 int run_append(int argc, char** argv) {
-  if (wants_help(argc, argv)) {
-    usage(stdout);
-    return exit_ok;
-  }
-  if (argc != 4) {
-    usage(stderr);
-    return exit_usage;
-  }
+  if (int code = check_arguments(argc, argv, 3, usage); code >= 0) return code;
   const char *exe_path = argv[1], *package_path = argv[2], *out_path = argv[3];
   std::vector<unsigned char> exe;
   if (!read_file(exe_path, &exe)) return fail("cannot read %s: %s", exe_path, std::strerror(errno));

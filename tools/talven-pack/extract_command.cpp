@@ -116,14 +116,7 @@ int extract_entry(void* context, const package_entry& entry, long offset, FILE* 
 }
 
 int run_extract(int argc, char** argv) {
-  if (wants_help(argc, argv)) {
-    usage(stdout);
-    return exit_ok;
-  }
-  if (argc != 3) {
-    usage(stderr);
-    return exit_usage;
-  }
+  if (int code = check_arguments(argc, argv, 2, usage); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
   extraction x;

@@ -34,14 +34,7 @@ int list_entry(void*, const package_entry& entry, long, FILE* package, int32_t* 
 }
 
 int run_list(int argc, char** argv) {
-  if (wants_help(argc, argv)) {
-    usage(stdout);
-    return exit_ok;
-  }
-  if (argc != 2) {
-    usage(stderr);
-    return exit_usage;
-  }
+  if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
   std::printf("%-4s %10s %10s %-19s %s\n", "kind", "size", "packed", "time (UTC)", "name");

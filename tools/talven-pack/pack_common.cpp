@@ -241,4 +241,16 @@ bool wants_help(int argc, char** argv) {
   return false;
 }
 
+int check_arguments(int argc, char** argv, int arguments, void (*usage)(FILE*)) {
+  if (wants_help(argc, argv)) {
+    usage(stdout);
+    return exit_ok;
+  }
+  if (argc != arguments + 1) {
+    usage(stderr);
+    return exit_usage;
+  }
+  return -1;
+}
+
 }  // namespace talven::pack

@@ -77,4 +77,9 @@ int fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // True when argv holds --help or -h after the command name.
 bool wants_help(int argc, char** argv);
 
+// The common start of a command taking exactly `arguments` operands: --help prints the
+// usage on stdout (exit 0), a wrong count prints it on stderr (exit 2). Returns the exit
+// code to end with, or -1 to go on.
+int check_arguments(int argc, char** argv, int arguments, void (*usage)(FILE*));
+
 }  // namespace talven::pack

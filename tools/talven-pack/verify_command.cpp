@@ -63,14 +63,7 @@ int verify_entry(void* context, const package_entry& entry, long offset, FILE* p
 }
 
 int run_verify(int argc, char** argv) {
-  if (wants_help(argc, argv)) {
-    usage(stdout);
-    return exit_ok;
-  }
-  if (argc != 2) {
-    usage(stderr);
-    return exit_usage;
-  }
+  if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
   tally t;
