@@ -10,12 +10,7 @@
 #include "install/cp932.h"
 #include "install/install.h"
 #include "install/install_steps.h"
-// The entry parsers land separately; until their header is in the tree the entry passes
-// are left out so that setup.exe links. Removed once the parsers are in.
-#if __has_include("install/markers.h")
 #include "install/markers.h"
-#define TALVEN_HAVE_MARKERS 1
-#endif
 #include "package/extract.h"
 #include "startup/services.h"
 #include "ui/messages.h"
@@ -43,7 +38,6 @@ int run_install() {
   char destination[260];
   char saved_directory[260];
   char short_entry[260];
-  (void)short_entry;
   char long_entry[512];
   destination[0] = '\0';
 
@@ -87,7 +81,6 @@ int run_install() {
 
   // 11. to 13. The entry passes, with the install folder for the REP_INSTALL marker.
   install_path = destination;
-#ifdef TALVEN_HAVE_MARKERS
   const char* ini_section = get_ini_section();
   const char* ini_file = get_ini_file();
   for (line_entry* line = ini_lines; line; line = line->next) {
@@ -106,7 +99,6 @@ int run_install() {
         write_machine_value(global, local, long_entry, short_entry);
     }
   }
-#endif
 
   // 14. to 17.
   show_end_dialog();
