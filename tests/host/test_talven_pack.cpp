@@ -370,6 +370,49 @@ TEST(TalvenPack, NamesCp932CannotHoldAreErrorsNamingTheFile) {
   }
 }
 
+TEST(TalvenPack, FilesOf2GiBAreRefused) {
+  scratch s;
+  tree t = make_tree(s.dir / "game");
+  // Sparse: no disk space is used, and pack must refuse it from its size alone.
+  fs::path huge = t.root / "DATA" / "huge.bin";
+  { std::ofstream touch(huge); }
+  fs::resize_file(huge, 2147483648ull);
+  fs::path pkg = s.dir / "instdat.arc";
+  result r = run(s, {"pack", t.root.string(), pkg.string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("DATA/huge.bin"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(pkg));
+  // The refusal is the size's doing: the same file, shrunk, packs.
+  fs::resize_file(huge, 1000);
+  EXPECT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+}
+
+TEST(TalvenPack, OutputInsideTheTreeIsNotPackedIntoItself) {
+  scratch s;
+  tree t = make_tree(s.dir / "game");
+  fs::path pkg = t.root / "instdat.arc";
+  ASSERT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+  bytes first = read_bytes(pkg);
+  ASSERT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+  EXPECT_TRUE(read_bytes(pkg) == first);
+  result r = run(s, {"list", pkg.string()});
+  EXPECT_EQ(r.out.find("instdat.arc"), std::string::npos) << r.out;
+}
+
+TEST(TalvenPack, ExtractDoesNotWriteThroughALink) {
+  scratch s;
+  tree t = make_tree(s.dir / "game");
+  fs::path pkg = s.dir / "instdat.arc";
+  ASSERT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+  fs::path dest = s.dir / "dest", elsewhere = s.dir / "elsewhere";
+  fs::create_directories(dest);
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, dest / "DATA");
+  result r = run(s, {"extract", pkg.string(), dest.string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
 TEST(TalvenPack, EscapingNamesAreRefusedBeforeWriting) {
   scratch s;
   fs::path pkg = s.dir / "evil.arc";
