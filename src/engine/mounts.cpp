@@ -58,17 +58,18 @@ size_t entry_size_of(int32_t kind) {
 
 size_t round_up8(size_t n) { return (n + 7) & ~size_t(7); }
 
-bool keys_ascending(int32_t kind, const void* index, int32_t count) {
-  for (int32_t i = 1; i < count; ++i) {
-    if (kind == mount_hash_archive) {
-      const hash_entry* e = static_cast<const hash_entry*>(index);
-      if (!(e[i - 1].key < e[i].key)) return false;
-    } else {
-      const crc32_entry* e = static_cast<const crc32_entry*>(index);
-      if (!(e[i - 1].key < e[i].key)) return false;
-    }
-  }
+template <typename Entry>
+bool entries_ascending(const Entry* e, int32_t count) {
+  for (int32_t i = 1; i < count; ++i)
+    if (!(e[i - 1].key < e[i].key)) return false;
   return true;
+}
+
+// Strictly ascending keys: sorted and one entry per key, as the binary search needs.
+bool keys_ascending(int32_t kind, const void* index, int32_t count) {
+  if (kind == mount_hash_archive)
+    return entries_ascending(static_cast<const hash_entry*>(index), count);
+  return entries_ascending(static_cast<const crc32_entry*>(index), count);
 }
 
 // Binary search over entries sorted by key; the keys are unsigned, so 64-bit keys
