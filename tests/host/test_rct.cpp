@@ -764,3 +764,39 @@ TEST(RctTool, DecodeToPngAndEncodeBackKeepsThePixels) {
   EXPECT_EQ(run(exe + " rct encode " + dir + "/a.rct " + dir + "/c.rct"), 1);
   std::system(("rm -rf " + dir).c_str());
 }
+
+TEST(RctTool, EveryColourTypeBecomesBgrWithAlphaOverBlack) {
+  const std::string exe = pack_exe();
+  if (exe.empty() || run(exe + " rct --help") != 0) GTEST_SKIP() << "talven-pack with rct not built";
+  if (run("convert -version") != 0) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  char dir_template[] = "/tmp/rct_png_XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  struct png_case {
+    const char* what;
+    const char* draw;    // convert arguments after the size
+    const char* format;  // output format prefix, forcing the PNG colour type
+    unsigned char bgr[3];
+  } cases[] = {
+      {"gray", "'xc:gray(102)' -define png:color-type=0 -define png:bit-depth=8", "", {102, 102, 102}},
+      {"gray16", "'xc:gray(102)' -depth 16 -define png:color-type=0 -define png:bit-depth=16", "", {102, 102, 102}},
+      {"palette", "xc:red -type Palette", "PNG8:", {0, 0, 255}},
+      {"rgba-opaque", "'xc:rgba(200,100,50,1)' -define png:color-type=6", "PNG32:", {50, 100, 200}},
+      {"rgba-half", "'xc:rgba(200,100,50,0.5)' -define png:color-type=6", "PNG32:", {25, 50, 100}},
+      {"rgba-clear", "'xc:rgba(200,100,50,0)' -define png:color-type=6", "PNG32:", {0, 0, 0}},
+      {"gray-alpha-clear", "'xc:graya(102,0)' -define png:color-type=4", "", {0, 0, 0}},
+  };
+  for (const png_case& c : cases) {
+    const std::string png = dir + "/" + c.what + ".png";
+    ASSERT_EQ(run("convert -size 5x3 " + std::string(c.draw) + " " + c.format + png), 0) << c.what;
+    ASSERT_EQ(run(exe + " rct encode " + png + " " + dir + "/out.rct"), 0) << c.what;
+    rct_header h;
+    bytes pixels;
+    ASSERT_EQ(decode_file(read_file(dir + "/out.rct"), &h, &pixels), rct_ok) << c.what;
+    ASSERT_EQ(h.width, 5);
+    ASSERT_EQ(h.height, 3);
+    for (size_t i = 0; i < pixels.size(); i += 3)
+      ASSERT_EQ(std::memcmp(&pixels[i], c.bgr, 3), 0) << c.what << " pixel " << i / 3;
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
