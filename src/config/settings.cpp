@@ -108,6 +108,14 @@ char* read_text_line(char* area, int size, FILE* stream) {
       std::ungetc(c, stream);
       break;
     }
+    if (c == '\r') {
+      // CR LF reads as LF, as in the Windows runtime's text mode; a lone CR stays.
+      int next = std::fgetc(stream);
+      if (next == '\n')
+        c = '\n';
+      else if (next != EOF)
+        std::ungetc(next, stream);
+    }
     area[n++] = static_cast<char>(c);
     if (c == '\n') break;
   }

@@ -14,7 +14,8 @@ void free_settings();
 void reset_settings_for_tests();
 
 // One text-mode line into area (size bytes, NUL-filled first): at most size - 1 bytes, up
-// to and including LF; a 0x1A byte ends the file. Null at the end of the file.
+// to and including LF, CR LF read as LF; a 0x1A byte ends the file. Null at the end of the
+// file. The host gives the same bytes as the Windows runtime's "rt" mode.
 char* read_text_line(char* area, int size, FILE* stream);
 
 int setting_int(const char* key, int default_value);

@@ -165,6 +165,16 @@ TEST_F(Settings, OverlongLineIsReadInPieces) {
   EXPECT_EQ(setting_exists("BKEY"), 1);
   EXPECT_EQ(setting_exists("EXENAME"), 0);
   reset_settings_for_tests();
+  // CR LF is one byte as in Windows text mode: a 510-byte line with it is one read.
+  load_text(repeat_lines("//\r\n", 398) + "LINE399 " + std::string(502, 'x') + "\r\n" +
+            "EXENAME line400.exe\r\n");
+  EXPECT_EQ(lookup("LINE399"), std::string(502, 'x'));
+  EXPECT_STREQ(get_exename(), "line400.exe");
+  reset_settings_for_tests();
+  // A lone CR is an ordinary separator byte.
+  load_text("INSTTO a\rb\n");
+  EXPECT_STREQ(get_instto(), "a");
+  reset_settings_for_tests();
   // A rest that is only a key adds nothing.
   load_text(first + "LONELY\n");
   EXPECT_EQ(setting_exists("LONELY"), 0);
