@@ -9,52 +9,12 @@
 
 #include "engine/mounts.h"
 #include "engine/resolver.h"
+#include "package_test_support.h"
 
 namespace talven {
 namespace {
 
-// A fresh folder under the temp path, removed with what the tests put in it.
-struct scratch_folder {
-  std::string path;
-  scratch_folder() {
-    static int counter = 0;
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    char name[64];
-    std::snprintf(name, sizeof name, "resolver_%lu_%d", GetCurrentProcessId(), ++counter);
-    path = std::string(temp) + name;
-    CreateDirectoryA(path.c_str(), nullptr);
-  }
-  ~scratch_folder() { remove_tree(path); }
-  std::string operator/(const std::string& name) const { return path + "\\" + name; }
-  static void remove_tree(const std::string& folder) {
-    WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        std::string full = folder + "\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(full);
-        else DeleteFileA(full.c_str());
-      } while (FindNextFileA(h, &data));
-      FindClose(h);
-    }
-    RemoveDirectoryA(folder.c_str());
-  }
-};
-
-bool is_folder(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool write_file(const std::string& path, const std::string& data) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  return std::fclose(f) == 0 && ok;
-}
+using namespace talven_test;
 
 class ResolverWin : public ::testing::Test {
  protected:
