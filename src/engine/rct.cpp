@@ -122,9 +122,9 @@ int rct_read_header(FILE* stream, rct_header* out) {
   return rct_ok;
 }
 
-long rct_copy_offset(int selector, int width) {
+int64_t rct_copy_offset(int selector, int width) {
   if (selector < 0 || selector > 31) return 0;
-  return copy_dx[selector] - static_cast<long>(copy_dy[selector]) * width;
+  return copy_dx[selector] - static_cast<int64_t>(copy_dy[selector]) * width;
 }
 
 int rct_decode(const unsigned char* data, size_t size, int width, int height,
@@ -135,7 +135,7 @@ int rct_decode(const unsigned char* data, size_t size, int width, int height,
   if (size < 3) return rct_corrupt;
 
   // Byte offsets of the 32 selectors for this width (all negative when valid).
-  long offsets[32];
+  int64_t offsets[32];
   for (int s = 0; s < 32; ++s) offsets[s] = 3 * rct_copy_offset(s, width);
 
   std::memcpy(pixels, data, 3);
@@ -168,9 +168,9 @@ int rct_decode(const unsigned char* data, size_t size, int width, int height,
         used = 3;
       }
       const size_t bytes = 3 * run;
-      const long offset = offsets[(c >> 2) & 0x1F];
+      const int64_t offset = offsets[(c >> 2) & 0x1F];
       // The source must be a pixel already decoded: strictly before, not before the first.
-      if (offset >= 0 || static_cast<size_t>(-offset) > out || bytes > total - out) {
+      if (offset >= 0 || static_cast<uint64_t>(-offset) > out || bytes > total - out) {
         result = rct_corrupt;
         break;
       }

@@ -117,7 +117,8 @@ size_t rct_encode(const unsigned char* pixels, int width, int height, int varian
 size_t rct_encode_stream(const unsigned char* pixels, int width, int height,
                          unsigned char* out, size_t out_size);
 
-// Offset of a copy selector in pixels: dx - dy x width.
-long rct_copy_offset(int selector, int width);
+// Offset of a copy selector in pixels: dx - dy x width (64-bit: four rows of a very wide
+// picture do not fit a 32-bit long).
+int64_t rct_copy_offset(int selector, int width);
 
 }  // namespace talven

@@ -91,7 +91,7 @@ size_t rct_encode_stream(const unsigned char* pixels, int width, int height,
   std::vector<uint32_t> px(count);
   for (size_t i = 0; i < count; ++i) px[i] = pixel_at(pixels + 3 * i);
 
-  long offsets[32];
+  int64_t offsets[32];
   for (int s = 0; s < 32; ++s) offsets[s] = rct_copy_offset(s, width);
 
   writer w{out, out_size, 0, false};
@@ -103,8 +103,8 @@ size_t rct_encode_stream(const unsigned char* pixels, int width, int height,
     size_t best_length = 0;
     int best_selector = -1;
     for (int s = 0; s < 32; ++s) {
-      const long offset = offsets[s];
-      if (offset >= 0 || static_cast<size_t>(-offset) > pos) continue;
+      const int64_t offset = offsets[s];
+      if (offset >= 0 || static_cast<uint64_t>(-offset) > pos) continue;
       const uint32_t* src = px.data() + (pos - static_cast<size_t>(-offset));
       const uint32_t* dst = px.data() + pos;
       if (src[0] != dst[0]) continue;

@@ -253,3 +253,9 @@ TEST_F(LoadRct, MissingTrailerGivesBlackAndDamageKeepsWhatDecoded) {
   for (int i = image->stride; i < image->stride * height; ++i) ASSERT_EQ(image->bits[i], 0) << i;
   release_image(image, 0);
 }
+
+TEST(DibImage, CopyOffsetsOfVeryWidePicturesKeep64Bits) {
+  // Four rows up in a 700-million-pixel row is beyond a 32-bit long on this target.
+  EXPECT_EQ(rct_copy_offset(29, 700000000), -2800000000LL);
+  EXPECT_EQ(rct_copy_offset(27, 700000000), 2 - 2800000000LL);
+}
