@@ -24,6 +24,9 @@
 //   start PATH [ARGS...]      CreateProcess PATH (Windows path) in PATH's own folder; it
 //                             becomes the current process (#1, #2, ... in start order)
 //   use N                     make process #N current again (its window is forgotten)
+//   attach NAME               make the newest running process whose image is NAME
+//                             (e.g. setup.exe) current, started by an earlier driver run;
+//                             so a test can look at the files between two scenarios
 //   wait-exit CODE|any [TIMEOUT]
 //                             wait for the current process to end and check its exit code
 //                             (-1 and 4294967295 are the same code); "any" just prints it
@@ -40,6 +43,7 @@
 //   expect-window-count N     number of visible top-level windows of the process
 //   wait-gone [TIMEOUT]       the current window has been destroyed
 //   expect-caption TEXT       the current window's caption
+//   expect-topmost 0|1        whether the current window is topmost (WS_EX_TOPMOST)
 //   dump                      list the current window's children: id, class, text,
 //                             visible, enabled, checked, rectangle in client coordinates
 // Controls of the current window
@@ -483,6 +487,56 @@ void cmd_start(std::vector<std::string>& w) {
   say("  process #%d pid %lu\n", current_process + 1, p.info.dwProcessId);
 }
 
+void cmd_attach(const std::string& image) {
+  // The newest one: process ids are not ordered, so compare the creation times.
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  DWORD best_pid = 0;
+  ULONGLONG best_time = 0;
+  if (snap != INVALID_HANDLE_VALUE && Process32First(snap, &entry)) {
+    do {
+      if (_stricmp(entry.szExeFile, image.c_str()) != 0) continue;
+      HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
+      if (!h) continue;
+      FILETIME created, exited, kernel, user;
+      if (GetProcessTimes(h, &created, &exited, &kernel, &user)) {
+        ULONGLONG t = ((ULONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime;
+        if (!best_pid || t > best_time) {
+          best_pid = entry.th32ProcessID;
+          best_time = t;
+        }
+      }
+      CloseHandle(h);
+    } while (Process32Next(snap, &entry));
+  }
+  if (snap != INVALID_HANDLE_VALUE) CloseHandle(snap);
+  if (!best_pid) fail("no running process %s", image.c_str());
+  started_process p;
+  ZeroMemory(&p.info, sizeof p.info);
+  p.path = image;
+  p.info.dwProcessId = best_pid;
+  p.info.hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, best_pid);
+  if (!p.info.hProcess) fail("cannot open process %lu (error %lu)", best_pid, GetLastError());
+  // Its main thread is the oldest of its threads.
+  HANDLE threads = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 t;
+  t.dwSize = sizeof t;
+  if (threads != INVALID_HANDLE_VALUE && Thread32First(threads, &t)) {
+    do {
+      if (t.th32OwnerProcessID == best_pid) {
+        p.info.dwThreadId = t.th32ThreadID;
+        break;
+      }
+    } while (Thread32Next(threads, &t));
+  }
+  if (threads != INVALID_HANDLE_VALUE) CloseHandle(threads);
+  processes.push_back(p);
+  current_process = (int)processes.size() - 1;
+  current_window = nullptr;
+  say("  process #%d pid %lu\n", current_process + 1, best_pid);
+}
+
 void cmd_wait_window(std::vector<std::string>& w) {
   DWORD timeout = take_timeout(w, 2);
   if (w.size() < 2 || w.size() > 3) scenario_error("usage: wait-window CAPTION|class:NAME [CAPTION] [TIMEOUT]");
@@ -629,6 +683,9 @@ bool run_command(std::vector<std::string>& w) {
     if (n < 1 || n > (long)processes.size()) scenario_error("no process #%ld", n);
     current_process = (int)n - 1;
     current_window = nullptr;
+  } else if (c == "attach") {
+    need(w, 2, "attach NAME");
+    cmd_attach(w[1]);
   } else if (c == "wait-exit") {
     cmd_wait_exit(w);
   } else if (c == "expect-running") {
@@ -676,6 +733,12 @@ bool run_command(std::vector<std::string>& w) {
     if (!current_window || !IsWindow(current_window)) fail("no current window");
     std::string have = window_text(current_window), want = to_cp932(w[1]);
     if (have != want) fail("caption %s, expected %s", shown(have).c_str(), shown(want).c_str());
+  } else if (c == "expect-topmost") {
+    need(w, 2, "expect-topmost 0|1");
+    if (!current_window || !IsWindow(current_window)) fail("no current window");
+    int want = parse_flag(w[1]);
+    int have = (GetWindowLongA(current_window, GWL_EXSTYLE) & WS_EX_TOPMOST) ? 1 : 0;
+    if (have != want) fail("topmost is %d, expected %d", have, want);
   } else if (c == "dump") {
     if (!current_window || !IsWindow(current_window)) fail("no current window");
     dump_window(current_window);

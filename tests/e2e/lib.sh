@@ -1,0 +1,351 @@
+# Shared helpers of the end-to-end tests (tests/e2e/test_*.sh). A test starts with
+#
+#   . "$E2E_LIB"        (or . "$(dirname "$0")/lib.sh")
+#   e2e_init
+#
+# CTest runs each test through "wine-rig.sh run", so the rig's environment is set
+# (WINEPREFIX, DISPLAY, WINEDEBUG, LC_ALL, RIG_TEMP = the prefix's %TEMP% as a Unix path,
+# RIG_TEMP_WIN = the same as a Windows path), plus these from cmake/wine-tests.cmake:
+#   SETUP_EXE     the built setup.exe           UIDRIVER_EXE  the built uidriver.exe
+#   TALVEN_PACK   the host build's talven-pack  REPO          the source tree
+#   E2E_NAME      the test's name               E2E_SCRATCH   its scratch folder (host side)
+# To run one by hand: wine-rig.sh start BUILD; then the same variables and
+#   wine-rig.sh run BUILD bash tests/e2e/test_x.sh
+#
+# After e2e_init:
+#   $SCRATCH      empty host-side folder of this test (packages, game folders, logs)
+#   $MEDIA        empty folder inside the prefix (drive_c/e2e/NAME): the install medium
+#   $MEDIA_WIN    the same as a Windows path
+# Every test ends with e2e_pass; a failed assertion prints what failed and exits 1.
+# On exit any setup.exe still running in the prefix is terminated.
+
+set -euo pipefail
+
+E2E_FAILED=0
+
+e2e_log() { printf '%s\n' "$*"; }
+
+e2e_fail() {
+  E2E_FAILED=1
+  printf 'FAIL [%s]: %s\n' "${E2E_NAME:-e2e}" "$*" >&2
+  exit 1
+}
+
+e2e_init() {
+  local v
+  for v in SETUP_EXE UIDRIVER_EXE REPO E2E_NAME E2E_SCRATCH WINEPREFIX DISPLAY RIG_TEMP; do
+    [ -n "${!v:-}" ] || e2e_fail "$v is not set: run the test through ctest (or see tests/e2e/lib.sh)"
+  done
+  [ -f "$SETUP_EXE" ] || e2e_fail "setup.exe is not built: $SETUP_EXE"
+  [ -f "$UIDRIVER_EXE" ] || e2e_fail "uidriver.exe is not built: $UIDRIVER_EXE"
+  SCRATCH=$E2E_SCRATCH
+  rm -rf "$SCRATCH"
+  mkdir -p "$SCRATCH"
+  MEDIA=$WINEPREFIX/drive_c/e2e/$E2E_NAME
+  rm -rf "$MEDIA"
+  mkdir -p "$MEDIA"
+  MEDIA_WIN=$(win_path "$MEDIA")
+  trap e2e_cleanup EXIT
+  e2e_log "== $E2E_NAME: medium $MEDIA_WIN, scratch $SCRATCH"
+}
+
+e2e_cleanup() {
+  local status=$?
+  # A failed test may leave its installer running; it must not disturb the next test.
+  printf 'kill-image setup.exe\n' | wine "$UIDRIVER_EXE" - >/dev/null 2>&1 || true
+  if [ $status -ne 0 ] && [ "$E2E_FAILED" -eq 0 ]; then
+    printf 'FAIL [%s]: stopped with status %d\n' "$E2E_NAME" "$status" >&2
+  fi
+}
+
+e2e_pass() {
+  e2e_log "PASS [$E2E_NAME]"
+}
+
+require_talven_pack() {
+  [ -n "${TALVEN_PACK:-}" ] && [ -x "$TALVEN_PACK" ] ||
+    e2e_fail "talven-pack not found at '${TALVEN_PACK:-}': build the host preset first (cmake --preset host && cmake --build build/host)"
+}
+
+# --- paths ------------------------------------------------------------------------------------
+
+# win_path UNIX_PATH: the path as setup.exe sees it (C:\...).
+win_path() {
+  winepath -w "$1" 2>/dev/null | tr -d '\r' | tail -n 1
+}
+
+# unix_path WINDOWS_PATH
+unix_path() {
+  winepath -u "$1" 2>/dev/null | tr -d '\r' | tail -n 1
+}
+
+# --- game folders and packages -------------------------------------------------------------------
+
+# write_cp932 FILE LINE...: a text file in CP932 with CR LF line ends (as install.env is).
+write_cp932() {
+  local file=$1
+  shift
+  printf '%s\n' "$@" | iconv -f UTF-8 -t CP932 | sed 's/$/\r/' >"$file" ||
+    e2e_fail "cannot write $file in CP932"
+}
+
+# make_game DIR TITLEBAR [MORE_ENV_LINES...]: a small game folder: install.env with the
+# title, a readme, the menu picture, a program and some files in sub-folders.
+make_game() {
+  local dir=$1 title=$2
+  shift 2
+  require_talven_pack
+  mkdir -p "$dir/データ/画像" "$dir/save"
+  write_cp932 "$dir/install.env" "TITLEBAR	$title" "INSTTO	E2E_$E2E_NAME" "EXENAME	game.exe" "$@"
+  write_cp932 "$dir/readme.txt" "$title のお読みください" "テスト用の説明書です。"
+  make_picture "$dir/insttscr.rct" 320 200
+  printf 'game program stand-in\r\n' >"$dir/game.exe"
+  head -c 300000 /dev/urandom >"$dir/データ/画像/背景01.bmp"
+  printf 'save folder\r\n' >"$dir/save/info.ini"
+}
+
+# make_picture OUT.rct WIDTH HEIGHT: a plain gradient as the menu background.
+make_picture() {
+  local png=$SCRATCH/picture-$2x$3.png
+  if [ ! -f "$png" ]; then
+    convert -size "$2x$3" gradient:'#203050-#8090c0' "PNG24:$png" || e2e_fail "convert could not draw $png"
+  fi
+  "$TALVEN_PACK" rct encode "$png" "$1" >/dev/null || e2e_fail "talven-pack rct encode failed for $1"
+}
+
+# pack_dir DIR OUT: an install package of DIR.
+pack_dir() {
+  require_talven_pack
+  "$TALVEN_PACK" pack "$1" "$2" >"$SCRATCH/pack.log" 2>&1 ||
+    e2e_fail "talven-pack pack $1 failed: $(cat "$SCRATCH/pack.log")"
+}
+
+# media_separate PACKAGE: setup.exe and PACKAGE as instdat.arc side by side in $MEDIA.
+media_separate() {
+  cp "$SETUP_EXE" "$MEDIA/setup.exe"
+  cp "$1" "$MEDIA/instdat.arc"
+}
+
+# media_appended PACKAGE: PACKAGE appended to setup.exe in $MEDIA, no instdat.arc.
+media_appended() {
+  require_talven_pack
+  rm -f "$MEDIA/instdat.arc"
+  "$TALVEN_PACK" append "$SETUP_EXE" "$1" "$MEDIA/setup.exe" >"$SCRATCH/append.log" 2>&1 ||
+    e2e_fail "talven-pack append failed: $(cat "$SCRATCH/append.log")"
+}
+
+# media_appended_raw PACKAGE: the same layout made here (the program, the package, then
+# the package's offset as 4 bytes), for damaged packages that talven-pack refuses to append.
+media_appended_raw() {
+  rm -f "$MEDIA/instdat.arc"
+  local exe_size
+  exe_size=$(stat -c %s "$SETUP_EXE")
+  cat "$SETUP_EXE" "$1" >"$MEDIA/setup.exe"
+  printf '\0\0\0\0' >>"$MEDIA/setup.exe"
+  write_uint "$MEDIA/setup.exe" $(( $(stat -c %s "$MEDIA/setup.exe") - 4 )) 4 "$exe_size"
+}
+
+# media_exe_only: setup.exe with neither instdat.arc nor an appended package.
+media_exe_only() {
+  rm -f "$MEDIA/instdat.arc"
+  cp "$SETUP_EXE" "$MEDIA/setup.exe"
+}
+
+# --- package surgery for damaged packages ----------------------------------------------------------
+# All integers of the package are little-endian; an entry is
+#   u16 N, N bytes of name (with its NUL), i32 size (-1 folder), i32 packed size,
+#   then for files a FILETIME (8 bytes) and packed-size bytes of zlib data.
+
+# read_uint FILE OFFSET BYTES: unsigned little-endian integer.
+read_uint() {
+  local bytes
+  bytes=$(od -An -tu1 -j "$2" -N "$3" "$1" | tr -s ' \n' ' ')
+  local value=0 shift=0 b
+  for b in $bytes; do
+    value=$(( value + (b << shift) ))
+    shift=$((shift + 8))
+  done
+  echo "$value"
+}
+
+# write_uint FILE OFFSET BYTES VALUE: overwrite in place (VALUE may be negative).
+write_uint() {
+  local file=$1 offset=$2 count=$3 value=$4 i esc=""
+  for ((i = 0; i < count; i++)); do
+    esc+=$(printf '\\%03o' $(( (value >> (8 * i)) & 255 )))
+  done
+  printf "$esc" | dd of="$file" bs=1 seek="$offset" conv=notrunc status=none
+}
+
+# flip_byte FILE OFFSET: invert every bit of one byte.
+flip_byte() {
+  local b
+  b=$(read_uint "$1" "$2" 1)
+  write_uint "$1" "$2" 1 $(( b ^ 255 ))
+}
+
+# package_entries PACKAGE: one line per entry: "OFFSET N SIZE PACKED DATA_OFFSET NAME"
+# (the name shown as UTF-8; DATA_OFFSET is where the zlib data starts, -1 for folders).
+package_entries() {
+  local file=$1 off=0 total n size packed data name
+  total=$(stat -c %s "$file")
+  while [ $((off + 2)) -le "$total" ]; do
+    n=$(read_uint "$file" "$off" 2)
+    [ "$n" -eq 0 ] && break
+    name=$(dd if="$file" bs=1 skip=$((off + 2)) count=$((n - 1)) status=none | iconv -f CP932 -t UTF-8 2>/dev/null || echo '?')
+    size=$(read_uint "$file" $((off + 2 + n)) 4)
+    packed=$(read_uint "$file" $((off + 6 + n)) 4)
+    [ "$size" -ge 2147483648 ] && size=$((size - 4294967296))
+    if [ "$size" -eq -1 ]; then
+      data=-1
+      echo "$off $n $size $packed $data $name"
+      off=$((off + 10 + n))
+    else
+      data=$((off + 18 + n))
+      echo "$off $n $size $packed $data $name"
+      off=$((data + packed))
+    fi
+  done
+}
+
+# entry_field PACKAGE NAME FIELD: FIELD (offset|n|size|packed|data) of the entry NAME.
+entry_field() {
+  local line field=$3
+  line=$(package_entries "$1" | while IFS= read -r l; do
+    if [ "$(printf '%s' "$l" | cut -d' ' -f6-)" = "$2" ]; then printf '%s\n' "$l"; break; fi
+  done || true)
+  [ -n "$line" ] || e2e_fail "no entry $2 in $1"
+  set -- $line
+  case $field in
+    offset) echo "$1" ;; n) echo "$2" ;; size) echo "$3" ;; packed) echo "$4" ;; data) echo "$5" ;;
+    *) e2e_fail "entry_field: unknown field $field" ;;
+  esac
+}
+
+# rename_entry PACKAGE OLD NEW: rewrite an entry's name in place; NEW must be as long as
+# OLD in CP932 bytes. The way to get names that talven-pack would never write (..\x).
+rename_entry() {
+  local file=$1 old new offset n
+  old=$(printf '%s' "$2" | iconv -f UTF-8 -t CP932 | wc -c)
+  new=$(printf '%s' "$3" | iconv -f UTF-8 -t CP932 | wc -c)
+  [ "$old" -eq "$new" ] || e2e_fail "rename_entry: '$2' and '$3' differ in length"
+  offset=$(entry_field "$file" "$2" offset)
+  printf '%s' "$3" | iconv -f UTF-8 -t CP932 | dd of="$file" bs=1 seek=$((offset + 2)) conv=notrunc status=none
+}
+
+# truncate_file FILE BYTES: keep only the first BYTES bytes.
+truncate_file() {
+  truncate -s "$2" "$1"
+}
+
+# --- the driver ----------------------------------------------------------------------------------------
+
+# drive [LABEL] <<'EOF' ... EOF: run uidriver.exe with the scenario on stdin. Its report
+# goes to stdout and to $SCRATCH/LABEL.log; the driver's status is returned (0 when every
+# step held). Use "drive LABEL || e2e_fail ..." or expect_drive.
+drive() {
+  local label=${1:-driver}
+  local log=$SCRATCH/$label.log
+  local status=0
+  wine "$UIDRIVER_EXE" - >"$log" 2>&1 || status=$?
+  tr -d '\r' <"$log" | sed "s/^/  [$label] /"
+  return $status
+}
+
+# expect_drive LABEL <<'EOF': drive and fail the test when the scenario fails.
+expect_drive() {
+  drive "$1" || e2e_fail "scenario $1 failed (see above and $SCRATCH/$1.log)"
+}
+
+# --- work folders ------------------------------------------------------------------------------------
+
+# work_folders: the names of the installer's work folders now in the prefix's temp folder.
+work_folders() {
+  (cd "$RIG_TEMP" && ls -d DireVEZiriruvOdador_* 2>/dev/null) | sort || true
+}
+
+# snapshot_work_folders FILE: record them, for new_work_folders.
+snapshot_work_folders() {
+  work_folders >"$1"
+}
+
+# new_work_folders FILE: the work folders that were not there at the snapshot.
+new_work_folders() {
+  work_folders | comm -13 "$1" - || true
+}
+
+# remove_stale_work_folders: a previous failed test may have left some behind.
+remove_stale_work_folders() {
+  local f
+  for f in $(work_folders); do rm -rf "${RIG_TEMP:?}/$f"; done
+}
+
+# --- assertions ----------------------------------------------------------------------------------------
+
+assert_eq() {  # assert_eq EXPECTED ACTUAL WHAT
+  [ "$1" = "$2" ] || e2e_fail "$3: expected '$1', got '$2'"
+}
+
+assert_file() {  # assert_file PATH [WHAT]
+  [ -f "$1" ] || e2e_fail "${2:-file} missing: $1"
+}
+
+assert_no_file() {  # assert_no_file PATH [WHAT]
+  [ ! -e "$1" ] || e2e_fail "${2:-file} should not exist: $1"
+}
+
+assert_empty() {  # assert_empty TEXT WHAT
+  [ -z "$1" ] || e2e_fail "$2: expected nothing, got: $(echo "$1" | tr '\n' ' ')"
+}
+
+assert_same_file() {  # assert_same_file EXPECTED ACTUAL
+  cmp -s "$1" "$2" || e2e_fail "$2 differs from $1"
+}
+
+# screenshot NAME: the whole virtual display as $SCRATCH/NAME.png (host side).
+screenshot() {
+  import -display "$DISPLAY" -window root "$SCRATCH/$1.png" 2>/dev/null ||
+    e2e_log "  (screenshot $1 failed)"
+}
+
+# --- the installer's texts and common runs ------------------------------------------------------------
+
+TEXT_MISSING_FILES='起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。'
+TEXT_DAMAGED='ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。'
+
+# expect_error_exit LABEL TEXT CODE: start $MEDIA's setup.exe, expect the error box with no
+# owner (empty caption, OK only) holding TEXT, the same text on the clipboard, then OK and
+# the exit code CODE; afterwards no work folder of this run may remain.
+# TEXT is written as in a scenario (\n for a line break).
+expect_error_exit() {
+  local label=$1 text=$2 code=$3 before=$SCRATCH/$1.before
+  snapshot_work_folders "$before"
+  expect_drive "$label" <<SCENARIO
+clear-clipboard
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "" 20
+expect-text 65535 "$text"
+expect-buttons 1=OK
+expect-clipboard "$text"
+click 1
+wait-exit $code 20
+SCENARIO
+  assert_empty "$(new_work_folders "$before")" "$label: work folder left behind"
+}
+
+# menu_caption TITLE: the caption of the menu for a TITLEBAR.
+menu_caption() {
+  printf '%s スタートアップ' "$1"
+}
+
+# make_flat_game DIR TITLEBAR: only top-level files, so the start-up pass reads the package
+# to its terminator (a nested folder entry would end the pass early).
+make_flat_game() {
+  local dir=$1 title=$2
+  require_talven_pack
+  mkdir -p "$dir"
+  write_cp932 "$dir/install.env" "TITLEBAR	$title" "INSTTO	E2E_$E2E_NAME"
+  write_cp932 "$dir/readme.txt" "$title" "説明書"
+  make_picture "$dir/insttscr.rct" 320 200
+  printf 'game program stand-in\r\n' >"$dir/game.exe"
+}
