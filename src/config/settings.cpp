@@ -174,9 +174,8 @@ void free_settings() {
 
 void reset_settings_for_tests() {
   free_settings();
-  char* areas[] = {titlebar_area,  instto_area,      exename_area,    reg_global_area,
-                   reg_local_area, ini_file_area,    ini_section_area, inst_group_area,
-                   instfol_area,   caption_area};
+  char* areas[] = {titlebar_area,   instto_area,      exename_area,    reg_global_area, reg_local_area,
+                   ini_file_area,   ini_section_area, inst_group_area, instfol_area,    caption_area};
   for (char* area : areas) area[0] = '\0';
   instmakefol_cache = -1;
 }
