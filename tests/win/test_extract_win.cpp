@@ -341,3 +341,77 @@ TEST_F(ExtractPackageLocation, AppendedOffsetPastTheEndGivesNoPackage) {
 
 }  // namespace
 }  // namespace talven
+
+namespace talven {
+namespace {
+
+// --- Measurement, not a test of speed: run it by name with --gtest_also_run_disabled_tests.
+// It prints the full pass with its dialog against the same walk without one, on a
+// generated package of many files (E1_BENCH_FILES files, E1_BENCH_MB MiB in all).
+
+double seconds_since(LARGE_INTEGER start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+int env_number(const char* name, int fallback) {
+  const char* value = std::getenv(name);
+  return value && std::atoi(value) > 0 ? std::atoi(value) : fallback;
+}
+
+TEST_F(ExtractFullPass, DISABLED_BenchmarkDialogAgainstNone) {
+  const int files = env_number("E1_BENCH_FILES", 1000);
+  const int megabytes = env_number("E1_BENCH_MB", 30);
+  // Mostly small files with a few large ones, spread over folders of twenty.
+  std::vector<package_item> items;
+  int64_t total = 0, budget = static_cast<int64_t>(megabytes) << 20;
+  for (int i = 0; i < files; ++i) {
+    if (i % 20 == 0) items.push_back(folder_item("D" + std::to_string(i / 20) + "\\"));
+    int64_t left = budget - total;
+    int64_t share = left / (files - i);
+    int64_t size = (i % 50 == 49) ? share * 20 : share / 2;
+    if (size > left) size = left;
+    if (size < 0) size = 0;
+    items.push_back(file_item("D" + std::to_string(i / 20) + "\\f" + std::to_string(i) + ".dat",
+                              sample_data(static_cast<size_t>(size), i), time_a));
+    total += size;
+  }
+  std::string bytes = package_bytes(items);
+  std::printf("package: %d files, %.1f MiB of data, %.1f MiB packed\n", files, total / 1048576.0,
+              bytes.size() / 1048576.0);
+
+  double best[2] = {1e9, 1e9};
+  const int modes[2] = {full_pass_quiet, full_pass};
+  for (int round = 0; round < 5; ++round) {
+    for (int m = 0; m < 2; ++m) {
+      std::string out = scratch / ("out" + std::to_string(round) + "_" + std::to_string(m));
+      ASSERT_TRUE(CreateDirectoryA(out.c_str(), nullptr));
+      LARGE_INTEGER start;
+      QueryPerformanceCounter(&start);
+      ASSERT_EQ(extract_bytes(scratch, bytes, out, modes[m]), 0);
+      double t = seconds_since(start);
+      if (t < best[m]) best[m] = t;
+      std::printf("round %d %-14s %.3f s\n", round, m ? "with dialog" : "without dialog", t);
+      scratch_folder::remove_tree(out);
+    }
+  }
+  // The dialog's own start and end, without any entry, as a fixed cost apart.
+  double frame = 1e9;
+  for (int round = 0; round < 5; ++round) {
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    ASSERT_NE(open_extract_dialog(static_cast<int32_t>(bytes.size())), nullptr);
+    close_progress_dialog();
+    double t = seconds_since(start);
+    if (t < frame) frame = t;
+  }
+  std::printf("best: without dialog %.3f s, with dialog %.3f s, ratio %.2f\n", best[0], best[1],
+              best[1] / best[0]);
+  std::printf("dialog open+close alone %.3f s; per-entry cost of the dialog %.3f s, ratio %.2f\n", frame,
+              best[1] - frame - best[0], (best[1] - frame) / best[0]);
+}
+
+}  // namespace
+}  // namespace talven
