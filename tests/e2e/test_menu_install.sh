@@ -1,0 +1,132 @@
+# The menu's install button around run_install:
+# - while the install runs (its destination dialog is up) the menu drops an exit command
+#   and a close request; a cancelled install returns to a menu whose buttons all work;
+# - a completed install of the sample game closes the menu, ends with 0 and removes the
+#   work folder;
+# - a WM_QUIT posted while the package is being extracted ends the process at once with
+#   the posted code, leaving the work folder in place.
+. "$E2E_LIB"
+. "$(dirname "$0")/menu_lib.sh"
+e2e_init
+remove_stale_work_folders
+require_talven_pack
+
+# --- Commands dropped while busy; cancel returns to the menu.
+title="導入試験"
+caption="$title スタートアップ"
+menu_package cancel "$title"
+media_separate "$SCRATCH/cancel.arc"
+snapshot_work_folders "$SCRATCH/before-cancel"
+expect_drive busy-cancel <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$caption"
+click 1001
+wait-window インストール先のフォルダの指定
+wait-window class:#32770 "$caption"
+command 1000
+wm-close
+sleep 1500
+expect-running
+wait-window インストール先のフォルダの指定
+click 2
+wait-gone
+sleep 3000
+wait-window class:#32770 "$caption"
+wait-text 65535 インストールを中止しました
+click 1
+wait-gone
+sleep 500
+wait-window class:#32770 "$caption"
+expect-window-count 1
+expect-buttons 1000=終了 1001=インストール
+click 1001
+wait-window インストール先のフォルダの指定
+click 2
+wait-gone
+sleep 3000
+wait-window class:#32770 "$caption"
+wait-text 65535 インストールを中止しました
+click 1
+wait-gone
+sleep 500
+wait-window class:#32770 "$caption"
+click 1000
+wait-exit 0
+EOS
+assert_empty "$(new_work_folders "$SCRATCH/before-cancel")" "work folders left after exit"
+
+# --- A completed install of the sample game ends the menu with 0.
+bash "$REPO/examples/sample-game/build.sh" "$SCRATCH/sample" "$TALVEN_PACK" >"$SCRATCH/sample.log" 2>&1 ||
+  e2e_fail "the sample game does not build: $(cat "$SCRATCH/sample.log")"
+media_separate "$SCRATCH/sample/instdat.arc"
+game_caption="月影の譜 サンプルゲーム スタートアップ"
+dest=$MEDIA/導入先
+dest_win=$(win_path "$dest")
+rm -rf "$dest"
+snapshot_work_folders "$SCRATCH/before-install"
+expect_drive install <<EOS
+timeout 60
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$game_caption"
+expect-buttons 1000=終了 1001=お読みください 1002=インストール
+click 1002
+wait-window インストール先のフォルダの指定
+set-text 1000 $dest_win
+click 1
+wait-gone
+sleep 4000
+wait-window class:#32770 "$game_caption"
+wait-text 65535 [$dest_win]にインストールします
+click 6
+wait-window ショートカットの作成
+check 1007 0
+click 1
+wait-window インストール終了
+check 1007 0
+click 1
+wait-exit 0
+EOS
+assert_empty "$(new_work_folders "$SCRATCH/before-install")" "work folders left after a completed install"
+for f in install.env readme.txt "データ/音楽/曲01.dat" "ソフト/能力表.csv"; do
+  assert_same_file "$SCRATCH/sample/sample-game/$f" "$dest/$f"
+done
+
+# --- WM_QUIT during the extraction: a package of many small files keeps the two-bar
+# dialog up for a while (the pump runs after every file).
+menu_package quit "$title"
+mkdir -p "$SCRATCH/quit/多数"
+for i in $(seq 1 2500); do
+  printf 'file %d of the quit test\r\n' "$i" >"$SCRATCH/quit/多数/f$i.dat"
+done
+pack_dir "$SCRATCH/quit" "$SCRATCH/quit.arc"
+media_separate "$SCRATCH/quit.arc"
+quit_dest=$MEDIA/終了先
+quit_dest_win=$(win_path "$quit_dest")
+rm -rf "$quit_dest"
+snapshot_work_folders "$SCRATCH/before-quit"
+expect_drive quit <<EOS
+timeout 60
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$caption"
+click 1001
+wait-window インストール先のフォルダの指定
+set-text 1000 $quit_dest_win
+click 1
+wait-gone
+sleep 4000
+wait-window class:#32770 "$caption"
+wait-text 65535 [$quit_dest_win]にインストールします
+click 6
+wait-window ファイルのコピー中...
+post-quit 7
+wait-exit 7
+EOS
+left=$(new_work_folders "$SCRATCH/before-quit")
+[ -n "$left" ] || e2e_fail "the work folder should stay after a quit message"
+for f in $left; do rm -rf "${RIG_TEMP:?}/$f"; done
+# The quit came before the end of the package: not every file was written.
+written=$(find "$quit_dest/多数" -type f 2>/dev/null | wc -l)
+e2e_log "  $written of 2500 files written before the quit"
+[ "$written" -lt 2500 ] || e2e_fail "all 2500 files were extracted before the quit took effect"
+
+e2e_pass
