@@ -13,6 +13,12 @@
 #       box<TAB>CAPTION                          waits (20 s) for a message box with that
 #                                                caption and prints its text, or <none>
 #       press<TAB>CAPTION<TAB>ID                 clicks button ID of that message box
+#       lock<TAB>KEY                             creates HKLM\KEY and gives it an empty
+#                                                access list: opening it with all access
+#                                                is then refused, as for a user without
+#                                                administrator rights
+#       unlock<TAB>KEY                           gives it back a null access list and
+#                                                deletes it
 #   A message box of the menu has the menu's own caption, and the driver's wait-window
 #   takes the first window of a caption, which is the menu; the box is found here by
 #   its text control 65535 instead. A scenario that leaves setup.exe at such a box ends
@@ -153,6 +159,22 @@ int main(int argc, char** argv) {
       HWND button = box ? GetDlgItem(box, id) : NULL;
       if (button) PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
       fprintf(out, "%s\n", button ? "ok" : "<none>");
+    } else if (n == 2 && (strcmp(f[0], "lock") == 0 || strcmp(f[0], "unlock") == 0)) {
+      int lock = strcmp(f[0], "lock") == 0;
+      HKEY key;
+      LONG rc = lock ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, f[1], 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL)
+                     : RegOpenKeyExA(HKEY_LOCAL_MACHINE, f[1], 0, WRITE_DAC, &key);
+      if (rc == ERROR_SUCCESS) {
+        SECURITY_DESCRIPTOR sd;
+        ACL empty;
+        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+        InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+        SetSecurityDescriptorDacl(&sd, TRUE, lock ? &empty : NULL, FALSE);
+        rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
+        RegCloseKey(key);
+        if (!lock && rc == ERROR_SUCCESS) rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, f[1]);
+      }
+      fprintf(out, "%s\n", rc == ERROR_SUCCESS ? "ok" : "failed");
     } else if (n == 2 && strcmp(f[0], "exists") == 0) {
       fprintf(out, "%d\n", GetFileAttributesA(f[1]) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
     } else {
@@ -165,7 +187,7 @@ int main(int argc, char** argv) {
   return 0;
 }
 CSRC
-  i686-w64-mingw32-gcc -O1 -o "$INSPECT_EXE" "$src" -lole32 -luuid -lshell32 >"$SCRATCH/inspect-build.log" 2>&1 ||
+  i686-w64-mingw32-gcc -O1 -o "$INSPECT_EXE" "$src" -lole32 -luuid -lshell32 -ladvapi32 -luser32 >"$SCRATCH/inspect-build.log" 2>&1 ||
     e2e_fail "the inspection program does not build: $(cat "$SCRATCH/inspect-build.log")"
 }
 

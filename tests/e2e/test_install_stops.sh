@@ -1,0 +1,106 @@
+# Every stop of the install steps 1 to 4, from one menu that stays usable after each:
+# the administrator probe refused, cancel in the folder dialog, a network path, a drive
+# root with Retry, the answer No, a folder that cannot be created, a folder that cannot
+# be written; each with its message and nothing installed. Last, a drive root answered
+# with Cancel ends the program with -1.
+. "$E2E_LIB"
+. "$(dirname "$0")/install_lib.sh"
+e2e_init
+remove_stale_work_folders
+
+title='中止試験'
+caption="$title スタートアップ"
+app_key='Software\TALVEN_E2E\stops'
+make_game "$SCRATCH/game" "$title" "INSTREADME	お読みください" "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	stops"
+pack_dir "$SCRATCH/game" "$SCRATCH/game.arc"
+media_separate "$SCRATCH/game.arc"
+q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
+
+base_win="$MEDIA_WIN\\dest"
+base=$MEDIA/dest
+mkdir -p "$base"
+printf 'a file, not a folder\r\n' >"$base/file"
+mkdir -p "$base/unwritable/UserAccountCheck.id"  # the probe file's name is taken by a folder
+
+stops_cleanup() {
+  inspect "unlock	$app_key" >/dev/null 2>&1 || true
+}
+trap 'status=$?; (stops_cleanup); (exit $status); e2e_cleanup' EXIT
+
+# Step 1: the application key under HKLM refuses all access.
+wine reg delete "HKLM\\$app_key" /f >/dev/null 2>&1 || true
+assert_eq ok "$(inspect_one "lock	$app_key")" "locking the application key"
+snapshot_work_folders "$SCRATCH/before"
+expect_drive admin <<EOS
+clear-clipboard
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$caption" 30
+click 1002
+EOS
+answer_box "$caption" "$TEXT_NO_ADMIN" 1
+assert_eq ok "$(inspect_one "unlock	$app_key")" "unlocking the application key"
+
+# install_from_menu LABEL: the menu is back and its install button opens the folder dialog.
+install_from_menu() {
+  expect_drive "$1" <<EOS
+attach setup.exe
+wait-window class:#32770 "$caption" 20
+expect-enabled 1002 1
+click 1002
+wait-window class:#32770 "$CAPTION_SETUP" 20
+$2
+EOS
+}
+
+# Step 2: cancel in the dialog; the key of step 1 is all that is left.
+install_from_menu cancel "click 2"
+answer_box "$caption" "$TEXT_ABORTED" 1
+[ ! -e "$(unix_path 'C:\Program Files\E2E_install_stops')" ] || e2e_fail "cancel created the default folder"
+wine reg query "HKLM\\$app_key" >/dev/null 2>&1 || e2e_fail "the probe's key is missing after the cancel"
+
+# Network paths, written with slashes too.
+install_from_menu network "set-text 1000 \"//server/share/game\"
+click 1"
+answer_box "$caption" "$TEXT_NETWORK" 1
+answer_box "$caption" "$TEXT_ABORTED" 1
+expect_drive network-clipboard <<EOS
+expect-clipboard "$TEXT_ABORTED"
+EOS
+
+# A drive root: Retry, then the install stops.
+install_from_menu root-retry "set-text 1000 \"$(q 'C:\')\"
+click 1"
+answer_box "$caption" "$TEXT_ROOT" 4
+answer_box "$caption" "$TEXT_ABORTED" 1
+
+# The answer No: nothing is created.
+install_from_menu answer-no "set-text 1000 \"$(q "$base_win\\いいえ")\"
+click 1"
+answer_box "$caption" "[$base_win\\いいえ]にインストールします" 7
+answer_box "$caption" "$TEXT_ABORTED" 1
+assert_no_file "$base/いいえ" "folder after the answer No"
+
+# Step 3: a level of the folder is a file.
+install_from_menu chain "set-text 1000 \"$(q "$base_win\\file\\sub")\"
+click 1"
+answer_box "$caption" "[$base_win\\file\\sub]にインストールします" 6
+answer_box "$caption" "$TEXT_BAD_FOLDER" 1
+
+# Step 4: the probe file cannot be created.
+install_from_menu probe "set-text 1000 \"$(q "$base_win\\unwritable")\"
+click 1"
+answer_box "$caption" "[$base_win\\unwritable]にインストールします" 6
+answer_box "$caption" "$TEXT_NOT_WRITABLE" 1
+assert_eq "UserAccountCheck.id" "$(ls "$base/unwritable")" "nothing extracted after the probe failed"
+assert_no_file "$RIG_TEMP/Kelvanrothe_fullaccess.bat" "access batch after a stop"
+
+# A drive root answered with Cancel ends the program at once with -1.
+install_from_menu root-cancel "set-text 1000 C:
+click 1"
+answer_box "$caption" "$TEXT_ROOT" 2
+expect_drive root-cancel-exit <<EOS
+attach setup.exe
+wait-exit -1 20
+EOS
+
+e2e_pass
