@@ -1,0 +1,65 @@
+# FORCEINSTALL: no menu; the folder dialog comes at once. A second copy started meanwhile
+# meets the mutex named after the caption ending in " インストール". The install copies
+# the bin folder beside setup.exe over the extracted files (with their times) and ends
+# with exit code 0 and no work folder; a cancelled run ends with -1.
+. "$E2E_LIB"
+. "$(dirname "$0")/install_lib.sh"
+e2e_init
+remove_stale_work_folders
+
+title='即時導入'
+make_game "$SCRATCH/game" "$title" "FORCEINSTALL	1" "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	force"
+pack_dir "$SCRATCH/game" "$SCRATCH/game.arc"
+media_separate "$SCRATCH/game.arc"
+mkdir -p "$MEDIA/bin"
+printf 'the real game program\r\n' >"$MEDIA/bin/game.exe"
+printf 'uninstaller\r\n' >"$MEDIA/bin/UnInst.exe"
+touch -d '2004-05-06 07:08:09' "$MEDIA/bin/game.exe"
+q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
+dest_win="$MEDIA_WIN\\導入先"
+dest=$MEDIA/導入先
+
+snapshot_work_folders "$SCRATCH/before"
+expect_drive first <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$CAPTION_SETUP" 30
+expect-window-count 1
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$title" 20
+expect-text 65535 "[ $title インストール ] は既に起動中です"
+click 1
+wait-exit 0 20
+use 1
+wait-window class:#32770 "$CAPTION_SETUP" 10
+set-text 1000 "$(q "$dest_win")"
+click 1
+EOS
+# No menu: the boxes have no owner and an empty caption.
+answer_box "" "[$dest_win]にインストールします" 6
+expect_drive first-end <<EOS
+attach setup.exe
+wait-window class:#32770 "$CAPTION_SHORTCUT" 120
+click 2
+wait-window class:#32770 "$CAPTION_END" 30
+click 1
+wait-exit 0 30
+EOS
+assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
+assert_same_file "$MEDIA/bin/game.exe" "$dest/game.exe"
+assert_same_file "$MEDIA/bin/UnInst.exe" "$dest/UnInst.exe"
+assert_eq "$(stat -c %Y "$MEDIA/bin/game.exe")" "$(stat -c %Y "$dest/game.exe")" "time of the copied game program"
+assert_same_file "$SCRATCH/game/readme.txt" "$dest/readme.txt"
+
+# Cancel: -1 after the message.
+expect_drive cancel <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$CAPTION_SETUP" 30
+click 2
+EOS
+answer_box "" "$TEXT_ABORTED" 1
+expect_drive cancel-exit <<EOS
+attach setup.exe
+wait-exit -1 20
+EOS
+
+e2e_pass
