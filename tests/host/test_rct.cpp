@@ -793,6 +793,18 @@ bool write_file(const std::string& path, const bytes& b) {
   return std::fclose(f) == 0 && ok;
 }
 
+// A folder of its own for one test, removed however the test ends.
+struct scratch_dir {
+  std::string path;
+  scratch_dir() {
+    char name[] = "/tmp/rct_test_XXXXXX";
+    if (mkdtemp(name)) path = name;
+  }
+  ~scratch_dir() {
+    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
+  }
+};
+
 bytes read_file(const std::string& path) {
   bytes b;
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -809,9 +821,9 @@ bytes read_file(const std::string& path) {
 TEST(RctTool, DecodeToPngAndEncodeBackKeepsThePixels) {
   const std::string exe = pack_exe();
   if (exe.empty() || run(exe + " rct --help") != 0) GTEST_SKIP() << "talven-pack with rct not built";
-  char dir_template[] = "/tmp/rct_tool_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
+  scratch_dir scratch;
+  ASSERT_FALSE(scratch.path.empty());
+  const std::string& dir = scratch.path;
   const int width = 17, height = 9;
   bytes picture = structured_picture(width, height);
   ASSERT_TRUE(write_file(dir + "/a.rct", encode_file(picture, width, height, rct_tc00)));
@@ -832,16 +844,15 @@ TEST(RctTool, DecodeToPngAndEncodeBackKeepsThePixels) {
   EXPECT_EQ(run(exe + " rct decode " + dir + "/missing.rct " + dir + "/c.png"), 1);
   EXPECT_EQ(run(exe + " rct decode " + dir + "/a.png " + dir + "/c.png"), 1);
   EXPECT_EQ(run(exe + " rct encode " + dir + "/a.rct " + dir + "/c.rct"), 1);
-  std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(RctTool, EveryColourTypeBecomesBgrWithAlphaOverBlack) {
   const std::string exe = pack_exe();
   if (exe.empty() || run(exe + " rct --help") != 0) GTEST_SKIP() << "talven-pack with rct not built";
   if (run("convert -version") != 0) GTEST_SKIP() << "ImageMagick's convert is not installed";
-  char dir_template[] = "/tmp/rct_png_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
+  scratch_dir scratch;
+  ASSERT_FALSE(scratch.path.empty());
+  const std::string& dir = scratch.path;
   struct png_case {
     const char* what;
     const char* draw;    // convert arguments after the size
@@ -868,5 +879,4 @@ TEST(RctTool, EveryColourTypeBecomesBgrWithAlphaOverBlack) {
     for (size_t i = 0; i < pixels.size(); i += 3)
       ASSERT_EQ(std::memcmp(&pixels[i], c.bgr, 3), 0) << c.what << " pixel " << i / 3;
   }
-  std::system(("rm -rf " + dir).c_str());
 }
