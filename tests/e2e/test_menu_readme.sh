@@ -33,7 +33,7 @@ if ! wine reg query "HKCR\\.txt" /ve >/dev/null 2>&1; then
   wine reg add "HKCR\\.txt" /ve /d txtfile /f >/dev/null 2>&1 || e2e_fail "cannot register the .txt association"
 fi
 
-# --- The default readme.txt: Wine's notepad is started for it.
+# --- The default readme.txt: Wine's notepad is started for it and shows the packed text.
 menu_package notepad "$title" "INSTREADME	お読みください"
 media_separate "$SCRATCH/notepad.arc"
 expect_drive notepad <<EOS
@@ -44,7 +44,13 @@ expect-buttons 1000=終了 1001=お読みください 1002=インストール
 click 1001
 sleep 3000
 expect-running
+attach notepad.exe
+wait-window class:Notepad
+expect-caption "readme.txt - メモ帳"
+expect-text-has 0 テスト用の説明書です。
 kill-image notepad.exe
+use 1
+wait-window class:#32770 "$caption"
 click 1000
 wait-exit 0
 EOS
