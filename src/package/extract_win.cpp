@@ -26,25 +26,50 @@ constexpr int total_bar = 1019;
 const char damaged_package_text[] =
     "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
 
-// What the dialog shows now. Under Wine every bar or text message repaints, and a
-// package of many small files would spend most of its time drawing the same picture
-// again, so a message goes out only when what it shows changes.
+// What the dialog shows now. Under Wine a bar repaint costs about a millisecond and a
+// text repaint a third of that, so a package of many files would spend most of its time
+// drawing the same picture again: a message goes out only when what it shows changes,
+// for a bar the filled width in pixels, not just its position.
+struct shown_bar {
+  int id;
+  int range;     // top of the bar's range, 0 .. range
+  int position;  // the last position sent
+  int fill;      // filled pixels at that position; -1 after a range change
+  int width;     // client width of the bar in pixels
+};
+
 struct shown_progress {
   HWND dialog;
-  int file_range;
-  int file_position;
-  int total_position;
+  shown_bar file;
+  shown_bar total;
   char file_name[output_path_size];
 };
 shown_progress shown;
 
+void reset_bar(shown_bar* bar, int id, int range) {
+  bar->id = id;
+  bar->range = range;
+  bar->position = 0;
+  bar->fill = 0;
+  RECT client = {0, 0, 0, 0};
+  GetClientRect(GetDlgItem(shown.dialog, id), &client);
+  bar->width = client.right - client.left;
+}
+
 void reset_shown(HWND dialog) {
-  // As the dialog starts: bar 1010 at 0 of 0..1, bar 1019 at 0, no file name.
+  // As the dialog starts: bar 1010 at 0 of 0..1, bar 1019 at 0 of the package's range.
   shown.dialog = dialog;
-  shown.file_range = 1;
-  shown.file_position = 0;
-  shown.total_position = 0;
   shown.file_name[0] = '\0';
+  reset_bar(&shown.file, file_bar, 1);
+  int total_range = dialog ? static_cast<int>(SendDlgItemMessageA(dialog, total_bar, PBM_GETRANGE, FALSE, 0)) : 1;
+  reset_bar(&shown.total, total_bar, total_range);
+}
+
+int fill_of(const shown_bar* bar, int position) {
+  if (bar->range <= 0) return 0;
+  if (position > bar->range) position = bar->range;
+  if (position < 0) position = 0;
+  return static_cast<int>(static_cast<int64_t>(position) * bar->width / bar->range);
 }
 
 void show_file_name(const char* path) {
@@ -55,23 +80,27 @@ void show_file_name(const char* path) {
 
 void show_file_range(int32_t size) {
   int top = (size / package_block) & 0xFFFF;
-  if (top == shown.file_range) return;
-  shown.file_range = top;
+  if (top == shown.file.range) return;
+  shown.file.range = top;
+  shown.file.fill = -1;  // the control re-fits its position to the new range
   SendDlgItemMessageA(shown.dialog, file_bar, PBM_SETRANGE, 0, MAKELPARAM(0, top));
 }
 
-void show_bar(int id, int* last, int32_t bytes) {
+void show_bar(shown_bar* bar, int32_t bytes) {
   int step = bytes / package_block;
-  if (step == *last) return;
-  *last = step;
-  SendDlgItemMessageA(shown.dialog, id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+  if (step == bar->position && bar->fill >= 0) return;
+  int fill = fill_of(bar, step);
+  if (fill == bar->fill) return;
+  bar->position = step;
+  bar->fill = fill;
+  SendDlgItemMessageA(shown.dialog, bar->id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
 }
 
 // After every 128 KiB of output and at the end of each entry: both bars, then the pump.
 void on_block(void* context, int32_t written, int32_t position) {
   if (context) {
-    show_bar(file_bar, &shown.file_position, written);
-    show_bar(total_bar, &shown.total_position, position);
+    show_bar(&shown.file, written);
+    show_bar(&shown.total, position);
   }
   drain_messages();
 }
@@ -87,7 +116,7 @@ int inflate_entry(FILE* package, int32_t size, int32_t packed_size, const char* 
   if (dialog) {
     show_file_name(output_path);
     show_file_range(size);
-    show_bar(file_bar, &shown.file_position, 0);
+    show_bar(&shown.file, 0);
   }
   inflate_progress progress = {dialog, on_block};
   int failed = inflate_entry_data(package, packed_size, out, position, nullptr, &progress);

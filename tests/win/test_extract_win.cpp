@@ -1,6 +1,8 @@
 // The package passes on the real file system: which entries each pass writes, the stored
 // times, the damage kinds, the escaping names and where the package is found.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -175,6 +177,100 @@ TEST_F(ExtractFullPass, WithTheDialogWritesTheSameAndClosesIt) {
   ASSERT_EQ(extract_bytes(scratch, package_bytes(items), dest, full_pass), 0);
   EXPECT_EQ(progress_dialog, nullptr);
   for (const package_item& item : items) EXPECT_EQ(read_file(dest + "\\" + item.name), item.data);
+}
+
+// Every bar and text message the dialog receives during a full pass.
+struct dialog_message {
+  int id;
+  UINT message;
+  WPARAM wparam;
+  LPARAM lparam;
+  std::string text;
+  int width;
+};
+std::vector<dialog_message> dialog_messages;
+HHOOK message_hook = nullptr;
+
+LRESULT CALLBACK record_dialog_messages(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HC_ACTION) {
+    const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lparam);
+    if (progress_dialog && GetParent(m->hwnd) == progress_dialog &&
+        (m->message == PBM_SETPOS || m->message == PBM_SETRANGE || m->message == WM_SETTEXT)) {
+      RECT client = {0, 0, 0, 0};
+      GetClientRect(m->hwnd, &client);
+      dialog_message d = {GetDlgCtrlID(m->hwnd), m->message, m->wParam, m->lParam, "", client.right};
+      if (m->message == WM_SETTEXT) d.text = reinterpret_cast<const char*>(m->lParam);
+      dialog_messages.push_back(d);
+    }
+  }
+  return CallNextHookEx(message_hook, code, wparam, lparam);
+}
+
+// Filled pixels of a smooth bar of this width at a position of 0 .. top.
+int filled(int width, int top, int position) { return top <= 0 ? 0 : position * width / top; }
+
+TEST_F(ExtractFullPass, DialogShowsEveryFileAndEndsBothBarsWhereTheDataEnds) {
+  std::string noise(5 * 131072 + 100, '\0');
+  uint32_t x = 99;
+  for (char& c : noise) c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);  // incompressible
+  std::vector<package_item> items = {
+      folder_item("DATA\\"),
+      file_item("DATA\\a.bin", noise, time_a),
+      file_item("b.txt", "small", time_a),
+      file_item("c.bin", sample_data(3 * 131072 + 5, 5), time_b),
+      file_item("d.bin", noise.substr(0, 2 * 131072), time_b),
+  };
+  std::string bytes = package_bytes(items);
+  dialog_messages.clear();
+  message_hook = SetWindowsHookExA(WH_CALLWNDPROC, record_dialog_messages, nullptr, GetCurrentThreadId());
+  ASSERT_NE(message_hook, nullptr);
+  int result = extract_bytes(scratch, bytes, dest, full_pass);
+  UnhookWindowsHookEx(message_hook);
+  ASSERT_EQ(result, 0);
+
+  // The file name: once per file, the output path, in package order.
+  std::vector<std::string> names;
+  for (const dialog_message& m : dialog_messages)
+    if (m.id == 1012 && !m.text.empty()) names.push_back(m.text);
+  EXPECT_EQ(names, (std::vector<std::string>{dest + "\\DATA\\a.bin", dest + "\\b.txt", dest + "\\c.bin",
+                                             dest + "\\d.bin"}));
+
+  // The file bar of each file ends where its data ends, in the range of its size.
+  const int32_t sizes[] = {5 * 131072 + 100, 5, 3 * 131072 + 5, 2 * 131072};
+  int file = -1, file_top = 1, file_position = 0, total_top = 1, total_position = 0, width = 0;
+  int total_moves = 0, last_total_fill = -1;
+  auto check_file_end = [&]() {
+    if (file < 0) return;
+    int top = sizes[file] / 131072;
+    EXPECT_EQ(file_top, top) << "file " << file;
+    EXPECT_EQ(filled(width, file_top, file_position), filled(width, top, top)) << "file " << file;
+  };
+  for (const dialog_message& m : dialog_messages) {
+    if (m.id == 1012 && !m.text.empty()) {
+      check_file_end();
+      ++file;
+    }
+    width = m.width;
+    if (m.id == 1010 && m.message == PBM_SETRANGE) file_top = HIWORD(m.lparam);
+    if (m.id == 1010 && m.message == PBM_SETPOS) file_position = static_cast<int>(m.wparam);
+    if (m.id == 1019 && m.message == PBM_SETRANGE) total_top = HIWORD(m.lparam);
+    if (m.id == 1019 && m.message == PBM_SETPOS) {
+      total_position = static_cast<int>(m.wparam);
+      int fill = filled(width, total_top, total_position);
+      EXPECT_NE(fill, last_total_fill) << "a move of the overall bar that shows nothing new";
+      last_total_fill = fill;
+      ++total_moves;
+    }
+  }
+  check_file_end();
+  EXPECT_EQ(file, 3);
+  ASSERT_GT(width, 0);
+  // The overall bar: the package length in 128 KiB steps, ending at the last entry's data.
+  int32_t top = static_cast<int32_t>(bytes.size()) / 131072;
+  EXPECT_EQ(total_top, top);
+  int32_t end = static_cast<int32_t>(bytes.size() - 2) / 131072;  // all but the terminator
+  EXPECT_EQ(filled(width, total_top, total_position), filled(width, top, end));
+  EXPECT_GT(total_moves, 2);
 }
 
 TEST_F(ExtractFullPass, TerminatorOnlyWritesNothing) {
@@ -407,6 +503,31 @@ TEST_F(ExtractFullPass, DISABLED_BenchmarkDialogAgainstNone) {
     double t = seconds_since(start);
     if (t < frame) frame = t;
   }
+  // What one block's work on the dialog costs: an empty pump, and a pump after one bar moved.
+  HWND dialog = open_extract_dialog(1000 * 131072);
+  ASSERT_NE(dialog, nullptr);
+  SendDlgItemMessageA(dialog, 1010, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
+  drain_messages();
+  const int repeats = 500;
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  for (int i = 0; i < repeats; ++i) drain_messages();
+  double empty_pump = seconds_since(start) / repeats;
+  QueryPerformanceCounter(&start);
+  for (int i = 0; i < repeats; ++i) {
+    SendDlgItemMessageA(dialog, 1010, PBM_SETPOS, static_cast<WPARAM>(i * 2), 0);
+    drain_messages();
+  }
+  double bar_pump = seconds_since(start) / repeats;
+  QueryPerformanceCounter(&start);
+  for (int i = 0; i < repeats; ++i) {
+    SendDlgItemMessageA(dialog, 1012, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(i % 2 ? "a\\b.dat" : "a\\c.dat"));
+    drain_messages();
+  }
+  double text_pump = seconds_since(start) / repeats;
+  close_progress_dialog();
+  std::printf("per call: empty pump %.1f us, bar move + pump %.1f us, file name + pump %.1f us\n",
+              empty_pump * 1e6, bar_pump * 1e6, text_pump * 1e6);
   std::printf("best: without dialog %.3f s, with dialog %.3f s, ratio %.2f\n", best[0], best[1],
               best[1] / best[0]);
   std::printf("dialog open+close alone %.3f s; per-entry cost of the dialog %.3f s, ratio %.2f\n", frame,
