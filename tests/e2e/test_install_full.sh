@@ -13,6 +13,11 @@ remove_stale_work_folders
 sample_package "$SCRATCH/sample"
 media_separate "$SCRATCH/sample/instdat.arc"
 stage=$SCRATCH/sample/sample-game
+# A bin folder beside setup.exe: without FORCEINSTALL nothing is taken from it (the tree
+# comparison below would see its game program or its uninstaller).
+mkdir -p "$MEDIA/bin"
+printf 'not the packed program\r\n' >"$MEDIA/bin/tsukikage.exe"
+printf 'uninstaller\r\n' >"$MEDIA/bin/UnInst.exe"
 
 title='月影の譜 サンプルゲーム'
 caption="$title スタートアップ"
