@@ -1,14 +1,31 @@
 # FORCEINSTALL: no menu; the folder dialog comes at once. A second copy started meanwhile
 # meets the mutex named after the caption ending in " インストール". The install copies
 # the bin folder beside setup.exe over the extracted files (with their times) and ends
-# with exit code 0 and no work folder; a cancelled run ends with -1.
+# with exit code 0 and no work folder; the readme ticked in the end dialog is opened
+# with the shell from the install folder. A cancelled run ends with -1.
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
+. "$(dirname "$0")/menu_lib.sh"
 e2e_init
 remove_stale_work_folders
 
 title='即時導入'
-make_game "$SCRATCH/game" "$title" "FORCEINSTALL	1" "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	force"
+readme='説明書.tvforce'
+make_game "$SCRATCH/game" "$title" "FORCEINSTALL	1" "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	force" \
+  "INSTREADME	説明を読む" "INSTREADMEFL	$readme"
+write_cp932 "$SCRATCH/game/$readme" "即時導入の説明書"
+# The readme's extension is opened by a probe that reports how it was started.
+progid=TalvenE2E.ForceReadme
+force_cleanup() {
+  wine reg delete 'HKCR\.tvforce' /f >/dev/null 2>&1 || true
+  wine reg delete "HKCR\\$progid" /f >/dev/null 2>&1 || true
+}
+trap 'status=$?; (force_cleanup); (exit $status); e2e_cleanup' EXIT
+menu_probe "$MEDIA/probe.exe"
+wine reg add 'HKCR\.tvforce' /ve /d "$progid" /f >/dev/null 2>&1 || e2e_fail "cannot register .tvforce"
+wine reg add "HKCR\\$progid\\shell\\open\\command" /ve /d "\"$MEDIA_WIN\\probe.exe\" \"%1\"" /f >/dev/null 2>&1 ||
+  e2e_fail "cannot register the probe"
+export PROBE_REPORT="$MEDIA_WIN\\probe.report"
 pack_dir "$SCRATCH/game" "$SCRATCH/game.arc"
 media_separate "$SCRATCH/game.arc"
 mkdir -p "$MEDIA/bin"
@@ -41,9 +58,21 @@ attach setup.exe
 wait-window class:#32770 "$CAPTION_SHORTCUT" 120
 click 2
 wait-window class:#32770 "$CAPTION_END" 30
+expect-text 1007 説明を読む
+expect-checked 1007 0
+check 1007 1
 click 1
 wait-exit 0 30
 EOS
+for i in $(seq 100); do [ -f "$MEDIA/probe.report" ] && break; sleep 0.2; done
+assert_file "$MEDIA/probe.report" "report of the readme's program"
+sleep 1
+assert_eq "$dest_win" "$(probe_field "$MEDIA/probe.report" cwd)" "folder the readme was opened from"
+case $(probe_field "$MEDIA/probe.report" arg1) in
+  *"$readme") ;;
+  *) e2e_fail "readme opened as '$(probe_field "$MEDIA/probe.report" arg1)'" ;;
+esac
+assert_same_file "$SCRATCH/game/$readme" "$MEDIA/probe.report.copy"
 assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
 assert_same_file "$MEDIA/bin/game.exe" "$dest/game.exe"
 assert_same_file "$MEDIA/bin/UnInst.exe" "$dest/UnInst.exe"
