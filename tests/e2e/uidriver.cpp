@@ -13,7 +13,9 @@
 // spaces; an argument holding spaces is written in double quotes, where \n, \t, \" and
 // a doubled backslash are escapes; outside quotes a backslash is literal, so Windows paths
 // need no doubling.
-// Texts are UTF-8 in the scenario; they are compared as CP932 bytes with what the windows
+// ${NAME} anywhere in a line is replaced by the environment variable NAME (Wine passes the
+// shell's variables through), so a scenario can name paths made by its script; an unset
+// variable is a scenario error. Texts are UTF-8 in the scenario; they are compared as CP932 bytes with what the windows
 // hold (the ANSI window texts under code page 932). ID is a control id, decimal or 0x hex
 // (a message box keeps its text in the static control 65535 = 0xFFFF; its buttons are
 // 1 OK, 2 Cancel, 4 Retry, 6 Yes, 7 No). TIMEOUT is in seconds (decimals allowed); a wait
@@ -40,6 +42,10 @@
 //                             the same by class (#32770 is the dialog class), optionally
 //                             with a caption too ("" matches an empty caption); the
 //                             window found becomes the current window
+//   ... with:ID               (any number, before TIMEOUT) the window must also have a
+//                             child with that id: "with:65535" picks a message box out
+//                             of windows of the same caption (a menu's boxes carry the
+//                             menu's caption)
 //   expect-window-count N     number of visible top-level windows of the process
 //   wait-gone [TIMEOUT]       the current window has been destroyed
 //   expect-caption TEXT       the current window's caption
@@ -61,8 +67,8 @@
 //   check ID 0|1              BM_SETCHECK on a check box
 //   set-text ID TEXT          WM_SETTEXT
 //   key enter|esc|tab|space   WM_KEYDOWN/WM_KEYUP posted to the focused control of the
-//                             process's GUI thread (or to the window), so that the
-//                             dialog's IsDialogMessage sees it
+//                             current window (or to the window when the focus is
+//                             elsewhere), so that the dialog's IsDialogMessage sees it
 //   close                     WM_SYSCOMMAND SC_CLOSE, as the close box does
 //   wm-close                  WM_CLOSE
 // Clipboard
@@ -182,7 +188,35 @@ void dump_window(HWND window);
 
 // --- parsing --------------------------------------------------------------------------------------
 
-std::vector<std::string> split_line(const std::string& line) {
+std::string expand_variables(const std::string& line) {
+  std::string out;
+  size_t i = 0;
+  while (i < line.size()) {
+    if (line[i] == '$' && i + 1 < line.size() && line[i + 1] == '{') {
+      size_t end = line.find('}', i + 2);
+      if (end == std::string::npos) scenario_error("unterminated ${ in the line");
+      std::string name = line.substr(i + 2, end - i - 2);
+      // Read as UTF-8 so that a Japanese path in a variable survives to to_cp932 below.
+      std::wstring wide_name(name.begin(), name.end());
+      DWORD length = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+      if (length == 0) scenario_error("environment variable %s is not set", name.c_str());
+      std::wstring value(length, L'\0');
+      length = GetEnvironmentVariableW(wide_name.c_str(), &value[0], length);
+      value.resize(length);
+      int n = WideCharToMultiByte(CP_UTF8, 0, value.data(), (int)value.size(), nullptr, 0, nullptr, nullptr);
+      std::string utf8(n > 0 ? n : 0, '\0');
+      if (n > 0) WideCharToMultiByte(CP_UTF8, 0, value.data(), (int)value.size(), &utf8[0], n, nullptr, nullptr);
+      out += utf8;
+      i = end + 1;
+    } else {
+      out += line[i++];
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> split_line(const std::string& raw) {
+  std::string line = expand_variables(raw);
   std::vector<std::string> words;
   size_t i = 0;
   while (i < line.size()) {
@@ -314,6 +348,7 @@ struct window_query {
   bool by_caption;
   std::string caption;     // CP932
   std::vector<HWND> found;
+  std::vector<int> with_ids;
 };
 
 BOOL CALLBACK collect_window(HWND window, LPARAM param) {
@@ -323,12 +358,14 @@ BOOL CALLBACK collect_window(HWND window, LPARAM param) {
   if (pid != q->pid || !IsWindowVisible(window)) return TRUE;
   if (q->by_class && _stricmp(class_name(window).c_str(), q->class_name.c_str()) != 0) return TRUE;
   if (q->by_caption && window_text(window) != q->caption) return TRUE;
+  for (int id : q->with_ids)
+    if (!GetDlgItem(window, id)) return TRUE;
   q->found.push_back(window);
   return TRUE;
 }
 
 std::vector<HWND> visible_windows(DWORD pid) {
-  window_query q{pid, false, "", false, "", {}};
+  window_query q{pid, false, "", false, "", {}, {}};
   EnumWindows(collect_window, (LPARAM)&q);
   return q.found;
 }
@@ -436,24 +473,17 @@ bool clipboard_text(std::string* out) {
 
 void post_key(WORD vk) {
   if (current_process < 0) scenario_error("no process started");
+  if (!current_window || !IsWindow(current_window)) fail("no current window (wait-window first)");
+  // The focused control when it lies in the current window, else the window itself: the
+  // dialog's IsDialogMessage handles either (Enter as the default button, Esc as Cancel).
+  DWORD thread = GetWindowThreadProcessId(current_window, nullptr);
   GUITHREADINFO gui;
   ZeroMemory(&gui, sizeof gui);
   gui.cbSize = sizeof gui;
-  HWND target = nullptr;
-  if (GetGUIThreadInfo(0, &gui) && gui.hwndFocus) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(gui.hwndFocus, &pid);
-    if (pid == current().info.dwProcessId) target = gui.hwndFocus;
-  }
-  if (!target && current_window) {
-    // The focus lies with one of the window's children, or with the window itself.
-    DWORD thread = GetWindowThreadProcessId(current_window, nullptr);
-    ZeroMemory(&gui, sizeof gui);
-    gui.cbSize = sizeof gui;
-    if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus) target = gui.hwndFocus;
-    else target = current_window;
-  }
-  if (!target) fail("no window to send the key to");
+  HWND target = current_window;
+  if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus &&
+      (gui.hwndFocus == current_window || IsChild(current_window, gui.hwndFocus)))
+    target = gui.hwndFocus;
   UINT scan = MapVirtualKeyA(vk, 0);
   PostMessageA(target, WM_KEYDOWN, vk, 1 | (scan << 16));
   PostMessageA(target, WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
@@ -539,8 +569,15 @@ void cmd_attach(const std::string& image) {
 
 void cmd_wait_window(std::vector<std::string>& w) {
   DWORD timeout = take_timeout(w, 2);
-  if (w.size() < 2 || w.size() > 3) scenario_error("usage: wait-window CAPTION|class:NAME [CAPTION] [TIMEOUT]");
-  window_query q{current().info.dwProcessId, false, "", false, "", {}};
+  window_query q{current().info.dwProcessId, false, "", false, "", {}, {}};
+  std::string with_text;
+  while (w.size() > 2 && w.back().compare(0, 5, "with:") == 0) {
+    q.with_ids.push_back(parse_id(w.back().substr(5)));
+    with_text = " with child " + w.back().substr(5) + with_text;
+    w.pop_back();
+  }
+  if (w.size() < 2 || w.size() > 3)
+    scenario_error("usage: wait-window CAPTION|class:NAME [CAPTION] [with:ID...] [TIMEOUT]");
   std::string what;
   if (w[1].compare(0, 6, "class:") == 0) {
     q.by_class = true;
@@ -557,6 +594,7 @@ void cmd_wait_window(std::vector<std::string>& w) {
     q.caption = to_cp932(w[1]);
     what = "caption " + shown(q.caption);
   }
+  what += with_text;
   DWORD begin = GetTickCount();
   for (;;) {
     q.found.clear();
@@ -865,6 +903,8 @@ int main(int argc, char** argv) {
     while ((ch = fgetc(in)) != EOF && ch != '\n') line += (char)ch;
     more = ch != EOF;
     ++line_number;
+    size_t lead = line.find_first_not_of(" \t\r");
+    if (lead == std::string::npos || line[lead] == '#') continue;
     std::vector<std::string> words = split_line(line);
     if (words.empty() || words[0][0] == '#') continue;
     ++step_number;
