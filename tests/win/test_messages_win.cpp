@@ -195,15 +195,5 @@ TEST(Clipboard, HoldsExactlyTheTextReplacingWhatWasThere) {
   EXPECT_EQ(clipboard_text(), "");
 }
 
-TEST(Clipboard, OwnerTitleFollowsTheMainWindow) {
-  owner_window owner;
-  set_main_window(owner.window);
-  EXPECT_STREQ(owner_title(), "ゲームのタイトル");
-  SetWindowTextA(owner.window, "別の題");
-  EXPECT_STREQ(owner_title(), "別の題");
-  set_main_window(nullptr);
-  EXPECT_STREQ(owner_title(), "");
-}
-
 }  // namespace
 }  // namespace talven

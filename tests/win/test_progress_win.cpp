@@ -95,11 +95,9 @@ TEST_F(ProgressDialogs, CancelSetsTheFlagAndLeavesTheDialogOpen) {
   SendMessageA(progress_dialog, WM_COMMAND, 2, 0);
   EXPECT_EQ(copy_cancelled, 1);
   EXPECT_TRUE(IsWindow(progress_dialog));
-  // Other commands leave it alone; the dialogs never clear it themselves.
-  SendMessageA(progress_dialog, WM_COMMAND, MAKEWPARAM(2, BN_SETFOCUS), 0);
-  EXPECT_EQ(copy_cancelled, 1);
+  // Only the click itself counts: a notification from the same button does not.
   copy_cancelled = 0;
-  SendMessageA(progress_dialog, WM_COMMAND, 1, 0);
+  SendMessageA(progress_dialog, WM_COMMAND, MAKEWPARAM(2, BN_SETFOCUS), 0);
   EXPECT_EQ(copy_cancelled, 0);
 }
 
