@@ -90,7 +90,9 @@ write_cp932() {
 }
 
 # make_game DIR TITLEBAR [MORE_ENV_LINES...]: a small game folder: install.env with the
-# title, a readme, the menu picture, a program and some files in sub-folders.
+# title, a readme, the menu picture, a program and some files in sub-folders. A space in
+# a setting's value is written "|" (install.env's rule); MORE_ENV_LINES are "KEY<TAB>VALUE"
+# lines or section lines, added after the generated ones.
 make_game() {
   local dir=$1 title=$2
   shift 2

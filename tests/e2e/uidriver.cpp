@@ -160,30 +160,30 @@ void terminate_started() {
 
 void dump_window(HWND window);
 
-[[noreturn]] void fail(const char* format, ...) {
+// Ends the run: a failed expectation (1, with the current window shown) or a scenario
+// error (2). Processes the scenario started are not left running either way.
+[[noreturn]] void stop_run(int code, const char* format, va_list args) {
   char text[2048];
-  va_list args;
-  va_start(args, format);
   vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  say("FAIL line %d: %s\n", line_number, text);
-  if (current_window && IsWindow(current_window)) {
+  say("%s line %d: %s\n", code == 1 ? "FAIL" : "SCENARIO ERROR", line_number, text);
+  if (code == 1 && current_window && IsWindow(current_window)) {
     say("  current window at the failure:\n");
     dump_window(current_window);
   }
   terminate_started();
-  exit(1);
+  exit(code);
+}
+
+[[noreturn]] void fail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  stop_run(1, format, args);
 }
 
 [[noreturn]] void scenario_error(const char* format, ...) {
-  char text[1024];
   va_list args;
   va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  say("SCENARIO ERROR line %d: %s\n", line_number, text);
-  terminate_started();
-  exit(2);
+  stop_run(2, format, args);
 }
 
 // --- parsing --------------------------------------------------------------------------------------
