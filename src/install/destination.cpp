@@ -15,8 +15,9 @@ size_t char_length(const char* p) {
   return (is_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
 }
 
-// The first real backslash that is directly followed by another 0x5C byte. A 0x5C that is
-// the second byte of a double-byte character is never the first of the pair.
+// The first real backslash that is directly followed by another 0x5C byte, wherever it
+// stands. A 0x5C that is the second byte of a double-byte character is never the first of
+// the pair, so a folder such as "表\sub" (0x95 0x5C, then a separator) passes.
 const char* find_double_separator(const char* path) {
   for (const char* p = path; *p; p += char_length(p))
     if (*p == '\\' && char_length(p) == 1 && p[1] == '\\') return p;

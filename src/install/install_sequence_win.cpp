@@ -107,6 +107,8 @@ int run_install() {
     setting_string("INSTREADMEFL", long_entry, sizeof long_entry, "readme.txt");
     open_with_shell(long_entry);
   }
+  // The folder buffer ends with this call; no marker expansion may read it afterwards.
+  install_path = nullptr;
   return 0;
 }
 
