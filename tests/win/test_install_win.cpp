@@ -99,6 +99,41 @@ bool same_time(FILETIME x, FILETIME y) {
   return x.dwLowDateTime == y.dwLowDateTime && x.dwHighDateTime == y.dwHighDateTime;
 }
 
+
+// Cancels the copy in progress once the progress label names the file, as the dialog's
+// button would: checked on a timer, which the copy loop's message pump serves.
+const char* cancel_when_copying = nullptr;
+LRESULT CALLBACK cancel_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_TIMER && progress_dialog && cancel_when_copying) {
+    char label[MAX_PATH] = "";
+    GetDlgItemTextA(progress_dialog, 1012, label, sizeof label);
+    if (std::strstr(label, cancel_when_copying)) copy_cancelled = 1;
+    return 0;
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+// Reads and answers (OK) the first message box of this thread; runs inside its modal loop.
+std::string box_text;
+BOOL CALLBACK find_message_box(HWND window, LPARAM found) {
+  char cls[32];
+  GetClassNameA(window, cls, sizeof cls);
+  if (std::strcmp(cls, "#32770") == 0 && GetDlgItem(window, 0xFFFF)) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+void CALLBACK answer_message_box(HWND, UINT, UINT_PTR, DWORD) {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), find_message_box, reinterpret_cast<LPARAM>(&box));
+  if (!box) return;
+  char text[512] = "";
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  box_text = text;
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
 }  // namespace
 
 TEST(InstallFolderChain, CreatesEveryLevelAndRestoresTheDirectory) {
@@ -324,6 +359,46 @@ TEST(InstallCopy, BinFolderBesideTheCurrentDirectory) {
   EXPECT_FALSE(path_exists(dest + "\\UnInst.exe"));
   EXPECT_EQ(nullptr, progress_dialog);
   SetCurrentDirectoryA(before.c_str());
+}
+
+TEST(InstallCopy, CancelledGameCopyReportsTheCapacityMessage) {
+  scratch_folder scratch;
+  std::string before = current_directory();
+  std::string dest = scratch / "dest";
+  ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((scratch / "bin").c_str(), nullptr));
+  // Big enough for many blocks, so that the cancel lands inside the loop.
+  std::string data(24 * 1024 * 1024, 'g');
+  ASSERT_TRUE(write_file(scratch / "bin\\talven.exe", data));
+  ASSERT_TRUE(SetCurrentDirectoryA(scratch.path.c_str()));
+
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = cancel_window_proc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "talven_test_cancel";
+  RegisterClassA(&wc);
+  HWND helper = CreateWindowA("talven_test_cancel", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              wc.hInstance, nullptr);
+  ASSERT_NE(nullptr, helper);
+  cancel_when_copying = "talven.exe";
+  box_text.clear();
+  SetTimer(helper, 1, 10, nullptr);
+  UINT_PTR answer = SetTimer(nullptr, 0, 200, answer_message_box);
+
+  // UnInst.exe is missing (silently skipped); the game copy is cancelled.
+  EXPECT_EQ(1, copy_bin_files(dest.c_str()));
+
+  KillTimer(nullptr, answer);
+  KillTimer(helper, 1);
+  DestroyWindow(helper);
+  cancel_when_copying = nullptr;
+  SetCurrentDirectoryA(before.c_str());
+  EXPECT_EQ("ファイル[talven.exe]のコピーに失敗しました。\nインストール先の容量を確認してください。", box_text);
+  EXPECT_FALSE(path_exists(dest + "\\UnInst.exe"));
+  EXPECT_EQ(nullptr, progress_dialog);
+  // The partly written target stays; it is not the whole file.
+  std::string partial = read_file(dest + "\\talven.exe");
+  EXPECT_LT(partial.size(), data.size());
 }
 
 TEST(InstallAccess, ProbeLeavesNothingAndFailsWhereNothingCanBeWritten) {
