@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -184,9 +185,12 @@ int walk_package(FILE* package, const char* destination, int mode, HWND dialog) 
         continue;
       }
       if (!wanted_at_startup(entry.name)) {
-        int32_t skip = entry.packed_size + 8;
-        if (skip < 0 || std::fseek(package, skip, SEEK_CUR) != 0) return walk_failed;
-        position += skip;
+        // Over the time stamp and the data; a skip that would carry the position past
+        // 2 GiB cannot belong to a package.
+        int64_t skip = static_cast<int64_t>(entry.packed_size) + 8;
+        if (position + skip > INT32_MAX || std::fseek(package, static_cast<long>(skip), SEEK_CUR) != 0)
+          return walk_failed;
+        position += static_cast<int32_t>(skip);
         continue;
       }
     }
