@@ -47,4 +47,7 @@ fi
 echo
 echo "=== summary ($(( $(date +%s) - start )) s) ==="
 printf '%s\n' "${summary[@]}"
+for log in "$host_build/ctest.log" "$win_build/ctest.log"; do
+  sed -n '/^The following tests FAILED:/,/^Errors while running/p' "$log" | grep -v '^Errors while' || true
+done
 exit $status

@@ -80,7 +80,8 @@ init_prefix() {
     rm -rf "$prefix"
     wineboot -i </dev/null >"$dir/wineboot.log" 2>&1 || die "wineboot failed (see $dir/wineboot.log)"
     wineserver -w
-    # No crash dialog: a crashing program just ends, and the test sees its exit code.
+    # No crash dialog: a crashing program prints winedbg's backtrace on stderr and ends at
+    # once, and the test sees its exit code.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
     # The dialogs ask for the usual Japanese UI fonts; map them onto IPA Gothic.
