@@ -8,6 +8,7 @@
 
 #include "package/progress.h"
 #include "package_test_support.h"
+#include "startup/services.h"
 
 namespace talven {
 namespace {
@@ -71,6 +72,20 @@ TEST_F(ProgressDialogs, TheClipOpensFromTheProgramsModule) {
   EXPECT_NE(SendMessageA(animation, ACM_OPENA, 0, reinterpret_cast<LPARAM>("AVI_FILECOPY")), 0);
   EXPECT_NE(SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF)), 0);
   EXPECT_EQ(SendMessageA(animation, ACM_OPENA, 0, reinterpret_cast<LPARAM>("NO_SUCH_CLIP")), 0);
+}
+
+TEST_F(ProgressDialogs, OwnedByTheMainWindowAndTakenFromItsModule) {
+  HWND owner = CreateWindowA("STATIC", "menu", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(owner, nullptr);
+  set_main_window(owner);
+  HWND dialog = open_extract_dialog(1);
+  set_main_window(nullptr);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(GetWindow(dialog, GW_OWNER), owner);
+  EXPECT_NE(SendDlgItemMessageA(dialog, 1020, ACM_OPENA, 0, reinterpret_cast<LPARAM>("AVI_FILECOPY")), 0);
+  close_progress_dialog();
+  DestroyWindow(owner);
 }
 
 TEST_F(ProgressDialogs, OneDialogAtATime) {
