@@ -4,6 +4,9 @@ find_library(ZLIB_STATIC NAMES libz.a z REQUIRED)
 
 target_compile_options(talven_core PRIVATE -Os)
 target_link_libraries(talven_core PUBLIC ${ZLIB_STATIC})
+# The portable core calls its Windows seams (report_out_of_memory, the resolver lock,
+# cdrom_root) in setup_win: a static-library cycle, which CMake links by repeating both.
+target_link_libraries(talven_core INTERFACE setup_win)
 
 add_library(setup_win STATIC ${win_sources})
 target_compile_options(setup_win PRIVATE ${CP932_FLAGS} ${WARN_FLAGS} -Os)
