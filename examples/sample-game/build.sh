@@ -68,6 +68,7 @@ make_data "$stage/データ/音楽/曲02.dat" 1048576 102
 make_data "$stage/データ/音声/千代/ch01_001.dat" 393216 201
 make_data "$stage/データ/音声/千代/ch01_002.dat" 262144 202
 # A 24-bit picture of the game (compresses a little, like real pictures).
+mkdir -p "$stage/データ/画像"  # empty in the repository, so a fresh clone lacks it
 convert -seed 7 -size 640x480 plasma:'#203060-#d0c080' -blur 0x1 -type TrueColor \
   "BMP3:$stage/データ/画像/月夜の丘.bmp"
 # An empty file: a zero-length entry must install as an empty file.
