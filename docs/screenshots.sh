@@ -51,8 +51,7 @@ wait-window インストール先のフォルダの指定
 set-text 1000 $medium_win\\installed
 click 1
 wait-gone
-sleep 4000
-wait-window class:#32770 "$caption"
+wait-window class:#32770 "$caption" with:65535 30
 wait-text 65535 [$medium_win\\installed]にインストールします
 click 6
 wait-window ファイルのコピー中...

@@ -22,7 +22,7 @@ start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption"
 click 1001
 wait-window インストール先のフォルダの指定
-wait-window class:#32770 "$caption"
+wait-window class:#32770 "$caption" with:1000
 command 1000
 wm-close
 sleep 1500
@@ -30,26 +30,22 @@ expect-running
 wait-window インストール先のフォルダの指定
 click 2
 wait-gone
-sleep 3000
-wait-window class:#32770 "$caption"
+wait-window class:#32770 "$caption" with:65535
 wait-text 65535 インストールを中止しました
 click 1
 wait-gone
-sleep 500
-wait-window class:#32770 "$caption"
+wait-window class:#32770 "$caption" with:1000
 expect-window-count 1
 expect-buttons 1000=終了 1001=インストール
 click 1001
 wait-window インストール先のフォルダの指定
 click 2
 wait-gone
-sleep 3000
-wait-window class:#32770 "$caption"
+wait-window class:#32770 "$caption" with:65535
 wait-text 65535 インストールを中止しました
 click 1
 wait-gone
-sleep 500
-wait-window class:#32770 "$caption"
+wait-window class:#32770 "$caption" with:1000
 click 1000
 wait-exit 0
 EOS
@@ -74,8 +70,7 @@ wait-window インストール先のフォルダの指定
 set-text 1000 $dest_win
 click 1
 wait-gone
-sleep 4000
-wait-window class:#32770 "$game_caption"
+wait-window class:#32770 "$game_caption" with:65535 30
 wait-text 65535 [$dest_win]にインストールします
 click 6
 wait-window ショートカットの作成
@@ -113,8 +108,7 @@ wait-window インストール先のフォルダの指定
 set-text 1000 $quit_dest_win
 click 1
 wait-gone
-sleep 4000
-wait-window class:#32770 "$caption"
+wait-window class:#32770 "$caption" with:65535 30
 wait-text 65535 [$quit_dest_win]にインストールします
 click 6
 wait-window ファイルのコピー中...

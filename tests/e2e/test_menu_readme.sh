@@ -112,7 +112,7 @@ wait-window class:#32770 "$caption"
 click 1001
 wait-window エラー 10
 dump
-wait-window class:#32770 "$caption"
+wait-window class:#32770 "$caption" with:1000
 command 1000
 wm-close
 sleep 1500
