@@ -55,7 +55,7 @@ int launch_program(const char* path) {
 
 HINSTANCE owner_instance() {
   if (!owner_window) return nullptr;
-  return reinterpret_cast<HINSTANCE>(GetWindowLongA(owner_window, GWL_HINSTANCE));
+  return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(owner_window, GWLP_HINSTANCE));
 }
 
 }  // namespace talven

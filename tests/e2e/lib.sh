@@ -19,9 +19,17 @@
 # Every test ends with e2e_pass; a failed assertion prints what failed and exits 1.
 # On exit any setup.exe still running in the prefix is terminated.
 
-set -euo pipefail
+set -eEuo pipefail
 
 E2E_FAILED=0
+E2E_LAST_ERR=
+
+# A command that fails under set -e ends the test without a word of its own; remember
+# which one it was, so that the end of the test can say it.
+e2e_note_err() {
+  E2E_LAST_ERR="status $1 at ${BASH_SOURCE[1]##*/}:$2${FUNCNAME[1]:+ in ${FUNCNAME[1]}}: $3"
+}
+trap 'e2e_note_err $? $LINENO "$BASH_COMMAND"' ERR
 
 e2e_log() { printf '%s\n' "$*"; }
 
@@ -54,7 +62,8 @@ e2e_cleanup() {
   # A failed test may leave its installer running; it must not disturb the next test.
   printf 'kill-image setup.exe\n' | wine "$UIDRIVER_EXE" - >/dev/null 2>&1 || true
   if [ $status -ne 0 ] && [ "$E2E_FAILED" -eq 0 ]; then
-    printf 'FAIL [%s]: stopped with status %d\n' "$E2E_NAME" "$status" >&2
+    printf 'FAIL [%s]: stopped with status %d%s\n' "$E2E_NAME" "$status" \
+      "${E2E_LAST_ERR:+ (last failed command: $E2E_LAST_ERR)}" >&2
   fi
 }
 
