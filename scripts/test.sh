@@ -48,6 +48,7 @@ run_ctest() {
 
 kind=$(bash scripts/wine-rig.sh kind)
 wine_line="Wine tests: $(bash scripts/wine-rig.sh describe "$kind")"
+[ "$kind" = win32 ] && wine_line+=" (a 32-bit prefix; wow64.*: a 64-bit one)"
 echo "$wine_line"
 
 step "host: configure and build ($host_build)"

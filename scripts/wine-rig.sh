@@ -46,7 +46,7 @@ host_kind() {
 
 describe_kind() {
   case $1 in
-    win32) echo "i686 build (the shipped programs) under 32-bit Wine, 32-bit and 64-bit prefixes" ;;
+    win32) echo "i686 build (the shipped programs) under 32-bit Wine" ;;
     win64)
       if [ "${TALVEN_WINE:-}" = win64 ]; then
         echo "x86_64 build under 64-bit Wine (forced by TALVEN_WINE=win64)"

@@ -51,12 +51,15 @@ int main(int argc, char** argv) {
     line[strcspn(line, "\r\n")] = '\0';
     char* f[5];
     int n = split(line, f, 5);
-    if (n == 4 && strcmp(f[0], "reg") == 0) {
+    if (n == 4 && (strcmp(f[0], "reg") == 0 || strcmp(f[0], "reg64") == 0)) {
       HKEY hive = strcmp(f[1], "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
       HKEY key;
       char data[1024];
       DWORD type = 0, size = sizeof data - 1;
-      if (RegOpenKeyExA(hive, f[2], 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      /* reg64 reads the 64-bit view, as a 64-bit program sees the registry; a 32-bit
+         system ignores the flag. */
+      REGSAM view = strcmp(f[0], "reg64") == 0 ? KEY_WOW64_64KEY : 0;
+      if (RegOpenKeyExA(hive, f[2], 0, KEY_READ | view, &key) == ERROR_SUCCESS) {
         LONG rc = RegQueryValueExA(key, f[3], NULL, &type, (BYTE*)data, &size);
         RegCloseKey(key);
         if (rc == ERROR_SUCCESS && type == REG_SZ) {

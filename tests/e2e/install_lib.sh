@@ -6,6 +6,7 @@
 #                                    tests/e2e/inspect.c) is built
 #   inspect LINE...                  asks it questions, one answer line each (UTF-8):
 #       reg<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE      a REG_SZ value, or <none>
+#       reg64<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE    the same in the registry's 64-bit view
 #       lnk<TAB>FILE                             "path|working folder|description" of a
 #                                                shortcut read back with IShellLinkA
 #       ini<TAB>FILE<TAB>SECTION<TAB>KEY         GetPrivateProfileStringA, or <none>

@@ -80,12 +80,24 @@ require_talven_pack() {
 
 # win_path UNIX_PATH: the path as setup.exe sees it (C:\...).
 win_path() {
-  winepath -w "$1" 2>/dev/null | tr -d '\r' | tail -n 1
+  wine_path_of -w "$1"
 }
 
 # unix_path WINDOWS_PATH
 unix_path() {
-  winepath -u "$1" 2>/dev/null | tr -d '\r' | tail -n 1
+  wine_path_of -u "$1"
+}
+
+# winepath is a Wine program like any other: under load it can fail or print nothing.
+# Ask again before giving up, and then say which path it was.
+wine_path_of() {
+  local out try
+  for try in 1 2 3; do
+    out=$(winepath "$1" "$2" 2>/dev/null </dev/null | tr -d '\r' | tail -n 1) || out=
+    [ -n "$out" ] && { printf '%s\n' "$out"; return 0; }
+    sleep 0.5
+  done
+  e2e_fail "winepath $1 could not convert '$2'"
 }
 
 # --- game folders and packages -------------------------------------------------------------------
