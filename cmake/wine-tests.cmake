@@ -106,5 +106,5 @@ foreach(script ${e2e_tests})
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   wine_test_properties(e2e.${name} 300)
   set_tests_properties(e2e.${name} PROPERTIES ENVIRONMENT
-    "SETUP_EXE=$<TARGET_FILE:setup>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh")
+    "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh")
 endforeach()
