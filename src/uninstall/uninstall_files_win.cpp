@@ -172,6 +172,13 @@ int start_self_removal(const char* program) {
          compose_cleanup_args(args, sizeof args, static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(self)),
                               program) == 0 &&
          std::snprintf(command, sizeof command, "\"%s\" %s", copy, args) < static_cast<int>(sizeof command);
+    // The helper inherits this handle too: when the helper ends, its last handle closes
+    // and the system deletes the copy. Where that is refused, the helper's own deferred
+    // delete still removes it at the next start.
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE delete_on_close = ok ? CreateFileA(copy, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherit,
+                                              OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr)
+                                : INVALID_HANDLE_VALUE;
     if (ok) {
       STARTUPINFOA startup;
       std::memset(&startup, 0, sizeof startup);
@@ -184,6 +191,7 @@ int start_self_removal(const char* program) {
       }
     }
     if (self) CloseHandle(self);
+    if (delete_on_close != INVALID_HANDLE_VALUE) CloseHandle(delete_on_close);
     if (!ok) DeleteFileA(copy);
   }
   if (ok) return 0;
