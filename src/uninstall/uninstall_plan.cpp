@@ -101,6 +101,8 @@ int path_inside(const char* folder, const char* path, const char** rest) {
 }
 
 int parse_delete_line(const char* line, const char* install_folder, const char* cd_root, delete_item* out) {
+  // Both disc markers name the disc, never the install folder.
+  if (mb_find_text(line, "REP_CDROM")) return delete_line_refused;
   const char* expanded = expand_ini_markers_with(skip_blanks(line), install_folder, cd_root);
   if (!expanded) return delete_line_too_long;
   char text[marker_line_size];

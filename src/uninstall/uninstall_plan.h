@@ -9,7 +9,7 @@
 // REP_INSTALL stands for the install folder, so "REP_INSTALL\readme.txt" is the same line.
 // A line is refused (and with it the whole uninstall) when it would leave the folder: a
 // drive, another absolute path, "..", a part of only dots and spaces, a colon, an empty
-// part, a wildcard in a folder part, or the install folder itself.
+// part, a wildcard in a folder part, a disc marker, or the install folder itself.
 #pragma once
 #include <cstddef>
 

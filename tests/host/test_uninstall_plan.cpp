@@ -52,6 +52,7 @@ TEST(UninstallLines, AcceptedAndRefused) {
       {"D:\\Games\\Xother\\a.txt", delete_line_refused, nullptr, 0},
       {"C:\\Windows\\win.ini", delete_line_refused, nullptr, 0},
       {"REP_CDROMDRIVE\\setup.exe", delete_line_refused, nullptr, 0},
+      {"REP_CDROM\\setup.exe", delete_line_refused, nullptr, 0},
       {"\\a.txt", delete_line_refused, nullptr, 0},
       {"/a.txt", delete_line_refused, nullptr, 0},
       {"..\\a.txt", delete_line_refused, nullptr, 0},
