@@ -47,6 +47,12 @@ int registered_command(const char* title, char* out, DWORD size) {
     return 0;
   }
   out[length < size ? length : size - 1] = '\0';
+  // The installer writes the command unquoted; a quoted one names the same program.
+  size_t n = std::strlen(out);
+  if (n >= 2 && out[0] == '"' && out[n - 1] == '"') {
+    std::memmove(out, out + 1, n - 2);
+    out[n - 2] = '\0';
+  }
   return 0;
 }
 
@@ -201,6 +207,17 @@ int uninstall(const char* program) {
   }
   char title[128];
   copy_text(title, sizeof title, get_titlebar());
+
+  // One uninstaller per game at a time, as one installer; held until the process ends.
+  char mutex_name[160];
+  std::snprintf(mutex_name, sizeof mutex_name, "%s アンインストール", title);
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, mutex_name);
+  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    char text[256];
+    std::snprintf(text, sizeof text, "[ %s ] は既に起動中です", mutex_name);
+    MessageBoxA(nullptr, text, title, MB_TOPMOST | MB_ICONHAND);
+    return 0;
+  }
 
   // The uninstall entry proves that this folder holds an install of this game.
   char command[uninstall_path_size];

@@ -1,7 +1,8 @@
 # The uninstaller stops before removing anything when it cannot prove what is the game's:
 # a section of its record left open, an uninstall entry that names another folder (the
 # install folder moved by hand), a [delfiles] line that leads out of the folder; and a No
-# to its first question. Each stop leaves every file, the entry and the record in place.
+# to its first question (while a second copy is turned away). Each stop leaves every
+# file, the entry and the record in place.
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/uninstall_lib.sh"
@@ -60,11 +61,19 @@ record '[delfiles]' 'game.exe' 'data\' '-'
 register 'C:\移動前\game\UnInst.exe'
 refused moved "インストールしたフォルダ[$(q 'C:\移動前\game')]と、このプログラムのフォルダ[$(q "$game_win")]が違います。\nフォルダが移動された可能性があります。$stopped"
 
-register "$game_win\\UnInst.exe"
+# A quoted command names the same program; a second copy meanwhile is turned away.
+register "\"$game_win\\UnInst.exe\""
 expect_drive answered-no <<EOS
 start "$(q "$game_win\\UnInst.exe")"
 wait-window class:#32770 "" 20
 expect-text 65535 "$(text_confirm "$title")"
+start "$(q "$game_win\\UnInst.exe")"
+wait-window class:#32770 "$title" 20
+expect-text 65535 "[ $title アンインストール ] は既に起動中です"
+click 1
+wait-exit 0 20
+use 1
+wait-window class:#32770 "" 10
 click 7
 wait-exit -1 20
 EOS
