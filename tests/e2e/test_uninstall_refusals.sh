@@ -18,7 +18,7 @@ cp "$UNINST_EXE" "$game/UnInst.exe"
 printf 'game\r\n' >"$game/game.exe"
 printf 'data\r\n' >"$game/data/a.dat"
 printf 'not the game'"'"'s\r\n' >"$MEDIA/outside.txt"
-trap 'status=$?; wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1; (exit $status); e2e_cleanup' EXIT
+trap 'status=$?; uninstall_cleanup; wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1; (exit $status); e2e_cleanup' EXIT
 
 register() {
   wine reg add "HKLM\\$uninstall_key" /v UninstallString /d "$1" /f >/dev/null 2>&1 || e2e_fail "cannot add the uninstall entry"

@@ -1,7 +1,9 @@
 # Helpers of the uninstaller's end-to-end tests (tests/e2e/test_uninstall_*.sh), sourced
 # after lib.sh, install_lib.sh and e2e_init. $UNINST_EXE is the built UnInst.exe.
 #
-#   require_uninst                 fails the test when UnInst.exe is not built
+#   require_uninst                 fails the test when UnInst.exe is not built, and sets
+#                                  the exit trap (uninstall_cleanup, then e2e_cleanup)
+#   uninstall_cleanup              ends an UnInst.exe that a failed test left at a box
 #   key_state KEY...               each registry key exported (its values and subkeys), or
 #                                  "KEY absent"
 #   wait_gone PATH                 waits (10 s) for the uninstaller's helper to remove PATH
@@ -14,6 +16,11 @@
 
 require_uninst() {
   [ -n "${UNINST_EXE:-}" ] && [ -f "$UNINST_EXE" ] || e2e_fail "UnInst.exe is not built: '${UNINST_EXE:-}'"
+  trap 'status=$?; uninstall_cleanup; (exit $status); e2e_cleanup' EXIT
+}
+
+uninstall_cleanup() {
+  printf 'kill-image UnInst.exe\n' | wine "$UIDRIVER_EXE" - >/dev/null 2>&1 || true
 }
 
 key_state() {
