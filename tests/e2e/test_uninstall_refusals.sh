@@ -54,9 +54,6 @@ refused open-section "[設定.env]の[delfiles]が終了していません$stopp
 record '[delfiles]' 'game.exe' 'data\' '-' '[delfiles_user]' '..\outside.txt' '-'
 refused outside-line "アンインストールの記録の行[$(q '..\outside.txt')]は、インストール先の外を指すか、使えない名前です。$stopped"
 
-record '[delfiles]' 'game.exe' "$game_win\\..\\outside.txt" '-'
-refused outside-absolute "アンインストールの記録の行[$(q "$game_win\\..\\outside.txt")]は、インストール先の外を指すか、使えない名前です。$stopped"
-
 record '[delfiles]' 'game.exe' 'data\' '-'
 register 'C:\移動前\game\UnInst.exe'
 refused moved "インストールしたフォルダ[$(q 'C:\移動前\game')]と、このプログラムのフォルダ[$(q "$game_win")]が違います。\nフォルダが移動された可能性があります。$stopped"

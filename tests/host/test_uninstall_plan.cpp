@@ -188,14 +188,7 @@ TEST(UninstallPlan, WildcardsAndPaths) {
   EXPECT_EQ(path_inside("C:\\表", "C:\\表示\\a", nullptr), 0);
 }
 
-TEST(UninstallNames, KeysShortcutsAndHelperArguments) {
-  char key[512];
-  ASSERT_EQ(compose_uninstall_key(key, sizeof key, "月影の譜"), 0);
-  EXPECT_STREQ(key, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod月影の譜");
-  ASSERT_EQ(compose_app_key(key, sizeof key, "TALVEN", "Sample"), 0);
-  EXPECT_STREQ(key, "Software\\TALVEN\\Sample");
-  EXPECT_EQ(compose_app_key(key, 16, "TALVEN", "Sample"), -1);
-
+TEST(UninstallNames, ShortcutsAndHelperArguments) {
   static shortcut_set set;
   ASSERT_EQ(compose_shortcut_set(&set, "C:\\P", "TALVEN", "月影", "説明", "readme.txt", "C:\\D\\"), 0);
   EXPECT_STREQ(set.program_folder, "C:\\P\\TALVEN\\月影");
