@@ -1,8 +1,9 @@
 # The uninstaller after an immediate install (FORCEINSTALL) that took UnInst.exe from the
-# medium's bin folder: the save is kept by taking the second question's default (Enter),
-# everything else the install wrote goes (application keys in both hives, INI values and
-# the INI file, the Start-menu group, the desktop shortcut, the uninstall entry), and the
-# closing text names the kept save folder, which is all that is left.
+# medium's bin folder, on a system reported as Windows XP to both programs (so the
+# shortcuts are the current user's): the save is kept by taking the second question's
+# default (Enter), everything else the install wrote goes (application keys in both hives,
+# INI values and the INI file, the Start-menu group, the desktop shortcut, the uninstall
+# entry), and the closing text names the kept save folder, which is all that is left.
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/uninstall_lib.sh"
@@ -27,8 +28,20 @@ mkdir -p "$MEDIA/bin"
 cp "$UNINST_EXE" "$MEDIA/bin/UnInst.exe"
 printf 'the real game program\r\n' >"$MEDIA/bin/game.exe"
 
-programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
-desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
+xp_restore() {
+  local exe
+  for exe in setup.exe UnInst.exe; do
+    wine reg delete "HKCU\\Software\\Wine\\AppDefaults\\$exe" /f >/dev/null 2>&1 || true
+  done
+}
+trap 'status=$?; uninstall_cleanup; (xp_restore); (exit $status); e2e_cleanup' EXIT
+for exe in setup.exe UnInst.exe; do
+  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /d winxp /f >/dev/null 2>&1 ||
+    e2e_fail "cannot set the version reported to $exe"
+done
+programs=$(inspect_one "folder	$CSIDL_PROGRAMS")
+desktop=$(inspect_one "folder	$CSIDL_DESKTOPDIRECTORY")
+common_programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
 wine reg delete 'HKCU\Software\TALVEN_UNINST' /f >/dev/null 2>&1 || true
 wine reg delete 'HKLM\Software\TALVEN_UNINST' /f >/dev/null 2>&1 || true
 wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1 || true
@@ -39,6 +52,7 @@ world() {
   key_state 'HKCU\Software\TALVEN_UNINST' 'HKLM\Software\TALVEN_UNINST' "HKLM\\$uninstall_key"
   echo "ini: $( [ -e "$MEDIA/force.ini" ] && md5sum <"$MEDIA/force.ini" || echo absent)"
   echo "group: $( [ -e "$(unix_path "$programs")/$title" ] && echo present || echo absent)"
+  echo "all users' group: $( [ -e "$(unix_path "$common_programs")/$title" ] && echo present || echo absent)"
   echo "desktop: $( [ -e "$(unix_path "$desktop")/$title.LNK" ] && echo present || echo absent)"
 }
 world >"$SCRATCH/world.before"
@@ -62,6 +76,8 @@ EOS
 assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
 world >"$SCRATCH/world.installed"
 grep -q 'InstTo' "$SCRATCH/world.installed" || e2e_fail "the install wrote no [reg] value"
+grep -qx 'group: present' "$SCRATCH/world.installed" || e2e_fail "no group in the user's Start menu"
+grep -qx 'desktop: present' "$SCRATCH/world.installed" || e2e_fail "no shortcut on the user's desktop"
 [ -e "$MEDIA/force.ini" ] || e2e_fail "the install wrote no INI file"
 
 printf 'slot 1\r\n' >"$dest/save/slot1.sav"
