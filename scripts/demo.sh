@@ -29,12 +29,12 @@ echo "=== building talven-pack ($host_build) and setup.exe ($win_build)"
 cmake --preset host -B "$host_build" >/dev/null
 cmake --build "$host_build" -j "$jobs" --target talven-pack
 cmake --preset "$kind" -B "$win_build" -DHOST_BUILD_DIR="$repo/$host_build" >/dev/null
-cmake --build "$win_build" -j "$jobs" --target setup uidriver
+cmake --build "$win_build" -j "$jobs" --target setup uidriver UnInst
 pack=$repo/$host_build/talven-pack
 
 echo "=== packing the sample game"
 mkdir -p "$demo"
-bash "$sample/build.sh" "$demo" "$pack"
+bash "$sample/build.sh" "$demo" "$pack" "$repo/$win_build/UnInst.exe"
 "$pack" verify "$demo/instdat.arc"
 
 # The rig of the demo: its own prefix under build/demo, kept between runs.

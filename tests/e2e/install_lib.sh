@@ -1,7 +1,8 @@
 # Helpers of the install end-to-end tests (tests/e2e/test_install_*.sh), sourced after
 # lib.sh and e2e_init.
 #
-#   sample_package OUTDIR            the sample game packed into OUTDIR/instdat.arc
+#   sample_package OUTDIR [UNINST]   the sample game packed into OUTDIR/instdat.arc (with
+#                                    UNINST packed as its UnInst.exe)
 #   build_inspect                    checks that the inspection program ($INSPECT_EXE,
 #                                    tests/e2e/inspect.c) is built
 #   inspect LINE...                  asks it questions, one answer line each (UTF-8):
@@ -42,7 +43,7 @@ CAPTION_END='インストール終了'
 
 sample_package() {
   require_talven_pack
-  bash "$REPO/examples/sample-game/build.sh" "$1" "$TALVEN_PACK" >"$SCRATCH/sample-build.log" 2>&1 ||
+  bash "$REPO/examples/sample-game/build.sh" "$1" "$TALVEN_PACK" ${2:+"$2"} >"$SCRATCH/sample-build.log" 2>&1 ||
     e2e_fail "the sample game does not build: $(tail -n 20 "$SCRATCH/sample-build.log")"
   [ -f "$1/instdat.arc" ] || e2e_fail "build.sh made no $1/instdat.arc"
 }
