@@ -154,5 +154,5 @@ foreach(script ${static_checks})
   add_test(NAME static.${name} COMMAND bash ${script}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   set_tests_properties(static.${name} PROPERTIES LABELS static TIMEOUT 120 ENVIRONMENT
-    "SETUP_EXE=$<TARGET_FILE:setup>;OBJDUMP=${CMAKE_OBJDUMP};TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;REPO=${CMAKE_SOURCE_DIR};SCRATCH=${CMAKE_BINARY_DIR}/static/${name};TARGET_BITS=${rig_kind}")
+    "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;OBJDUMP=${CMAKE_OBJDUMP};TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;REPO=${CMAKE_SOURCE_DIR};SCRATCH=${CMAKE_BINARY_DIR}/static/${name};TARGET_BITS=${rig_kind}")
 endforeach()
