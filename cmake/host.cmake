@@ -15,6 +15,8 @@ if(talven_pack_sources)
   find_library(LIBDEFLATE_LIBRARY NAMES deflate REQUIRED)
   find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
   target_include_directories(talven-pack PRIVATE ${LIBDEFLATE_INCLUDE_DIR})
+  # medium looks for the setup.exe built from this tree (build/win32) when given none.
+  target_compile_definitions(talven-pack PRIVATE TALVEN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   target_link_libraries(talven-pack PRIVATE talven_core PNG::PNG Threads::Threads ${LIBDEFLATE_LIBRARY})
 endif()
 
