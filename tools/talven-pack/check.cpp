@@ -494,8 +494,10 @@ struct checker {
                          std::to_string(length - 1) + " bytes, " + std::to_string(length - output_path_size) +
                          " over what the installer writes (255): the install would stop here");
     }
-    if (!startup.fatal.empty())
-      tree_finding(finding_error, startup.fatal, "the installer's start-up pass writes names holding .txt, "
+    std::string fatal = startup.fatal;
+    std::replace(fatal.begin(), fatal.end(), '\\', '/');
+    if (!fatal.empty())
+      tree_finding(finding_error, fatal, "the installer's start-up pass writes names holding .txt, "
                                                  "install.env or insttscr.rct into its work folder, which has no "
                                                  "sub-folders: this one in a folder (before the first nested "
                                                  "folder) stops it with its damaged-package message");
