@@ -43,7 +43,10 @@ std::string progress_text(const char* label, uint64_t total, uint64_t done, size
   int percent = total ? static_cast<int>(done * 100 / total) : (items_done == items ? 100 : 0);
   char head[64], count[48], rate[48] = "", left[32] = "";
   std::snprintf(head, sizeof head, "%s %3d%%", label, percent);
-  std::snprintf(count, sizeof count, " %zu/%zu %s", items_done, items, unit);
+  if (items > 0)
+    std::snprintf(count, sizeof count, " %zu/%zu %s", items_done, items, unit);
+  else
+    std::snprintf(count, sizeof count, " %zu %s", items_done, unit);
   if (elapsed > 0.5 && done > 0) {
     double per_second = static_cast<double>(done) / elapsed;
     std::snprintf(rate, sizeof rate, " %s/s", human_bytes(static_cast<uint64_t>(per_second)).c_str());
