@@ -39,7 +39,7 @@ void write_text(const fs::path& p, const std::string& text) {
   out << text;
 }
 
-std::string quoted(const std::string& s) {
+std::string sh_quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
@@ -56,9 +56,9 @@ struct scratch {
     fs::remove_all(dir, ec);
   }
   result run(const std::vector<std::string>& args, const std::string& program = tool) const {
-    std::string cmd = quoted(program);
-    for (const std::string& a : args) cmd += " " + quoted(a);
-    cmd += " >" + quoted((dir / "stdout.txt").string()) + " 2>" + quoted((dir / "stderr.txt").string());
+    std::string cmd = sh_quote(program);
+    for (const std::string& a : args) cmd += " " + sh_quote(a);
+    cmd += " >" + sh_quote((dir / "stdout.txt").string()) + " 2>" + sh_quote((dir / "stderr.txt").string());
     int status = std::system(cmd.c_str());
     result r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -205,8 +205,8 @@ TEST(TalvenPackCheck, TreeFindings) {
 
 TEST(TalvenPackCheck, SampleGameChecksClean) {
   scratch s;
-  std::string cmd = "bash " + quoted(std::string(TEST_SOURCE_DIR) + "/examples/sample-game/build.sh") + " " +
-                    quoted(s.dir.string()) + " " + quoted(tool) + " >/dev/null 2>&1";
+  std::string cmd = "bash " + sh_quote(std::string(TEST_SOURCE_DIR) + "/examples/sample-game/build.sh") + " " +
+                    sh_quote(s.dir.string()) + " " + sh_quote(tool) + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   result r = s.run({"check", (s.dir / "sample-game").string()});
   EXPECT_EQ(r.code, 0) << r.out;
@@ -353,6 +353,143 @@ TEST(TalvenPackTemporary, UsersTmpFileIsLeftAloneAndSignalsRemoveOurs) {
       EXPECT_EQ(e.path().filename().string().rfind("instdat.arc.tmp-", 0), std::string::npos) << e.path();
     EXPECT_FALSE(fs::exists(out));
   }
+}
+
+// Runs a shell line in the scratch folder (for ulimit and trap), with the tool as $P.
+result shell(const scratch& s, const std::string& line) {
+  std::string cmd = "cd " + sh_quote(s.dir.string()) + " && P=" + sh_quote(tool) + " && (" + line + ") >stdout.txt 2>stderr.txt";
+  int status = std::system(("bash -c " + sh_quote(cmd)).c_str());
+  result r;
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = read_text(s.dir / "stdout.txt");
+  r.err = read_text(s.dir / "stderr.txt");
+  return r;
+}
+
+TEST(TalvenPackExtract, FullDiskClashesAndChosenEntries) {
+  scratch s;
+  make_mixed_tree(s.dir / "game");
+  std::string pkg = (s.dir / "p.arc").string();
+  ASSERT_EQ(s.run({"pack", "-q", (s.dir / "game").string(), pkg}).code, 0);
+
+  // A write that fails (here the file-size limit, as a full disk would) is named with its
+  // reason, not taken for package damage.
+  result r = shell(s, "trap '' XFSZ; ulimit -f 200; $P extract p.arc out");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("cannot write the file: File too large"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("does not inflate"), std::string::npos) << r.err;
+
+  // Existing files: refused and listed by default, kept with -n, overwritten with -y.
+  fs::remove_all(s.dir / "out");
+  write_text(s.dir / "out/readme.txt", "mine");
+  r = s.run({"extract", pkg, (s.dir / "out").string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find((s.dir / "out/readme.txt").string()), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("1 file already exists"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(s.dir / "out/game.exe"));
+  r = s.run({"extract", "-n", pkg, (s.dir / "out").string()});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(read_text(s.dir / "out/readme.txt"), "mine");
+  EXPECT_EQ(read_text(s.dir / "out/text.scn"), read_text(s.dir / "game/text.scn"));
+  r = s.run({"extract", "-y", pkg, (s.dir / "out").string()});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(read_text(s.dir / "out/readme.txt"), read_text(s.dir / "game/readme.txt"));
+
+  // Chosen entries: a name with either separator and a folder.
+  r = s.run({"extract", pkg, (s.dir / "some").string(), u8"データ\\画像.dat", "game.exe"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(fs::exists(s.dir / u8"some/データ/画像.dat"));
+  EXPECT_TRUE(fs::exists(s.dir / "some/game.exe"));
+  EXPECT_FALSE(fs::exists(s.dir / "some/readme.txt"));
+  r = s.run({"extract", pkg, (s.dir / "none").string(), "missing.txt"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no entry missing.txt"), std::string::npos) << r.err;
+}
+
+TEST(TalvenPackDefects, AppendListAndRctMessages) {
+  scratch s;
+  fs::path game = make_game(s.dir / "game");
+  std::string pkg = (s.dir / "p.arc").string();
+  ASSERT_EQ(s.run({"pack", "-q", game.string(), pkg}).code, 0);
+  write_text(s.dir / "setup.exe", "MZ installer");
+  std::string one = (s.dir / "one.exe").string(), two = (s.dir / "two.exe").string();
+  ASSERT_EQ(s.run({"append", (s.dir / "setup.exe").string(), pkg, one}).code, 0);
+  result r = s.run({"append", one, pkg, two});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("already carries a package"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(two));
+  ASSERT_EQ(s.run({"append", "--replace", one, pkg, two}).code, 0);
+  EXPECT_EQ(read_text(one), read_text(two));
+
+  r = s.run({"list", game.string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("is a folder, not a package"), std::string::npos) << r.err;
+
+  // What archive writes is recognised by list and verify, through its index.
+  std::string arc = (s.dir / "data.arc").string();
+  ASSERT_EQ(s.run({"archive", (game / u8"データ").string(), arc}).code, 0);
+  r = s.run({"list", arc});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("engine archive"), std::string::npos) << r.out;
+  EXPECT_EQ(s.run({"verify", (s.dir / "data.idx").string()}).code, 0);
+  fs::resize_file(arc, 10);
+  r = s.run({"verify", arc});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("runs past the end"), std::string::npos) << r.err;
+
+  // rct: a failed write leaves no file under the target's name and one line of message.
+  {
+    std::vector<unsigned char> pixels(300 * 300 * 3);
+    uint32_t x = 3;
+    for (unsigned char& p : pixels) p = static_cast<unsigned char>((x = x * 1664525u + 1013904223u) >> 24);
+    std::vector<unsigned char> rct(talven::rct_encode_bound(300, 300, 0));
+    size_t n = talven::rct_encode(pixels.data(), 300, 300, talven::rct_tc00, nullptr, 0, rct.data(), rct.size());
+    write_text(game / "insttscr.rct", std::string(rct.begin(), rct.begin() + static_cast<long>(n)));
+  }
+  r = shell(s, "trap '' XFSZ; ulimit -f 1; $P rct decode game/insttscr.rct pic.png");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("\n\n"), std::string::npos) << r.err;
+  for (const fs::directory_entry& e : fs::directory_iterator(s.dir))
+    EXPECT_EQ(e.path().filename().string().rfind("pic.png", 0), std::string::npos) << e.path();
+  r = s.run({"rct", "decode", (s.dir / "nothing.rct").string(), (s.dir / "x.png").string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err.find("\n\n"), std::string::npos) << r.err;
+}
+
+TEST(TalvenPackConventions, VersionHelpAndAProgressLineThatFits) {
+  scratch s;
+  result r = s.run({"--version"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out.rfind("talven-pack ", 0), 0u) << r.out;
+  r = s.run({"help", "medium"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("usage: talven-pack medium"), std::string::npos) << r.out;
+  r = s.run({"verify", "--frob", "x"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("unknown option --frob"), std::string::npos) << r.err;
+
+  // On a 50-column terminal no line of the progress passes 49 columns.
+  make_mixed_tree(s.dir / "game");
+  r = shell(s, "COLUMNS=50 script -qfec \"$P pack --threads 1 --best game p.arc\" /dev/null");
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::string seen = r.out;
+  EXPECT_NE(seen.find("100%"), std::string::npos) << seen;
+  size_t start = 0;
+  int lines = 0;
+  while (start < seen.size()) {
+    size_t end = seen.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = seen.size();
+    std::string line = seen.substr(start, end - start);
+    size_t esc = line.find("\x1b[K");
+    if (esc != std::string::npos) line.erase(esc, 3);
+    if (line.rfind("packing", 0) == 0) {
+      ++lines;
+      EXPECT_LE(line.size(), 49u) << line;
+    }
+    start = end + 1;
+  }
+  EXPECT_GT(lines, 0) << seen;
 }
 
 }  // namespace
