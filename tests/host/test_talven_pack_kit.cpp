@@ -77,6 +77,10 @@ const char* const good_env =
     "INSTREADME\tお読みください\r\n"
     "INSTREADMEFL\treadme.txt\r\n"
     "EXENAME\tgame.exe\r\n"
+    "REG_GLOBAL\tTALVEN\r\n"
+    "REG_LOCAL\tTsukikage\r\n"
+    "INI_FILE\tgame.ini\r\n"
+    "INI_SECTION\tgame\r\n"
     "[reg]\r\n"
     "\"InstTo\"=\"REP_INSTALL\"\r\n"
     "-\r\n"
@@ -129,7 +133,9 @@ TEST(TalvenPackCheck, SoundGameIsCleanAndEachBrokenKindIsNamedWithItsLine) {
   for (char c : std::string("EXENAME\tgame.exe\r\n")) utf16 += std::string(1, c) + '\0';
   const kind kinds[] = {
       {"utf-8", u8"TITLEBAR\t月影の譜\r\nEXENAME\tgame.exe\r\n", 1, env + ":1: warning", "UTF-8"},
-      {"unclosed ini", std::string(good_env) + "[ini]\r\nA=B\r\n", 2, env + ":13: error", "[ini] is not closed"},
+      {"unclosed ini", std::string(good_env) + "[ini]\r\nA=B\r\n", 2, env + ":17: error", "[ini] is not closed"},
+      {"reg without key", "EXENAME\tgame.exe\r\n[reg]\r\n\"A\"=\"B\"\r\n-\r\n", 1, env + ":2: warning",
+       "REG_GLOBAL is not set"},
       {"misspelt key", "TITELBAR\tx\r\nEXENAME\tgame.exe\r\n", 1, env + ":1: warning", "did you mean TITLEBAR?"},
       {"misspelt key 2", "EXENAME\tgame.exe\r\n\r\nEXE_NAME\ty\r\n", 1, env + ":3: warning", "did you mean EXENAME?"},
       {"lower case", "EXENAME\tgame.exe\r\ntitlebar\tx\r\n", 1, env + ":2: warning", "case-sensitive"},

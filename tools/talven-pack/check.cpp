@@ -361,6 +361,17 @@ struct checker {
 
   void check_sections() {
     if (unreadable) return;
+    bool has_ini = false, has_reg = false;
+    for (const sections_seen::entry& e : sections.entries) {
+      has_ini |= e.section == "ini";
+      has_reg |= e.section == "reg" || e.section == "regall";
+    }
+    if (has_reg && get_reg_global()[0] == '-')
+      warning(sections.opened.count("reg") ? sections.opened["reg"] : sections.opened["regall"],
+              "[reg]/[regall] lines, but REG_GLOBAL is not set: the installer writes none of them");
+    if (has_ini && get_ini_file()[0] == '-')
+      warning(sections.opened["ini"], "[ini] lines, but INI_FILE is not set: the installer writes them into a file "
+                                      "named \"-\" in the Windows folder");
     for (const auto& [line, section] : sections.reopened)
       warning(line, "[" + section + "] again: its lines replace those of the earlier [" + section + "]");
     for (const sections_seen::entry& e : sections.entries) {
