@@ -198,6 +198,29 @@ int main(int argc, char** argv) {
     std::printf("1 GiB file: %s, peak resident memory %.1f MB (%.1f s cpu)\n", r.ok ? "packed" : "FAILED",
                 r.max_rss_kb / 1000.0, r.cpu);
     if (!r.ok || r.max_rss_kb >= 64000) status = 1;
+    fs::remove_all(game);
+    fs::remove(root / "big.arc");
+
+    // Three 800 MiB files stored (level 0, so that they cannot shrink below 2 GiB): the
+    // pack must stop inside the third file, not after compressing everything.
+    fs::create_directories(game);
+    for (int i = 0; i < 3; ++i) {
+      fs::path part = game / ("part" + std::to_string(i) + ".dat");
+      std::ofstream{part};
+      fs::resize_file(part, 800ull << 20);  // sparse: no disk space until packed
+    }
+    double wall = 0;
+    {
+      struct timespec a, b;
+      clock_gettime(CLOCK_MONOTONIC, &a);
+      r = run_tool({tool, "pack", "--no-check", "-q", "--level", "0", game.string(), (root / "huge.arc").string()});
+      clock_gettime(CLOCK_MONOTONIC, &b);
+      wall = (b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) / 1e9;
+    }
+    std::printf("3 x 800 MiB stored: %s after %.1f s (%.1f s cpu), peak resident memory %.1f MB, %s left behind\n",
+                r.ok ? "PACKED (wrong)" : "refused", wall, r.cpu, r.max_rss_kb / 1000.0,
+                fs::exists(root / "huge.arc") ? "a package" : "nothing");
+    if (r.ok) status = 1;
   }
   std::error_code ec;
   fs::remove_all(root, ec);

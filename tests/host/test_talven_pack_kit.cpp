@@ -415,6 +415,13 @@ TEST(TalvenPackExtract, FullDiskClashesAndChosenEntries) {
 TEST(TalvenPackDefects, AppendListAndRctMessages) {
   scratch s;
   fs::path game = make_game(s.dir / "game");
+  // A file too large for an entry is not a name problem, and one of them is singular.
+  write_text(game / "huge.dat", "");
+  fs::resize_file(game / "huge.dat", 0x80000000ull);
+  result big = s.run({"pack", game.string(), (s.dir / "big.arc").string()});
+  EXPECT_EQ(big.code, 1);
+  EXPECT_NE(big.err.find("nothing written: 1 file or folder above cannot be packed"), std::string::npos) << big.err;
+  fs::remove(game / "huge.dat");
   std::string pkg = (s.dir / "p.arc").string();
   ASSERT_EQ(s.run({"pack", "-q", game.string(), pkg}).code, 0);
   write_text(s.dir / "setup.exe", "MZ installer");

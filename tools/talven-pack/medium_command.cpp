@@ -277,8 +277,15 @@ int run_medium(int argc, char** argv) {
   } else if (!fs::create_directories(out, ec)) {
     return fail("cannot create %s: %s", o.out, ec.message().c_str());
   }
+  if (!o.iso.empty()) {
+    fs::path iso_folder = fs::weakly_canonical(fs::absolute(o.iso).parent_path(), ec);
+    fs::path out_folder = fs::weakly_canonical(fs::absolute(out), ec);
+    std::string a = iso_folder.string() + "/", b = out_folder.string() + "/";
+    if (a.compare(0, b.size(), b) == 0) return fail("the image %s would be inside the medium %s", o.iso.c_str(), o.out);
+  }
   medium_settings settings;
   read_medium_settings(game, &settings);
+  o.pack.left_out.push_back(out.string());
 
   fs::path package = out / "instdat.arc";
   std::string package_path = package.string();

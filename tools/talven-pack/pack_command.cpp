@@ -350,6 +350,7 @@ int pack_game(const pack_options& o, pack_totals* totals) {
   if (!fs::is_directory(o.dir, ec)) return fail("%s is not a folder", o.dir);
   game_tree tree;
   tree.excluded = {fs::path(o.out)};
+  for (const std::string& p : o.left_out) tree.excluded.push_back(p);
   tree.patterns = o.patterns;
   std::string error;
   if (read_ignore_file(o.dir, &tree.patterns, &error) != 0) return fail("cannot read %s", error.c_str());
@@ -357,7 +358,8 @@ int pack_game(const pack_options& o, pack_totals* totals) {
   if (!tree.errors.empty()) {
     for (const std::string& e : tree.errors) fail("%s", e.c_str());
     size_t n = tree.errors.size();
-    return fail("nothing written: %zu name%s cannot be packed", n, n == 1 ? "" : "s");
+    // Not only names: a file of 2 GiB or one that cannot be read is refused here too.
+    return fail("nothing written: %s above cannot be packed", count_of(n, "file or folder", "files or folders").c_str());
   }
   if (!o.no_check) {
     check_report report;

@@ -16,6 +16,7 @@ struct pack_options {
   int level = default_level;
   bool strict = false, no_check = false, quiet = false, verbose = false;
   std::vector<std::string> patterns;  // --exclude
+  std::vector<std::string> left_out;  // paths never packed (medium's own output folder)
 };
 
 // Reads one packing option at argv[*i] (advancing *i over its value). 1 when taken, 0 when
