@@ -412,6 +412,40 @@ TEST(TalvenPackExtract, FullDiskClashesAndChosenEntries) {
   EXPECT_NE(r.err.find("no entry missing.txt"), std::string::npos) << r.err;
 }
 
+TEST(TalvenPackExtract, InterruptedExtractLeavesNoPartialFile) {
+  scratch s;
+  fs::path game = make_game(s.dir / "game");
+  write_text(game / "zeros.dat", "");
+  fs::resize_file(game / "zeros.dat", 512ull << 20);  // inflates for a while, packs small
+  std::string pkg = (s.dir / "p.arc").string();
+  ASSERT_EQ(s.run({"pack", "-q", "--level", "1", game.string(), pkg}).code, 0);
+  fs::path target = s.dir / "out/zeros.dat";
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(tool, tool, "extract", "-q", pkg.c_str(), (s.dir / "out").c_str(), "zeros.dat",
+            static_cast<char*>(nullptr));
+    ::_exit(101);
+  }
+  bool seen = false;
+  for (int i = 0; i < 5000 && !seen; ++i) {
+    std::error_code ec;
+    seen = fs::exists(target, ec) && fs::file_size(target, ec) > 0;
+    if (!seen) ::usleep(1000);
+  }
+  ::kill(child, SIGINT);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(seen);
+  if (WIFSIGNALED(status)) {
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    EXPECT_FALSE(fs::exists(target));
+  } else {
+    // Finished before the signal came: then the file is whole.
+    EXPECT_EQ(fs::file_size(target), 512ull << 20);
+  }
+}
+
 TEST(TalvenPackDefects, AppendListAndRctMessages) {
   scratch s;
   fs::path game = make_game(s.dir / "game");
