@@ -138,6 +138,7 @@ TEST(TalvenPackCheck, SoundGameIsCleanAndEachBrokenKindIsNamedWithItsLine) {
        "REG_GLOBAL is not set"},
       {"misspelt key", "TITELBAR\tx\r\nEXENAME\tgame.exe\r\n", 1, env + ":1: warning", "did you mean TITLEBAR?"},
       {"misspelt key 2", "EXENAME\tgame.exe\r\n\r\nEXE_NAME\ty\r\n", 1, env + ":3: warning", "did you mean EXENAME?"},
+      {"semicolon comment", "EXENAME\tgame.exe\r\n; note here\r\n", 1, env + ":2: warning", "write //"},
       {"lower case", "EXENAME\tgame.exe\r\ntitlebar\tx\r\n", 1, env + ":2: warning", "case-sensitive"},
       {"400 lines", comments + "EXENAME\tgame.exe\r\n", 2, env + ":402: warning", "first 400 lines"},
       {"cut value", "EXENAME\tgame.exe\r\nINSTTO\t" + long_instto + "\r\n", 1, env + ":2: warning",

@@ -326,6 +326,11 @@ struct checker {
     for (const settings_seen::entry& e : settings.entries) {
       if (sections.lines.count(e.line)) continue;
       const known_setting* k = find_known(e.key);
+      if (!k && e.key[0] == ';') {
+        warning(e.line, "';' starts a comment only for the section reader; the settings store reads this line as "
+                        "a key: write // for a comment");
+        continue;
+      }
       if (!k) {
         std::string near = nearest_known(e.key);
         std::string key = shown(e.key);
