@@ -462,8 +462,10 @@ TEST(TalvenPackDefects, AppendListAndRctMessages) {
   write_text(s.dir / "setup.exe", "MZ installer");
   std::string one = (s.dir / "one.exe").string(), two = (s.dir / "two.exe").string();
   ASSERT_EQ(s.run({"append", (s.dir / "setup.exe").string(), pkg, one}).code, 0);
+  write_text(two + ".tmp", "the maker's own file");
   result r = s.run({"append", one, pkg, two});
   EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(read_text(two + ".tmp"), "the maker's own file");
   EXPECT_NE(r.err.find("already carries a package"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(two));
   ASSERT_EQ(s.run({"append", "--replace", one, pkg, two}).code, 0);

@@ -2,6 +2,7 @@
 // follows the executable's bytes, and a 4-byte little-endian trailer holds the offset
 // of its first byte.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cleanup.h"
 #include "command.h"
 #include "pack_common.h"
 
@@ -106,9 +108,18 @@ int run_append(int argc, char** argv) {
   unsigned char trailer[4];
   for (int i = 0; i < 4; ++i) trailer[i] = static_cast<unsigned char>(offset >> (8 * i));
 
-  std::string tmp = std::string(out_path) + ".tmp";
-  FILE* out = std::fopen(tmp.c_str(), "wb");
-  if (!out) return fail("cannot create %s: %s", tmp.c_str(), std::strerror(errno));
+  char tmp_name[4096];
+  int fd = make_temporary_beside(out_path, tmp_name, sizeof tmp_name);
+  if (fd < 0) return fail("cannot create a temporary file beside %s: %s", out_path, std::strerror(errno));
+  std::string tmp = tmp_name;
+  remove_on_signal(tmp_name);
+  FILE* out = ::fdopen(fd, "wb");
+  if (!out) {
+    ::close(fd);
+    std::remove(tmp_name);
+    remove_on_signal(nullptr);
+    return fail("cannot write %s: %s", tmp_name, std::strerror(errno));
+  }
   bool ok = std::fwrite(exe.data(), 1, exe.size(), out) == exe.size() &&
             std::fwrite(package.data(), 1, package.size(), out) == package.size() &&
             std::fwrite(trailer, 1, 4, out) == 4;
@@ -123,6 +134,7 @@ int run_append(int argc, char** argv) {
     ok = false;
     saved = errno;
   }
+  remove_on_signal(nullptr);
   if (!ok) {
     std::remove(tmp.c_str());
     return fail("cannot write %s: %s", out_path, std::strerror(saved));
