@@ -2,7 +2,8 @@
 # setup.exe with the package appended (no instdat.arc), the readme beside it, the DirectX
 # folder (which gives the menu its fourth button), and an ISO image whose Joliet names
 # keep their Japanese. The install from the menu gives back the game tree byte for byte
-# with its times.
+# with its times. Then a FORCEINSTALL game's medium (--separate) with bin/, whose game
+# program and uninstaller end up in the install folder.
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
@@ -65,6 +66,39 @@ while IFS= read -r -d '' f; do
   rel=${f#"$stage"/}
   assert_eq "$(stat -c %Y "$f")" "$(stat -c %Y "$dest/$rel")" "last-write time of $rel"
 done < <(find "$stage" -type f -print0)
+rm -rf "$(unix_path 'C:\媒体 試験')"
+
+# An immediate install: medium --separate puts the game program and the uninstaller into
+# bin/, and setup.exe copies both into the install folder.
+title='媒体即時'
+make_game "$SCRATCH/force" "$title" "FORCEINSTALL	1" "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	medium"
+printf 'uninstaller stand-in\r\n' >"$SCRATCH/UnInst.exe"
+media2=$MEDIA/force
+"$TALVEN_PACK" medium --separate --setup "$SETUP_EXE" --uninst "$SCRATCH/UnInst.exe" "$SCRATCH/force" "$media2" \
+  >"$SCRATCH/medium-force.log" 2>&1 || e2e_fail "talven-pack medium (FORCEINSTALL) failed: $(cat "$SCRATCH/medium-force.log")"
+assert_file "$media2/instdat.arc" "instdat.arc beside setup.exe (--separate)"
+assert_same_file "$SCRATCH/force/game.exe" "$media2/bin/game.exe"
+assert_same_file "$SCRATCH/UnInst.exe" "$media2/bin/UnInst.exe"
+dest_win='C:\媒体 試験\即時'
+dest=$(unix_path "$dest_win")
+expect_drive force <<EOS
+start $MEDIA_WIN\\force\\setup.exe
+wait-window class:#32770 "$CAPTION_SETUP" 30
+set-text 1000 "$(q "$dest_win")"
+click 1
+EOS
+answer_box "" "[$dest_win]にインストールします" 6
+expect_drive force-end <<EOS
+attach setup.exe
+wait-window class:#32770 "$CAPTION_SHORTCUT" 120
+click 2
+wait-window class:#32770 "$CAPTION_END" 30
+click 1
+wait-exit 0 30
+EOS
+assert_same_file "$SCRATCH/force/game.exe" "$dest/game.exe"
+assert_same_file "$SCRATCH/UnInst.exe" "$dest/UnInst.exe"
+assert_same_file "$SCRATCH/force/データ/画像/背景01.bmp" "$dest/データ/画像/背景01.bmp"
 rm -rf "$(unix_path 'C:\媒体 試験')"
 
 e2e_pass
