@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const tool = TALVEN_PACK_EXE;
+const char* const tool = std::getenv("TALVEN_PACK_UNDER_TEST") ? std::getenv("TALVEN_PACK_UNDER_TEST") : TALVEN_PACK_EXE;
 
 struct result {
   int code = -1;
