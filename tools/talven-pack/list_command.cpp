@@ -1,6 +1,7 @@
 // list PACKAGE|EXE: one line per entry, as the installer's reader sees it.
 #include <cstdio>
 
+#include "archive_view.h"
 #include "command.h"
 #include "pack_common.h"
 
@@ -13,7 +14,8 @@ void usage(FILE* to) {
       "usage: talven-pack list PACKAGE|EXE\n\n"
       "Lists every entry of an install package, or of the package appended to an\n"
       "executable (a file starting with \"MZ\"): kind, size, packed size, last-write\n"
-      "time (UTC) and the name in UTF-8 as stored (backslashes between folders).\n",
+      "time (UTC) and the name in UTF-8 as stored (backslashes between folders).\n"
+      "An engine archive made by 'archive' (or its .idx) lists its index instead.\n",
       to);
 }
 
@@ -35,6 +37,7 @@ int list_entry(void*, const package_entry& entry, long, FILE* package, int32_t* 
 
 int run_list(int argc, char** argv) {
   if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
+  if (int code = engine_archive_command(argv[1], false); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
   std::printf("%-4s %10s %10s %-19s %s\n", "kind", "size", "packed", "time (UTC)", "name");
