@@ -346,7 +346,7 @@ TEST(TalvenPackTemporary, UsersTmpFileIsLeftAloneAndSignalsRemoveOurs) {
       ::_exit(101);
     }
     bool seen = false;
-    for (int i = 0; i < 2000 && !seen; ++i) {
+    for (int i = 0; i < 10000 && !seen; ++i) {
       for (const fs::directory_entry& e : fs::directory_iterator(s.dir))
         if (e.path().filename().string().rfind("instdat.arc.tmp-", 0) == 0) seen = true;
       if (!seen) ::usleep(1000);

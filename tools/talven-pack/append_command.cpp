@@ -112,7 +112,6 @@ int run_append(int argc, char** argv) {
   int fd = make_temporary_beside(out_path, tmp_name, sizeof tmp_name);
   if (fd < 0) return fail("cannot create a temporary file beside %s: %s", out_path, std::strerror(errno));
   std::string tmp = tmp_name;
-  remove_on_signal(tmp_name);
   FILE* out = ::fdopen(fd, "wb");
   if (!out) {
     ::close(fd);

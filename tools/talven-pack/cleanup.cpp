@@ -47,7 +47,18 @@ int make_temporary_beside(const char* target, char* name, unsigned long size) {
     errno = ENAMETOOLONG;
     return -1;
   }
-  return ::mkstemp(name);
+  // A signal between creating the file and registering it would leave it behind: hold
+  // the signals until both are done.
+  sigset_t block, old;
+  sigemptyset(&block);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
+  sigprocmask(SIG_BLOCK, &block, &old);
+  int fd = ::mkstemp(name);
+  int saved = errno;
+  if (fd >= 0) remove_on_signal(name);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  errno = saved;
+  return fd;
 }
 
 }  // namespace talven::pack

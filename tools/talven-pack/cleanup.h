@@ -9,8 +9,8 @@ namespace talven::pack {
 void remove_on_signal(const char* path);
 
 // A fresh temporary name beside target ("TARGET.tmp-XXXXXX", created empty with mode 0600
-// by mkstemp, so no existing file is ever taken over). Returns the open descriptor, or -1
-// with errno set.
+// by mkstemp, so no existing file is ever taken over), already registered with
+// remove_on_signal. Returns the open descriptor, or -1 with errno set.
 int make_temporary_beside(const char* target, char* name, unsigned long size);
 
 }  // namespace talven::pack

@@ -153,12 +153,14 @@ int extract_entry(void* context, const package_entry& entry, long offset, FILE* 
     fail("%s: damaged entry %s at offset %ld: the package ends inside it", x->path, name.c_str(), offset);
     return -1;
   }
+  // Registered before the file exists, so that no signal finds it made and unregistered.
+  remove_on_signal(target.c_str());
   FILE* out = std::fopen(target.c_str(), "wb");
   if (!out) {
+    remove_on_signal(nullptr);
     fail("cannot create %s: %s", target.c_str(), std::strerror(errno));
     return -1;
   }
-  remove_on_signal(target.c_str());
   struct bar_context {
     extraction* x;
     int32_t start;

@@ -46,8 +46,8 @@ void usage(FILE* to) {
                "  --setup PATH    the installer to use; without it setup.exe is looked for beside\n"
                "                  talven-pack, in ../win32/ from it (build/host -> build/win32),\n"
                "                  then in build/win32/ of the source tree it was built from\n"
-               "  --uninst PATH   the uninstaller for bin/; without it UnInst.exe is looked for\n"
-               "                  beside the setup.exe found, then in the same places\n"
+               "  --uninst PATH   the uninstaller for bin/; without it the UnInst.exe beside the\n"
+               "                  setup.exe used (they are built together)\n"
                "  --directx DIR   copied as OUT_DIR/DirectX\n"
                "  --iso FILE      also write an ISO 9660 + Joliet image of OUT_DIR (xorriso)\n"
                "  --label TEXT    its volume label (default: INSTTO in capitals, 16 characters)\n"
@@ -313,8 +313,9 @@ int run_medium(int argc, char** argv) {
     if (!copy_with_time(program, bin / fs::path(settings.exename).filename(), &error)) return fail("%s", error.c_str());
     std::string uninst = o.uninst;
     if (uninst.empty()) {
+      // Only the uninstaller built with this setup.exe: one from another build may not
+      // read the settings the same way.
       std::vector<fs::path> near = {fs::path(setup).parent_path()};
-      near.insert(near.end(), folders.begin(), folders.end());
       looked.clear();
       uninst = find_built("UnInst.exe", near, &looked);
     }

@@ -382,7 +382,6 @@ int pack_game(const pack_options& o, pack_totals* totals) {
   char tmp[4096];
   int fd = make_temporary_beside(o.out, tmp, sizeof tmp);
   if (fd < 0) return fail("cannot create a temporary file beside %s: %s", o.out, std::strerror(errno));
-  remove_on_signal(tmp);
   mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);

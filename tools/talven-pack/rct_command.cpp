@@ -186,7 +186,6 @@ struct temporary_output {
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
     ::close(fd);
-    remove_on_signal(name);
     return true;
   }
   int finish(bool ok, const char* target) {
