@@ -22,8 +22,9 @@ struct writer {
     out[pos++] = b;
   }
   void put16(size_t v) {
-    put(static_cast<unsigned char>(v & 0xFF));
-    put(static_cast<unsigned char>(v >> 8 & 0xFF));
+    unsigned char b[2];
+    put_u16(b, static_cast<uint16_t>(v));
+    put_bytes(b, 2);
   }
   void put_bytes(const unsigned char* p, size_t n) {
     if (size - pos < n) { failed = true; return; }
