@@ -58,7 +58,7 @@ struct mount_node {
 // Not guarded by the resolver's lock: mount before other threads start looking up.
 int mount_add(const char* path, int32_t kind, const void* index, int32_t entry_count,
               const folder_entry* folders, int32_t folder_count);
-// 1 when the keys are strictly ascending (sorted, one entry per key), as the binary search
+// True when the keys are strictly ascending (sorted, one entry per key), as the binary search
 // needs; kind 2 entries are hash_entry, the others crc32_entry.
 bool mount_keys_ascending(int32_t kind, const void* index, int32_t count);
 // Empties the mount list (also registered to run at exit once a node was added).

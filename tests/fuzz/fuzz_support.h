@@ -51,15 +51,25 @@ inline FILE* memory_stream(const uint8_t* data, size_t size) {
 
 // A scratch file for harnesses whose entry point takes a file name: one per process, in
 // memory where the system offers it.
-inline const char* scratch_path(const char* tag) {
+inline void remove_scratch();
+inline char* scratch_area() {
   static char path[256];
+  return path;
+}
+inline const char* scratch_path(const char* tag) {
+  char* path = scratch_area();
+  if (path[0]) return path;
   const char* base = std::getenv("FUZZ_SCRATCH");
   if (!base) base = "/dev/shm";
   FILE* probe = std::fopen(base, "r");
   if (!probe) base = "/tmp";
   else std::fclose(probe);
-  std::snprintf(path, sizeof path, "%s/talven-fuzz-%s-%ld", base, tag, static_cast<long>(getpid()));
+  std::snprintf(path, 256, "%s/talven-fuzz-%s-%ld", base, tag, static_cast<long>(getpid()));
+  std::atexit(remove_scratch);
   return path;
+}
+inline void remove_scratch() {
+  if (scratch_area()[0]) std::remove(scratch_area());
 }
 
 inline bool write_file(const char* path, const uint8_t* data, size_t size) {
