@@ -63,6 +63,7 @@ int parse_header(const unsigned char* file, size_t size, rct_header* out, size_t
 }
 
 }  // namespace
+
 const unsigned char* rct_magic(int variant) {
   return (variant >= 0 && variant < 4) ? magics[variant] : nullptr;
 }
@@ -82,7 +83,7 @@ int rct_stride(int width) {
 uint64_t rct_max_pixels(uint32_t data_size) {
   if (data_size < 3) return 0;
   const uint64_t rest = data_size - 3u;
-  return 1 + rest / 3 * (rct_max_copy_run) + rest % 3 * 3;
+  return 1 + rest / 3 * rct_max_copy_run + rest % 3 * 3;
 }
 
 uint64_t rct_max_data_size(int width, int height) {
