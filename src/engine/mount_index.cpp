@@ -11,8 +11,8 @@ namespace talven {
 
 namespace {
 
-// The length of an open file, or -1 when it cannot be told (an index past 2 GiB included,
-// which no archive of this engine has).
+// The length of an open file, or -1 when it cannot be told (on the 32-bit target also for
+// an index past 2 GiB, which no archive of this engine has).
 long file_length(FILE* f) {
   if (std::fseek(f, 0, SEEK_END) != 0) return -1;
   long length = std::ftell(f);
@@ -22,8 +22,8 @@ long file_length(FILE* f) {
 
 }  // namespace
 
-int check_mount_index(const unsigned char* header, uint64_t file_length, mount_index_header* out) {
-  if (file_length < mount_index_header_size || std::memcmp(header, "TVIX", 4) != 0) return -1;
+int check_mount_index(const unsigned char* header, uint64_t length, mount_index_header* out) {
+  if (length < mount_index_header_size || std::memcmp(header, "TVIX", 4) != 0) return -1;
   const uint32_t kind = get_u32(header + 4);
   const uint32_t count = get_u32(header + 8);
   const uint32_t entry_size = get_u32(header + 12);
@@ -32,7 +32,7 @@ int check_mount_index(const unsigned char* header, uint64_t file_length, mount_i
   if (!kind_ok || count > 0x7FFFFFFFu) return -1;
   // The file must hold exactly the entries it announces: a short or padded file is damaged.
   // Divided, not multiplied, so no count can overflow the comparison.
-  const uint64_t body = file_length - mount_index_header_size;
+  const uint64_t body = length - mount_index_header_size;
   if (body % entry_size != 0 || body / entry_size != count) return -1;
   out->kind = static_cast<int32_t>(kind);
   out->entry_count = static_cast<int32_t>(count);
