@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "config/alloc.h"
+#include "config/leading_int.h"
 #include "engine/resolver.h"
 #include "install/cp932.h"
 
@@ -71,17 +72,6 @@ void append_entry(const char* key, const char* value) {
   else
     store_head = e;
   store_tail = e;
-}
-
-// Leading decimal integer as the runtime's atoi reads it; overflow wraps instead of being
-// undefined.
-int leading_int(const char* text) {
-  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-  bool negative = *text == '-';
-  if (*text == '-' || *text == '+') ++text;
-  unsigned int value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) value = value * 10u + static_cast<unsigned>(*text - '0');
-  return static_cast<int>(negative ? 0u - value : value);
 }
 
 // A cached getter looks its key up only while its area is still empty.
@@ -212,7 +202,7 @@ void reset_settings_for_tests() {
 
 int setting_int(const char* key, int default_value) {
   const setting_entry* e = find_entry(key);
-  return e ? leading_int(e->value) : default_value;
+  return e ? parse_leading_int(e->value) : default_value;
 }
 
 // The cut never splits a double-byte character: a lone lead byte at the end would join with

@@ -14,44 +14,6 @@ mount_node* mount_head = nullptr;
 mount_node* mount_tail = nullptr;
 bool mount_exit_registered = false;
 
-uint32_t crc32_table[256];
-uint64_t hash64_table[256];
-bool crc32_table_built = false;
-bool hash64_table_built = false;
-
-void build_crc32_table() {
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-    crc32_table[n] = c;
-  }
-  crc32_table_built = true;
-}
-
-void build_hash64_table() {
-  for (uint64_t n = 0; n < 256; ++n) {
-    uint64_t c = n;
-    for (int k = 0; k < 8; ++k) {
-      if (c & 1) c ^= 0x85E1C3D753D46D27ull;
-      c >>= 1;
-    }
-    hash64_table[n] = c;
-  }
-  hash64_table_built = true;
-}
-
-// Length of the character at p: 2 for a lead byte followed by a non-NUL byte.
-inline size_t char_length(const char* p) {
-  return (is_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
-}
-
-void put_u32(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-uint32_t get_u32(const unsigned char* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 size_t entry_size_of(int32_t kind) {
   return kind == mount_hash_archive ? sizeof(hash_entry) : sizeof(crc32_entry);
 }
@@ -63,13 +25,6 @@ bool entries_ascending(const Entry* e, int32_t count) {
   for (int32_t i = 1; i < count; ++i)
     if (!(e[i - 1].key < e[i].key)) return false;
   return true;
-}
-
-// Strictly ascending keys: sorted and one entry per key, as the binary search needs.
-bool keys_ascending(int32_t kind, const void* index, int32_t count) {
-  if (kind == mount_hash_archive)
-    return entries_ascending(static_cast<const hash_entry*>(index), count);
-  return entries_ascending(static_cast<const crc32_entry*>(index), count);
 }
 
 // Binary search over entries sorted by key; the keys are unsigned, so 64-bit keys
@@ -188,72 +143,10 @@ bool search(const char* name, const char* mode, char* out, FILE** stream) {
 
 }  // namespace
 
-int split_engine_name(const char* name, name_parts* parts) {
-  const char* rest = name;
-  if (name[0] != '\0' && name[1] == ':') rest = name + 2;
-  // Folder part: up to and including the last real "\" or "/".
-  for (const char* p = rest; *p; p += char_length(p))
-    if (char_length(p) == 1 && (*p == '\\' || *p == '/')) rest = p + 1;
-  const char* dot = mb_find_last_char(rest, '.');
-  size_t total = std::strlen(rest);
-  if (total > engine_path_size - 1) return -1;
-  parts->base = rest;
-  parts->base_length = dot ? static_cast<size_t>(dot - rest) : total;
-  parts->extension = dot ? dot : rest + total;
-  parts->extension_length = total - parts->base_length;
-  return 0;
-}
-
-char* lower_cp932(char* text) {
-  for (char* p = text; *p; p += char_length(p)) {
-    unsigned char b = static_cast<unsigned char>(p[0]);
-    if (char_length(p) == 1) {
-      if (b >= 'A' && b <= 'Z') p[0] = static_cast<char>(b - 'A' + 'a');
-    } else if (b == 0x82) {
-      unsigned char t = static_cast<unsigned char>(p[1]);
-      if (t >= 0x60 && t <= 0x79) p[1] = static_cast<char>(t + 0x21);
-    }
-  }
-  return text;
-}
-
-int normalise_name(const char* name, char* out, size_t size) {
-  if (size > 0) out[0] = '\0';
-  name_parts parts;
-  if (split_engine_name(name, &parts) != 0) return -1;
-  // Base name and extension are adjacent in the name, so they are one run of bytes.
-  size_t n = parts.base_length + parts.extension_length;
-  if (n + 1 > size) return -1;
-  std::memcpy(out, parts.base, n);
-  out[n] = '\0';
-  lower_cp932(out);
-  return 0;
-}
-
-uint32_t name_crc32(const char* text) {
-  if (!crc32_table_built) build_crc32_table();
-  uint32_t c = 0xFFFFFFFFu;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
-    c = crc32_table[(c ^ *p) & 0xFF] ^ (c >> 8);
-  return ~c;
-}
-
-uint64_t name_hash64(const char* text) {
-  if (!hash64_table_built) build_hash64_table();
-  uint64_t h = ~0ull;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
-    h = (h >> 8) ^ hash64_table[(h ^ *p) & 0xFF];
-  return ~h;
-}
-
-uint32_t crc32_table_entry(unsigned n) {
-  if (!crc32_table_built) build_crc32_table();
-  return crc32_table[n & 0xFF];
-}
-
-uint64_t hash64_table_entry(unsigned n) {
-  if (!hash64_table_built) build_hash64_table();
-  return hash64_table[n & 0xFF];
+bool mount_keys_ascending(int32_t kind, const void* index, int32_t count) {
+  if (kind == mount_hash_archive)
+    return entries_ascending(static_cast<const hash_entry*>(index), count);
+  return entries_ascending(static_cast<const crc32_entry*>(index), count);
 }
 
 int mount_add(const char* path, int32_t kind, const void* index, int32_t entry_count,
@@ -266,7 +159,7 @@ int mount_add(const char* path, int32_t kind, const void* index, int32_t entry_c
   if (!path) path = "";
   size_t path_length = std::strlen(path);
   if (path_length + 1 > engine_path_size) return -1;
-  if (index && !keys_ascending(kind, index, entry_count)) return -1;
+  if (index && !mount_keys_ascending(kind, index, entry_count)) return -1;
   size_t texts = 0;
   for (int32_t i = 0; i < folder_count; ++i) {
     if (!folders[i].folder) return -1;
@@ -315,89 +208,6 @@ int mount_add(const char* path, int32_t kind, const void* index, int32_t entry_c
   if (!mount_exit_registered) {
     mount_exit_registered = true;
     std::atexit(mount_clear);
-  }
-  return 0;
-}
-
-int mount_archive_index(const char* archive_path, const char* index_path) {
-  FILE* f = std::fopen(index_path, "rb");
-  if (!f) return -1;
-  unsigned char header[16];
-  int result = -1;
-  void* entries = nullptr;
-  if (std::fread(header, 1, sizeof header, f) == sizeof header &&
-      std::memcmp(header, "TVIX", 4) == 0) {
-    uint32_t kind = get_u32(header + 4);
-    uint32_t count = get_u32(header + 8);
-    uint32_t size = get_u32(header + 12);
-    bool kind_ok = (kind == uint32_t(mount_crc32_archive) && size == 12) ||
-                   (kind == uint32_t(mount_hash_archive) && size == 16);
-    // The file must hold exactly the entries it announces: a short or padded file is damaged.
-    if (kind_ok && count <= 0x7FFFFFFFu && count <= (SIZE_MAX - 16) / size) {
-      size_t bytes = static_cast<size_t>(count) * size;
-      unsigned char* raw = static_cast<unsigned char*>(checked_alloc(bytes));
-      if (std::fread(raw, 1, bytes, f) == bytes && std::fgetc(f) == EOF) {
-        entries = checked_alloc(count * entry_size_of(int32_t(kind)));
-        for (uint32_t i = 0; i < count; ++i) {
-          const unsigned char* r = raw + static_cast<size_t>(i) * size;
-          if (kind == uint32_t(mount_hash_archive)) {
-            hash_entry& e = static_cast<hash_entry*>(entries)[i];
-            e.key = uint64_t(get_u32(r)) | uint64_t(get_u32(r + 4)) << 32;
-            e.offset = get_u32(r + 8);
-            e.size = get_u32(r + 12);
-          } else {
-            crc32_entry& e = static_cast<crc32_entry*>(entries)[i];
-            e.key = get_u32(r);
-            e.offset = get_u32(r + 4);
-            e.size = get_u32(r + 8);
-          }
-        }
-        result = mount_add(archive_path, int32_t(kind), entries, int32_t(count), nullptr, 0);
-      }
-      checked_free(raw);
-    }
-  }
-  std::fclose(f);
-  if (entries) checked_free(entries);
-  return result;
-}
-
-int write_mount_index(const char* index_path, int32_t kind, const void* entries,
-                      int32_t entry_count) {
-  if ((kind != mount_crc32_archive && kind != mount_hash_archive) || entry_count < 0) return -1;
-  if (entry_count > 0 && !entries) return -1;
-  if (!keys_ascending(kind, entries, entry_count)) return -1;
-  FILE* f = std::fopen(index_path, "wb");
-  if (!f) return -1;
-  unsigned char header[16];
-  std::memcpy(header, "TVIX", 4);
-  put_u32(header + 4, uint32_t(kind));
-  put_u32(header + 8, uint32_t(entry_count));
-  put_u32(header + 12, uint32_t(entry_size_of(kind)));
-  bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header;
-  for (int32_t i = 0; ok && i < entry_count; ++i) {
-    unsigned char r[16];
-    size_t n;
-    if (kind == mount_hash_archive) {
-      const hash_entry& e = static_cast<const hash_entry*>(entries)[i];
-      put_u32(r, uint32_t(e.key));
-      put_u32(r + 4, uint32_t(e.key >> 32));
-      put_u32(r + 8, e.offset);
-      put_u32(r + 12, e.size);
-      n = 16;
-    } else {
-      const crc32_entry& e = static_cast<const crc32_entry*>(entries)[i];
-      put_u32(r, e.key);
-      put_u32(r + 4, e.offset);
-      put_u32(r + 8, e.size);
-      n = 12;
-    }
-    ok = std::fwrite(r, 1, n, f) == n;
-  }
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok) {
-    std::remove(index_path);
-    return -1;
   }
   return 0;
 }

@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstring>
 
+#include "package/byte_order.h"
+
 namespace talven {
 
 unsigned char image_xor_key[rct_key_size];
@@ -23,32 +25,42 @@ const signed char copy_dx[32] = {-1, -2, -3, -4, -5, -6, 3, 2, 1, 0, -1, -2, -3,
 const signed char copy_dy[32] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2,
                                  2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4, 4};
 
-int32_t read_i32(const unsigned char* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                              static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
+int has_name_field(int variant) { return variant == rct_tc01 || variant == rct_ts01; }
 
-uint32_t read_u32(const unsigned char* p) { return static_cast<uint32_t>(read_i32(p)); }
-
-// Checks the fixed 20 bytes and fills the fields that come from them.
-int check_fixed(const unsigned char* fixed, rct_header* out) {
+// The one header parser, for a file image and (through rct_read_header) for a stream. It
+// looks at the header's own bytes only: rct_truncated when `size` holds fewer of them than
+// the header has, with *needed set to how many it needs as far as it can tell yet (20, then
+// 22 + the name length for the named variants).
+int parse_header(const unsigned char* file, size_t size, rct_header* out, size_t* needed) {
   std::memset(out, 0, sizeof *out);
-  int variant = rct_identify(fixed);
+  byte_reader r = make_byte_reader(file, size);
+  *needed = rct_magic_size;
+  if (size < rct_magic_size) return rct_truncated;
+  const int variant = rct_identify(file);
   if (variant < 0) return rct_not_rct;
+  skip_bytes(&r, rct_magic_size);
+  *needed = rct_fixed_header_size;
+  if (!take_i32(&r, &out->width) || !take_i32(&r, &out->height) || !take_u32(&r, &out->data_size))
+    return rct_truncated;
   out->variant = variant;
   out->scrambled = (variant == rct_ts00 || variant == rct_ts01);
-  out->width = read_i32(fixed + 8);
-  out->height = read_i32(fixed + 12);
-  out->data_size = read_u32(fixed + 16);
   if (rct_packed_size(out->width, out->height) == 0) return rct_corrupt;
   // At least the first pixel, and the trailer for the scrambled kinds.
-  uint64_t least = out->scrambled ? 5 : 3;
+  const uint32_t least = out->scrambled ? 5 : 3;
   if (out->data_size < least || out->data_size > rct_max_data_size(out->width, out->height))
     return rct_corrupt;
+  if (static_cast<uint64_t>(out->width) * static_cast<uint64_t>(out->height) > rct_max_pixels(out->data_size))
+    return rct_corrupt;
+  if (has_name_field(variant)) {
+    *needed = rct_fixed_header_size + 2;
+    if (!take_u16(&r, &out->name_length)) return rct_truncated;
+    if (out->name_length > rct_name_max) return rct_corrupt;
+    *needed += out->name_length;
+    if (!take_bytes(&r, out->name, out->name_length)) return rct_truncated;
+  }
+  out->data_offset = r.at;
   return rct_ok;
 }
-
-int has_name_field(int variant) { return variant == rct_tc01 || variant == rct_ts01; }
 
 }  // namespace
 
@@ -68,6 +80,12 @@ int rct_stride(int width) {
   return (3 * width + 3) / 4 * 4;
 }
 
+uint64_t rct_max_pixels(uint32_t data_size) {
+  if (data_size < 3) return 0;
+  const uint64_t rest = data_size - 3u;
+  return 1 + rest / 3 * rct_max_copy_run + rest % 3 * 3;
+}
+
 uint64_t rct_max_data_size(int width, int height) {
   if (width <= 0 || height <= 0) return 0;
   return 4ull * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) + 64;
@@ -80,46 +98,28 @@ int rct_identify(const unsigned char* magic) {
 }
 
 int rct_parse_header(const unsigned char* file, size_t size, rct_header* out) {
-  if (size < rct_magic_size) return rct_truncated;
-  if (rct_identify(file) < 0) return rct_not_rct;
-  if (size < rct_fixed_header_size) return rct_truncated;
-  int result = check_fixed(file, out);
+  size_t needed = 0;
+  const int result = parse_header(file, size, out, &needed);
   if (result != rct_ok) return result;
-  size_t offset = rct_fixed_header_size;
-  if (has_name_field(out->variant)) {
-    if (size < offset + 2) return rct_truncated;
-    out->name_length = static_cast<uint16_t>(file[offset] | file[offset + 1] << 8);
-    offset += 2;
-    if (out->name_length > rct_name_max) return rct_corrupt;
-    if (size - offset < out->name_length) return rct_truncated;
-    std::memcpy(out->name, file + offset, out->name_length);
-    offset += out->name_length;
-  }
-  out->data_offset = offset;
-  if (size - offset < out->data_size) return rct_truncated;
+  if (size - out->data_offset < out->data_size) return rct_truncated;
   return rct_ok;
 }
 
+// Reads exactly the bytes the parser asks for, so the stream ends up at the first data byte.
 int rct_read_header(FILE* stream, rct_header* out) {
-  unsigned char fixed[rct_fixed_header_size];
-  if (std::fread(fixed, 1, sizeof fixed, stream) != sizeof fixed) {
-    // A short file whose first bytes are no magic is still not a picture.
-    std::memset(out, 0, sizeof *out);
-    return rct_truncated;
+  unsigned char bytes[rct_fixed_header_size + 2 + rct_name_max];
+  size_t have = 0;
+  size_t needed = rct_fixed_header_size;
+  for (;;) {
+    if (std::fread(bytes + have, 1, needed - have, stream) != needed - have) {
+      // A short file whose first bytes are no magic is still not a picture.
+      std::memset(out, 0, sizeof *out);
+      return rct_truncated;
+    }
+    have = needed;
+    const int result = parse_header(bytes, have, out, &needed);
+    if (result != rct_truncated || needed <= have || needed > sizeof bytes) return result;
   }
-  int result = check_fixed(fixed, out);
-  if (result != rct_ok) return result;
-  size_t offset = rct_fixed_header_size;
-  if (has_name_field(out->variant)) {
-    unsigned char length[2];
-    if (std::fread(length, 1, 2, stream) != 2) return rct_truncated;
-    out->name_length = static_cast<uint16_t>(length[0] | length[1] << 8);
-    if (out->name_length > rct_name_max) return rct_corrupt;
-    if (std::fread(out->name, 1, out->name_length, stream) != out->name_length) return rct_truncated;
-    offset += 2 + out->name_length;
-  }
-  out->data_offset = offset;
-  return rct_ok;
 }
 
 int64_t rct_copy_offset(int selector, int width) {
@@ -150,7 +150,7 @@ int rct_decode(const unsigned char* data, size_t size, int width, int height,
       size_t run;
       if (c == 0x7F) {
         if (size - in < 3) { result = rct_corrupt; break; }
-        run = (data[in + 1] | data[in + 2] << 8) + 128u;
+        run = get_u16(data + in + 1) + 128u;
         used = 3;
       } else {
         run = c + 1u;
@@ -164,7 +164,7 @@ int rct_decode(const unsigned char* data, size_t size, int width, int height,
       size_t run = (c & 3u) + 1;
       if ((c & 3u) == 3) {
         if (size - in < 3) { result = rct_corrupt; break; }
-        run = (data[in + 1] | data[in + 2] << 8) + 4u;
+        run = get_u16(data + in + 1) + 4u;
         used = 3;
       }
       const size_t bytes = 3 * run;

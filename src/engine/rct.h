@@ -10,7 +10,8 @@
 // What a damaged file gives:
 // - A header that cannot describe a picture (unknown magic, width or height <= 0,
 //   3 x width x height beyond 31 bits, a name longer than rct_name_max, a data size that
-//   is too small or larger than rct_max_data_size allows): no picture at all.
+//   is too small or larger than rct_max_data_size allows, more pixels than the data can
+//   describe by rct_max_pixels): no picture at all.
 // - A command stream that goes wrong (a run past the end of the picture, a copy source
 //   before the first pixel or not yet decoded, a command or count that needs bytes past
 //   the end of the data): decoding stops at the faulty command, which writes nothing.
@@ -69,6 +70,14 @@ int rct_stride(int width);
 // literal command per pixel (4 bytes a pixel), plus the trailer and a little slack.
 // Anything larger is refused before memory is allocated for it.
 uint64_t rct_max_data_size(int width, int height);
+
+// The most pixels a data block of this size can describe: the first pixel, then the
+// densest command, a counted copy, gives 65539 pixels for 3 bytes (1-byte commands give
+// at most 3 pixels a byte). A header that declares more is refused before the picture is
+// allocated, so the work of a load is bounded by the bytes really there (a 23-byte file
+// cannot ask for 8192 x 8192). The scrambled kinds count their trailer too, which bounds
+// the black picture of a file without its trailer the same way.
+uint64_t rct_max_pixels(uint32_t data_size);
 
 // Variant from the first 8 bytes, or rct_not_rct.
 int rct_identify(const unsigned char* magic);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/rct.h"
+#include "package/byte_order.h"
 
 namespace talven {
 
@@ -21,12 +22,9 @@ struct writer {
     out[pos++] = b;
   }
   void put16(size_t v) {
-    put(static_cast<unsigned char>(v & 0xFF));
-    put(static_cast<unsigned char>(v >> 8 & 0xFF));
-  }
-  void put32(uint32_t v) {
-    put16(v & 0xFFFF);
-    put16(v >> 16);
+    unsigned char b[2];
+    put_u16(b, static_cast<uint16_t>(v));
+    put_bytes(b, 2);
   }
   void put_bytes(const unsigned char* p, size_t n) {
     if (size - pos < n) { failed = true; return; }
@@ -152,16 +150,15 @@ size_t rct_encode(const unsigned char* pixels, int width, int height, int varian
   }
   if (data_size > UINT32_MAX) return 0;
 
-  writer w{out, header, 0, false};
-  w.put_bytes(rct_magic(variant), rct_magic_size);
-  w.put32(static_cast<uint32_t>(width));
-  w.put32(static_cast<uint32_t>(height));
-  w.put32(static_cast<uint32_t>(data_size));
+  std::memcpy(out, rct_magic(variant), rct_magic_size);
+  put_u32(out + 8, static_cast<uint32_t>(width));
+  put_u32(out + 12, static_cast<uint32_t>(height));
+  put_u32(out + 16, static_cast<uint32_t>(data_size));
   if (named) {
-    w.put16(name_length);
-    if (name_length) w.put_bytes(name, name_length);
+    put_u16(out + rct_fixed_header_size, static_cast<uint16_t>(name_length));
+    if (name_length) std::memcpy(out + rct_fixed_header_size + 2, name, name_length);
   }
-  return w.failed ? 0 : header + data_size;
+  return header + data_size;
 }
 
 }  // namespace talven

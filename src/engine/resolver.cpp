@@ -64,14 +64,14 @@ bool try_loose(const char* name, lookup& l) {
   return false;
 }
 
-bool equals_ignoring_case(const char* text, size_t length, const char* lower) {
-  if (std::strlen(lower) != length) return false;
-  for (size_t i = 0; i < length; ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lower[i]) return false;
-  }
-  return true;
+// Sound names (.wav, .ogg in any case) look in the mounted sources first.
+bool is_sound_name(const name_parts& parts) {
+  char extension[8];
+  if (parts.extension_length + 1 > sizeof extension) return false;
+  std::memcpy(extension, parts.extension, parts.extension_length);
+  extension[parts.extension_length] = '\0';
+  mb_lower(extension);
+  return std::strcmp(extension, ".wav") == 0 || std::strcmp(extension, ".ogg") == 0;
 }
 
 // The lookup order shared by the open and the locate form; the lock is held by the caller.
@@ -79,8 +79,7 @@ bool run_lookup(const char* name, lookup& l) {
   if (!name || std::strlen(name) + 1 > engine_path_size) return false;
   name_parts parts;
   if (split_engine_name(name, &parts) != 0) return false;
-  bool sound = equals_ignoring_case(parts.extension, parts.extension_length, ".wav") ||
-               equals_ignoring_case(parts.extension, parts.extension_length, ".ogg");
+  const bool sound = is_sound_name(parts);
   // Sound names look in the mounted sources first, everything else in loose files first.
   if (!sound && try_loose(name, l)) return true;
   // Names with a folder part are never looked for in mounted sources.

@@ -70,8 +70,15 @@ const char* mb_find_text(const char* text, const char* needle) {
 }
 
 char* mb_lower(char* text) {
-  for (char* p = text; *p; p += char_length(p))
-    if (char_length(p) == 1 && *p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
+  for (char* p = text; *p; p += char_length(p)) {
+    const unsigned char b = static_cast<unsigned char>(p[0]);
+    if (char_length(p) == 1) {
+      if (b >= 'A' && b <= 'Z') p[0] = static_cast<char>(b - 'A' + 'a');
+    } else if (b == 0x82) {
+      const unsigned char t = static_cast<unsigned char>(p[1]);
+      if (t >= 0x60 && t <= 0x79) p[1] = static_cast<char>(t + 0x21);
+    }
+  }
   return text;
 }
 

@@ -21,7 +21,12 @@ const char* mb_find_char(const char* text, char c);
 const char* mb_find_last_char(const char* text, char c);
 const char* mb_find_text(const char* text, const char* needle);
 
-// Lower-cases single-byte A..Z in place, stepping over double-byte characters.
+// Lower-cases a CP932 text in place, the one lower-casing of the system (the start-up
+// pass's name filter, the tool's and the mount indexes' normalised names): single-byte
+// A..Z to a..z and the full-width Ａ..Ｚ (0x82 0x60..0x79) to ａ..ｚ (0x82 0x81..0x9A).
+// That is all the Windows ANSI lower-case mapping changes for code page 932, and doing it
+// here keeps the index keys the same on every platform that builds them. Other
+// double-byte characters are stepped over whole.
 char* mb_lower(char* text);
 
 // Replaces every single-byte `from` by `to`, stepping over double-byte characters.

@@ -151,24 +151,4 @@ int folder_chain_prefix(char* out, size_t size, const char* path, int level) {
   return 1;
 }
 
-int parse_leading_int(const char* text) {
-  while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\v' ||
-         *text == '\f')
-    ++text;
-  int sign = 1;
-  if (*text == '-' || *text == '+') {
-    if (*text == '-') sign = -1;
-    ++text;
-  }
-  long long value = 0;
-  while (*text >= '0' && *text <= '9') {
-    if (value < 0x80000000LL) value = value * 10 + (*text - '0');
-    ++text;
-  }
-  value *= sign;
-  if (value > 0x7FFFFFFFLL) value = 0x7FFFFFFFLL;
-  if (value < -0x80000000LL) value = -0x80000000LL;
-  return static_cast<int>(value);
-}
-
 }  // namespace talven

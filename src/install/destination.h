@@ -4,6 +4,8 @@
 #pragma once
 #include <cstddef>
 
+#include "config/leading_int.h"  // parse_leading_int, for "IsInst"
+
 namespace talven {
 
 constexpr size_t destination_size = 260;
@@ -44,9 +46,6 @@ int prepare_folder_chain(char* out, size_t size, const char* path);
 // Prefix of the path that ends just before its level-th real backslash, counting from the
 // second character on. Returns 1 when the prefix is the whole path, 0 when it is shorter.
 int folder_chain_prefix(char* out, size_t size, const char* path, int level);
-
-// Leading decimal digits after blanks, with an optional sign; 0 without digits.
-int parse_leading_int(const char* text);
 
 // Copies at most size - 1 bytes, never splitting a double-byte character. 1 when cut.
 int copy_text_cut(char* out, size_t size, const char* text);

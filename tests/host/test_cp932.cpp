@@ -96,6 +96,10 @@ TEST(Cp932, LowerAndReplaceKeepDoubleByteCharacters) {
   mb_lower(text);
   EXPECT_STREQ(text, "アbc表z");
   EXPECT_EQ(static_cast<unsigned char>(text[1]), 0x41);
+  // Full-width Ａ..Ｚ fold too; a trail byte in 0x60..0x79 under another lead byte stays.
+  std::strcpy(text, "ＡＺ\x83\x60Ｚa");
+  mb_lower(text);
+  EXPECT_STREQ(text, "ａｚ\x83\x60ｚa");
   std::strcpy(text, "C:\\表\\ソ\\x");
   mb_replace_char(text, '\\', '/');
   EXPECT_STREQ(text, "C:/表/ソ/x");

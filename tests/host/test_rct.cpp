@@ -224,8 +224,8 @@ TEST(RctHeader, SizesThatDescribeNoPictureAreRefused) {
     bytes file = make_file("六丁TC00", s[0], s[1], data);
     EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt) << s[0] << "x" << s[1];
   }
-  // The largest picture that fits 31 bits is still accepted.
-  bytes file = make_file("六丁TC00", 715827882, 1, data);
+  // The largest picture that fits 31 bits is still accepted, given data that could fill it.
+  bytes file = make_file("六丁TC00", 715827882, 1, bytes(40000, 0));
   EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_ok);
 
   // Data smaller than one pixel, or a scrambled one without room for the trailer.
@@ -244,6 +244,44 @@ TEST(RctHeader, SizesThatDescribeNoPictureAreRefused) {
   EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_ok);
   padded.push_back(0);
   file = make_file("六丁TC00", 2, 2, padded);
+  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
+}
+
+// A header may not declare more pixels than its data can describe: 8192 x 8192 in a 23-byte
+// file used to cost 200 MB and seconds of work. The edge is real decoding: one counted copy
+// (3 bytes) after the first pixel fills exactly 1 + 65539 pixels.
+TEST(RctHeader, PictureIsBoundedByWhatItsDataCanDescribe) {
+  bytes first;
+  put_color(first, 1);
+  rct_header h;
+  bytes file = make_file("六丁TC00", 8192, 8192, first);
+  EXPECT_EQ(file.size(), 23u);
+  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
+  FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  std::fwrite(file.data(), 1, file.size(), f);
+  std::rewind(f);
+  EXPECT_EQ(rct_read_header(f, &h), rct_corrupt);
+  std::fclose(f);
+  EXPECT_EQ(rct_parse_header(make_file("六丁TC00", 2, 1, first).data(), 23, &h), rct_corrupt);
+
+  bytes data = first;
+  data.push_back(0x83);  // selector 0, counted
+  put16(data, 65535);
+  file = make_file("六丁TC00", 65540, 1, data);
+  ASSERT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_ok);
+  bytes pixels(rct_packed_size(65540, 1), 0xCD);
+  EXPECT_EQ(rct_decode(data.data(), data.size(), 65540, 1, pixels.data(), pixels.size()), rct_ok);
+  EXPECT_EQ(pixels.back(), pixels[2]);
+  file = make_file("六丁TC00", 65541, 1, data);
+  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
+  // A scrambled file without its trailer is black at most the size its bytes could hold.
+  bytes scrambled = first;
+  scrambled.push_back('X');
+  scrambled.push_back('Y');
+  file = make_file("六丁TS00", 7, 1, scrambled);
+  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_ok);
+  file = make_file("六丁TS00", 8192, 8192, scrambled);
   EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
 }
 

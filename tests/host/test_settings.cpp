@@ -193,12 +193,16 @@ TEST_F(Settings, ValueMustStartWithinNinetyNineSeparators) {
 }
 
 TEST_F(Settings, IntegerConversion) {
-  load_text("A 12ab\nB x\nC -3\nD +7\nE 2147483647\n");
+  load_text("A 12ab\nB x\nC -3\nD +7\nE 2147483647\nF 4294967296\nG -2147483649\n");
   EXPECT_EQ(setting_int("A", 99), 12);
   EXPECT_EQ(setting_int("B", 99), 0);
   EXPECT_EQ(setting_int("C", 99), -3);
   EXPECT_EQ(setting_int("D", 99), 7);
   EXPECT_EQ(setting_int("E", 99), 2147483647);
+  // Past 32 bits the value is clamped, the same rule as the registry's "IsInst": wrapped,
+  // 4294967296 would read 0 and switch a setting off.
+  EXPECT_EQ(setting_int("F", 99), 2147483647);
+  EXPECT_EQ(setting_int("G", 99), -2147483647 - 1);
   EXPECT_EQ(setting_int("ABSENT", 99), 99);
 }
 
