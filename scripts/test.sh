@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: the host unit tests, the static checks of the shipped 32-bit programs,
-# then the Windows-side tests and the end-to-end tests under Wine (the rig fixture starts
-# and stops its own prefix and display).
+# Runs every test: the host unit tests, a short run of every fuzzing harness, the static
+# checks of the shipped 32-bit programs, then the Windows-side tests and the end-to-end
+# tests under Wine (the rig fixture starts and stops its own prefix and display).
 #
 # Which Windows build runs under Wine depends on the host (scripts/wine-rig.sh kind):
 #   a host that runs 32-bit programs tests the shipped i686 build (build/win32), in a 32-bit
@@ -13,6 +13,8 @@
 #   TALVEN_WINE=win64 bash scripts/test.sh
 #                                     the fallback path on a host that could run 32-bit
 #   JOBS=N bash scripts/test.sh       build with N jobs (default 2)
+#   FUZZ_SECONDS=N bash scripts/test.sh
+#                                     each harness's share of the fuzzing smoke (default 20)
 #   HOST_BUILD=dir WIN32_BUILD=dir WIN64_BUILD=dir
 #                                     other build folders (defaults build/host, build/win32,
 #                                     build/win64)
@@ -57,6 +59,14 @@ cmake --build "$host_build" -j "$jobs"
 
 step "host: tests"
 run_ctest "host: " "$host_build/ctest.log" --test-dir "$host_build" -j "$jobs"
+
+step "fuzz: every harness for ${FUZZ_SECONDS:-20} s (bash scripts/fuzz.sh)"
+if bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}" 2>&1 | tee build/fuzz-smoke.log; then
+  summary+=("fuzz:  $(grep -cE ' runs in ' build/fuzz-smoke.log) harnesses without a finding")
+else
+  status=1
+  summary+=("fuzz:  FAILED: $(grep -E 'FAILED' build/fuzz-smoke.log | head -n 3 | tr '\n' ' ')")
+fi
 
 step "win32: configure and build ($win32_build)"
 cmake --preset win32 -B "$win32_build" -DHOST_BUILD_DIR="$repo/$host_build" >/dev/null
