@@ -37,16 +37,6 @@ bool read_file(const char* path, std::vector<unsigned char>* data) {
   return ok;
 }
 
-int check_entry(void*, const package_entry& entry, long, FILE* package, int32_t* position) {
-  if (entry.size == folder_entry_size) return 0;
-  package_entry e = entry;
-  if (skip_file_data(package, &e, position) != 0) {
-    fail("damaged entry %s: the package ends inside it", shown_name(entry.name).c_str());
-    return -1;
-  }
-  return 0;
-}
-
 int run_append(int argc, char** argv) {
   if (int code = check_arguments(argc, argv, 3, usage); code >= 0) return code;
   const char *exe_path = argv[1], *package_path = argv[2], *out_path = argv[3];
@@ -57,7 +47,7 @@ int run_append(int argc, char** argv) {
     package_input input;
     if (open_package_input(package_path, &input) != 0) return exit_failure;
     if (input.appended) return fail("%s is an executable, not a package", package_path);
-    if (walk_package(package_path, &input, entry_visitor{nullptr, check_entry}) != 0) return exit_failure;
+    if (read_headers(package_path, &input) != 0) return exit_failure;
   }
   std::vector<unsigned char> package;
   if (!read_file(package_path, &package)) return fail("cannot read %s: %s", package_path, std::strerror(errno));

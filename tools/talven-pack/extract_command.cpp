@@ -31,14 +31,20 @@ void usage(FILE* to) {
 struct extraction {
   const char* path;
   fs::path root;
+  std::string made;  // the last folder known to exist below root, relative
+  fs::path current;  // the file being written
   long files = 0, folders = 0;
 };
 
 // A link already under DIR could carry a write elsewhere; only real folders are entered.
-bool passes_through_link(const fs::path& root, const std::string& relative) {
+// Parts up to `known` (a folder this run made or entered) were checked before.
+bool passes_through_link(const fs::path& root, const std::string& relative, const std::string& known) {
   fs::path p = root;
+  std::string walked;
   for (const fs::path& part : fs::path(relative)) {
     p /= part;
+    walked = walked.empty() ? part.string() : walked + "/" + part.string();
+    if (!known.empty() && (known == walked || known.compare(0, walked.size() + 1, walked + "/") == 0)) continue;
     struct stat st;
     if (::lstat(p.c_str(), &st) != 0) return false;  // not there yet: created as a folder or file
     if (S_ISLNK(st.st_mode)) return true;
@@ -46,64 +52,64 @@ bool passes_through_link(const fs::path& root, const std::string& relative) {
   return false;
 }
 
-int extract_entry(void* context, const package_entry& entry, long offset, FILE* package, int32_t* position) {
-  auto* x = static_cast<extraction*>(context);
-  std::string name = shown_name(entry.name);
-  if (check_entry_name(entry.name) != 0) {
-    fail("%s: entry %s at offset %ld would leave %s; nothing written for it", x->path, name.c_str(), offset,
-         x->root.c_str());
-    return -1;
-  }
+// The entry's Linux path under root, or an empty path after printing why.
+fs::path target_of(extraction* x, const package_entry* entry) {
   std::string relative;
-  if (!cp932_to_utf8(entry.name, &relative)) {
-    fail("%s: damaged entry at offset %ld: the name %s is not CP932", x->path, offset, name.c_str());
-    return -1;
-  }
+  cp932_to_utf8(entry->name, &relative);  // the walk's check has refused names that do not convert
   for (char& c : relative)
     if (c == '\\') c = '/';
   while (!relative.empty() && relative.back() == '/') relative.pop_back();
-  if (passes_through_link(x->root, relative)) {
-    fail("%s: entry %s: %s holds a link on its way; nothing written for it", x->path, name.c_str(), x->root.c_str());
-    return -1;
+  if (passes_through_link(x->root, relative, x->made)) {
+    fail("%s: entry %s: %s holds a link on its way; nothing written for it", x->path,
+         shown_name(entry->name).c_str(), x->root.c_str());
+    return {};
   }
-  fs::path target = x->root / relative;
+  return x->root / relative;
+}
+
+bool make_folders(extraction* x, const fs::path& folder) {
+  std::string relative = folder.lexically_relative(x->root).string();
+  if (relative == x->made) return true;
   std::error_code ec;
-  if (entry.size == folder_entry_size) {
-    fs::create_directories(target, ec);
-    if (ec) {
-      fail("cannot create %s: %s", target.c_str(), ec.message().c_str());
-      return -1;
-    }
-    ++x->folders;
-    return 0;
+  fs::create_directories(folder, ec);
+  if (ec) {
+    fail("cannot create %s: %s", folder.c_str(), ec.message().c_str());
+    return false;
   }
+  x->made = relative == "." ? std::string() : relative;
+  return true;
+}
+
+int make_folder(void* context, const package_entry* entry, const char*) {
+  auto* x = static_cast<extraction*>(context);
+  fs::path target = target_of(x, entry);
+  if (target.empty() || !make_folders(x, target)) return -1;
+  ++x->folders;
+  return 0;
+}
+
+FILE* open_file(void* context, const package_entry* entry, const char*) {
+  auto* x = static_cast<extraction*>(context);
+  fs::path target = target_of(x, entry);
   // Entries normally come after their folder's entry; a package that omits it still extracts.
-  fs::create_directories(target.parent_path(), ec);
-  package_entry e = entry;
-  if (read_entry_time(package, &e, position) != 0) {
-    fail("%s: damaged entry %s at offset %ld: the package ends inside it", x->path, name.c_str(), offset);
-    return -1;
-  }
+  if (target.empty() || !make_folders(x, target.parent_path())) return nullptr;
+  x->current = target;
   FILE* out = std::fopen(target.c_str(), "wb");
-  if (!out) {
-    fail("cannot create %s: %s", target.c_str(), std::strerror(errno));
-    return -1;
-  }
-  int32_t written = 0;
-  int r = inflate_entry_data(package, e.packed_size, out, position, &written, nullptr);
+  if (!out) fail("cannot create %s: %s", target.c_str(), std::strerror(errno));
+  return out;
+}
+
+int close_file(void* context, FILE* out, const package_entry* entry, const char*, int sound) {
+  auto* x = static_cast<extraction*>(context);
+  const fs::path& target = x->current;
   bool closed = std::fclose(out) == 0;
-  const char* why = nullptr;
-  if (r != 0) why = "its compressed data does not inflate";
-  else if (written != e.size) why = "it inflates to a size other than the stored one";
-  else if (!closed) why = "the file could not be written";
-  if (why) {
-    fail("%s: entry %s at offset %ld: %s; %s removed", x->path, name.c_str(), offset, why, target.c_str());
-    std::remove(target.c_str());
-    return -1;
+  if (!sound || !closed) {
+    std::remove(target.c_str());  // no partial file of a refused entry
+    return closed ? 0 : -1;
   }
   int64_t seconds;
   long nanoseconds;
-  unix_from_filetime(entry_filetime(e), &seconds, &nanoseconds);
+  unix_from_filetime(entry_filetime(*entry), &seconds, &nanoseconds);
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;  // the last-access time is left alone, as the installer does
@@ -115,6 +121,8 @@ int extract_entry(void* context, const package_entry& entry, long offset, FILE* 
   return 0;
 }
 
+const char* check_entry(void*, const package_entry* entry) { return name_not_cp932(entry); }
+
 int run_extract(int argc, char** argv) {
   if (int code = check_arguments(argc, argv, 2, usage); code >= 0) return code;
   package_input input;
@@ -125,7 +133,9 @@ int run_extract(int argc, char** argv) {
   std::error_code ec;
   fs::create_directories(x.root, ec);
   if (!fs::is_directory(x.root, ec)) return fail("cannot create the folder %s", argv[2]);
-  if (walk_package(argv[1], &input, entry_visitor{&x, extract_entry}) != 0) return exit_failure;
+  package_reader reader;
+  pass_output output = {&x, check_entry, make_folder, open_file, close_file, {nullptr, nullptr}};
+  if (run_pass(argv[1], &input, full_pass, output, &reader) != 0) return exit_failure;
   std::printf("extracted %ld files and %ld folders into %s\n", x.files, x.folders, argv[2]);
   return exit_ok;
 }
