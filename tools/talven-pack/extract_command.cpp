@@ -2,6 +2,7 @@
 // Linux names (UTF-8, "/") and each file's stored last-write time.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -30,78 +31,94 @@ void usage(FILE* to) {
 
 struct extraction {
   const char* path;
-  fs::path root;
-  std::string made;  // the last folder known to exist below root, relative
-  fs::path current;  // the file being written
+  std::string root;
+  std::string relative;  // the current entry's name in UTF-8, "/" between parts, no trailing "/"
+  std::string made;      // the last folder made or entered below root (relative), links checked
+  std::string current;   // the file being written
   long files = 0, folders = 0;
 };
 
 // A link already under DIR could carry a write elsewhere; only real folders are entered.
-// Parts up to `known` (a folder this run made or entered) were checked before.
-bool passes_through_link(const fs::path& root, const std::string& relative, const std::string& known) {
-  fs::path p = root;
-  std::string walked;
-  for (const fs::path& part : fs::path(relative)) {
-    p /= part;
-    walked = walked.empty() ? part.string() : walked + "/" + part.string();
-    if (!known.empty() && (known == walked || known.compare(0, walked.size() + 1, walked + "/") == 0)) continue;
+// The parts of `relative` up to its last "/" (and the last part too when `whole`) are
+// looked at, except those of the folder made last, which were looked at then.
+bool passes_through_link(const extraction* x, const std::string& relative, bool whole) {
+  size_t from = 0;
+  if (!x->made.empty() && relative.compare(0, x->made.size() + 1, x->made + "/") == 0) from = x->made.size() + 1;
+  for (size_t end = relative.find('/', from);; end = relative.find('/', end + 1)) {
+    if (end == std::string::npos && !whole) return false;
     struct stat st;
+    std::string p = x->root + "/" + relative.substr(0, end);
     if (::lstat(p.c_str(), &st) != 0) return false;  // not there yet: created as a folder or file
     if (S_ISLNK(st.st_mode)) return true;
+    if (end == std::string::npos) return false;
   }
-  return false;
 }
 
-// The entry's Linux path under root, or an empty path after printing why.
-fs::path target_of(extraction* x, const package_entry* entry) {
-  std::string relative;
-  cp932_to_utf8(entry->name, &relative);  // the walk's check has refused names that do not convert
-  for (char& c : relative)
-    if (c == '\\') c = '/';
-  while (!relative.empty() && relative.back() == '/') relative.pop_back();
-  if (passes_through_link(x->root, relative, x->made)) {
-    fail("%s: entry %s: %s holds a link on its way; nothing written for it", x->path,
-         shown_name(entry->name).c_str(), x->root.c_str());
-    return {};
-  }
-  return x->root / relative;
+int refuse_link(const extraction* x) {
+  fail("%s: entry %s: %s holds a link on its way; nothing written for it", x->path, x->relative.c_str(),
+       x->root.c_str());
+  return -1;
 }
 
-bool make_folders(extraction* x, const fs::path& folder) {
-  std::string relative = folder.lexically_relative(x->root).string();
+bool make_folders(extraction* x, const std::string& relative) {
   if (relative == x->made) return true;
   std::error_code ec;
+  fs::path folder = fs::path(x->root) / relative;
   fs::create_directories(folder, ec);
   if (ec) {
     fail("cannot create %s: %s", folder.c_str(), ec.message().c_str());
     return false;
   }
-  x->made = relative == "." ? std::string() : relative;
+  x->made = relative;
   return true;
 }
 
-int make_folder(void* context, const package_entry* entry, const char*) {
+// The tool's own name rule, then the Linux name the entry will be written under.
+const char* check_entry(void* context, const package_entry* entry) {
   auto* x = static_cast<extraction*>(context);
-  fs::path target = target_of(x, entry);
-  if (target.empty() || !make_folders(x, target)) return -1;
+  if (const char* why = name_not_cp932(entry)) return why;
+  cp932_to_utf8(entry->name, &x->relative);
+  for (char& c : x->relative)
+    if (c == '\\') c = '/';
+  while (!x->relative.empty() && x->relative.back() == '/') x->relative.pop_back();
+  return nullptr;
+}
+
+int make_folder(void* context, const package_entry*, const char*) {
+  auto* x = static_cast<extraction*>(context);
+  if (passes_through_link(x, x->relative, true)) return refuse_link(x);
+  if (!make_folders(x, x->relative)) return -1;
   ++x->folders;
   return 0;
 }
 
-FILE* open_file(void* context, const package_entry* entry, const char*) {
+FILE* open_file(void* context, const package_entry*, const char*) {
   auto* x = static_cast<extraction*>(context);
-  fs::path target = target_of(x, entry);
+  if (passes_through_link(x, x->relative, false)) {
+    refuse_link(x);
+    return nullptr;
+  }
   // Entries normally come after their folder's entry; a package that omits it still extracts.
-  if (target.empty() || !make_folders(x, target.parent_path())) return nullptr;
-  x->current = target;
-  FILE* out = std::fopen(target.c_str(), "wb");
-  if (!out) fail("cannot create %s: %s", target.c_str(), std::strerror(errno));
+  size_t slash = x->relative.rfind('/');
+  if (!make_folders(x, slash == std::string::npos ? std::string() : x->relative.substr(0, slash))) return nullptr;
+  x->current = x->root + "/" + x->relative;
+  // O_NOFOLLOW: a link standing where the file goes is refused, not written through.
+  int fd = ::open(x->current.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == ELOOP) {
+    refuse_link(x);
+    return nullptr;
+  }
+  FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (!out) {
+    fail("cannot create %s: %s", x->current.c_str(), std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+  }
   return out;
 }
 
 int close_file(void* context, FILE* out, const package_entry* entry, const char*, int sound) {
   auto* x = static_cast<extraction*>(context);
-  const fs::path& target = x->current;
+  const std::string& target = x->current;
   bool closed = std::fclose(out) == 0;
   if (!sound || !closed) {
     std::remove(target.c_str());  // no partial file of a refused entry
@@ -121,8 +138,6 @@ int close_file(void* context, FILE* out, const package_entry* entry, const char*
   return 0;
 }
 
-const char* check_entry(void*, const package_entry* entry) { return name_not_cp932(entry); }
-
 int run_extract(int argc, char** argv) {
   if (int code = check_arguments(argc, argv, 2, usage); code >= 0) return code;
   package_input input;
@@ -130,6 +145,7 @@ int run_extract(int argc, char** argv) {
   extraction x;
   x.path = argv[1];
   x.root = argv[2];
+  while (x.root.size() > 1 && x.root.back() == '/') x.root.pop_back();
   std::error_code ec;
   fs::create_directories(x.root, ec);
   if (!fs::is_directory(x.root, ec)) return fail("cannot create the folder %s", argv[2]);
