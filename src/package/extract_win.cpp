@@ -18,6 +18,7 @@
 namespace talven {
 
 int32_t package_length = 0;
+const char* package_refusal = nullptr;
 
 namespace {
 
@@ -192,28 +193,17 @@ FILE* open_install_package() {
 }
 
 int extract_package_from(FILE* package, const char* destination, int mode) {
+  package_refusal = nullptr;
   if (!package) return -1;
-  // An empty destination would put the entries at the root of the current drive.
-  if (!destination || destination[0] == '\0') {
-    std::fclose(package);
-    return -1;
-  }
-  package_reader reader;
-  if (open_package_reader(&reader, package, package_length) != 0) {
-    std::fclose(package);
-    return -1;
-  }
   HWND dialog = nullptr;
   if (mode == full_pass) {
     dialog = open_extract_dialog(package_length);
     reset_shown(dialog);
   }
   pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}};
-  int result = run_package_pass(&reader, destination, mode == full_pass_quiet ? full_pass : mode, &output);
-  close_package_reader(&reader);
-  std::fclose(package);
+  int result = extract_with(package, package_length, destination, mode, &output, &package_refusal);
   if (dialog) close_progress_dialog();
-  return result == 0 ? 0 : -1;
+  return result;
 }
 
 void extract_install_package(const char* destination, int mode) {

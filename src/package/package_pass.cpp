@@ -3,6 +3,8 @@
 namespace talven {
 
 int run_package_pass(package_reader* r, const char* destination, int mode, const pass_output* out) {
+  static const pass_output nothing = {nullptr, nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr}};
+  if (!out) out = &nothing;
   char output_path[output_path_size];
   for (;;) {
     int header = next_package_entry(r);
@@ -39,7 +41,7 @@ int run_package_pass(package_reader* r, const char* destination, int mode, const
     }
     inflate_sink sink = {nullptr, nullptr, out->progress};
     FILE* file = nullptr;
-    if (mode != check_pass) {
+    if (mode != check_pass && out->open_file) {
       file = out->open_file(out->context, e, path);
       if (!file) return refuse_entry(r, "the file cannot be made", entry_write_failed);
       sink.context = file;
@@ -50,6 +52,23 @@ int run_package_pass(package_reader* r, const char* destination, int mode, const
       return refuse_entry(r, "the file could not be written", entry_write_failed);
     if (result != 0) return result;
   }
+}
+
+int extract_with(FILE* package, int32_t length, const char* destination, int mode, const pass_output* output,
+                 const char** refusal) {
+  // An empty destination would put the entries at the root of the current drive.
+  if (!destination || destination[0] == '\0') {
+    *refusal = "no destination";
+    std::fclose(package);
+    return -1;
+  }
+  package_reader reader;
+  int result = open_package_reader(&reader, package, length);
+  if (result == 0) result = run_package_pass(&reader, destination, mode == full_pass_quiet ? full_pass : mode, output);
+  *refusal = reader.msg;
+  close_package_reader(&reader);
+  std::fclose(package);
+  return result == 0 ? 0 : -1;
 }
 
 }  // namespace talven

@@ -30,7 +30,14 @@ struct pass_output {
 
 // Runs one pass from the reader's position. 0 at the end marker or at the start-up
 // pass's stop; entry_damaged, or entry_write_failed when an output could not be made or
-// written; reader->msg says why either way.
+// written; reader->msg says why either way. output may be null for a check_pass; a
+// missing open_file inflates into nothing.
 int run_package_pass(package_reader* reader, const char* destination, int mode, const pass_output* output);
+
+// The whole of one extraction: a reader on the package (length bytes from its current
+// position), the pass, then the reader and the package closed. A full_pass_quiet runs
+// as a full pass. 0, or -1 with *refusal set to the reason.
+int extract_with(FILE* package, int32_t length, const char* destination, int mode, const pass_output* output,
+                 const char** refusal);
 
 }  // namespace talven
