@@ -25,23 +25,12 @@ void usage(FILE* to) {
       to);
 }
 
-bool read_file(const char* path, std::vector<unsigned char>* data) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  data->clear();
-  unsigned char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) data->insert(data->end(), buffer, buffer + got);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
 int run_append(int argc, char** argv) {
   if (int code = check_arguments(argc, argv, 3, usage); code >= 0) return code;
   const char *exe_path = argv[1], *package_path = argv[2], *out_path = argv[3];
   std::vector<unsigned char> exe;
-  if (!read_file(exe_path, &exe)) return fail("cannot read %s: %s", exe_path, std::strerror(errno));
+  std::string error;
+  if (!read_whole_file(exe_path, &exe, &error)) return fail("cannot read %s: %s", exe_path, error.c_str());
   if (exe.size() < 2 || exe[0] != 'M' || exe[1] != 'Z') return fail("%s is not a Windows executable (no MZ)", exe_path);
   {
     package_input input;
@@ -50,7 +39,8 @@ int run_append(int argc, char** argv) {
     if (read_headers(package_path, &input) != 0) return exit_failure;
   }
   std::vector<unsigned char> package;
-  if (!read_file(package_path, &package)) return fail("cannot read %s: %s", package_path, std::strerror(errno));
+  if (!read_whole_file(package_path, &package, &error))
+    return fail("cannot read %s: %s", package_path, error.c_str());
   // The installer seeks with signed 32-bit offsets: the whole file stays below 2 GiB.
   if (exe.size() + package.size() + 4 > 0x7FFFFFFFull) return fail("%s would pass 2 GiB", out_path);
   uint32_t offset = static_cast<uint32_t>(exe.size());

@@ -180,25 +180,6 @@ struct pipeline {
   std::vector<result> results;
 };
 
-bool read_whole_file(const fs::path& path, std::vector<unsigned char>* data, std::string* error) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  data->clear();
-  unsigned char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-    data->insert(data->end(), buffer, buffer + got);
-    if (data->size() > largest_file) break;
-  }
-  bool ok = !std::ferror(f);
-  if (!ok) *error = "read error";
-  std::fclose(f);
-  return ok;
-}
-
 void worker(pipeline* p) {
   for (;;) {
     size_t task;
@@ -219,7 +200,7 @@ void worker(pipeline* p) {
     pipeline::result r;
     std::vector<unsigned char> data;
     std::string error;
-    if (!read_whole_file(item.path, &data, &error)) {
+    if (!read_whole_file(item.path.c_str(), &data, &error, largest_file)) {
       r.error = item.shown + ": cannot read: " + error;
     } else if (data.size() > largest_file) {
       r.error = item.shown + ": 2 GiB or more; a package entry holds less";
@@ -313,7 +294,7 @@ int write_package(const options& o, const std::vector<pack_item>& items, FILE* o
         status = fail("cannot write the package");
         break;
       }
-      written += item.name.size() + 11;
+      written += static_cast<uint64_t>(folder_entry_bytes(static_cast<int64_t>(item.name.size()) + 1));
       continue;
     }
     pipeline::result r;
@@ -326,8 +307,9 @@ int write_package(const options& o, const std::vector<pack_item>& items, FILE* o
       status = fail("%s", r.error.c_str());
       break;
     }
-    written += item.name.size() + 1 + 18 + r.packed.size();
-    if (written + 2 > largest_package) {
+    written += static_cast<uint64_t>(
+        file_entry_bytes(static_cast<int64_t>(item.name.size()) + 1, static_cast<int64_t>(r.packed.size())));
+    if (written + terminator_bytes > largest_package) {
       status = fail("%s: the package would pass 2 GiB", item.shown.c_str());
       break;
     }

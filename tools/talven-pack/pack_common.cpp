@@ -217,6 +217,25 @@ void startup_check::warn(const char* path) const {
                  path);
 }
 
+bool read_whole_file(const char* path, std::vector<unsigned char>* data, std::string* error, size_t limit) {
+  data->clear();
+  FILE* f = std::fopen(path, "rb");
+  if (!f) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  unsigned char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+    data->insert(data->end(), buffer, buffer + got);
+    if (data->size() > limit) break;
+  }
+  bool ok = !std::ferror(f);
+  if (!ok) *error = "read error";
+  std::fclose(f);
+  return ok;
+}
+
 int fail(const char* format, ...) {
   std::fputs("talven-pack: ", stderr);
   va_list args;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "package/package_format.h"
 #include "package/package_pass.h"
@@ -75,6 +76,12 @@ struct startup_check {
   void see(const char* name, bool folder);
   void warn(const char* path) const;
 };
+
+// The whole of a file, read until its end or until it holds more than `limit` bytes
+// (the caller then sees a size above the limit). False with *error (strerror or "read
+// error") when it cannot be opened or read.
+bool read_whole_file(const char* path, std::vector<unsigned char>* data, std::string* error,
+                     size_t limit = static_cast<size_t>(-1));
 
 // Prints "talven-pack: " and the message on stderr; returns exit_failure.
 int fail(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -161,22 +161,6 @@ int write_png(const char* path, const unsigned char* bgr, int width, int height)
   return 0;
 }
 
-int read_whole_file(const char* path, std::vector<unsigned char>* data) {
-  file_closer in{std::fopen(path, "rb")};
-  if (!in.file) {
-    fail("cannot open %s: %s\n", path, std::strerror(errno));
-    return -1;
-  }
-  unsigned char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in.file)) > 0) data->insert(data->end(), buffer, buffer + n);
-  if (std::ferror(in.file)) {
-    fail("cannot read %s\n", path);
-    return -1;
-  }
-  return 0;
-}
-
 int run_encode(int argc, char** argv) {
   const char* in = nullptr;
   const char* out = nullptr;
@@ -258,7 +242,8 @@ int run_decode(int argc, char** argv) {
   const char* in = argv[1];
   const char* out = argv[2];
   std::vector<unsigned char> file;
-  if (read_whole_file(in, &file) != 0) return exit_failure;
+  std::string error;
+  if (!read_whole_file(in, &file, &error)) return fail("cannot read %s: %s", in, error.c_str());
   rct_header header;
   int result = rct_parse_header(file.data(), file.size(), &header);
   switch (result) {
