@@ -12,6 +12,7 @@
 #include "package/package_pass.h"
 #include "package/package_format.h"
 #include "package/progress.h"
+#include "resource_ids.h"
 #include "startup/startup.h"
 #include "ui/messages.h"
 
@@ -22,88 +23,14 @@ const char* package_refusal = nullptr;
 
 namespace {
 
-constexpr int file_bar = 1010;
-constexpr int file_name_text = 1012;
-constexpr int total_bar = 1019;
-
 const char damaged_package_text[] =
     "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
-
-// What the dialog shows now. Under Wine a bar repaint costs about a millisecond and a
-// text repaint a third of that, so a package of many files would spend most of its time
-// drawing the same picture again: a message goes out only when what it shows changes,
-// for a bar the filled width in pixels, not just its position.
-struct shown_bar {
-  int id;
-  int range;     // top of the bar's range, 0 .. range
-  int position;  // the last position sent
-  int fill;      // filled pixels at that position; -1 after a range change
-  int width;     // client width of the bar in pixels
-};
-
-struct shown_progress {
-  HWND dialog;
-  shown_bar file;
-  shown_bar total;
-  char file_name[output_path_size];
-};
-shown_progress shown;
-
-void reset_bar(shown_bar* bar, int id, int range) {
-  bar->id = id;
-  bar->range = range;
-  bar->position = 0;
-  bar->fill = 0;
-  RECT client = {0, 0, 0, 0};
-  GetClientRect(GetDlgItem(shown.dialog, id), &client);
-  bar->width = client.right - client.left;
-}
-
-void reset_shown(HWND dialog) {
-  // As the dialog starts: bar 1010 at 0 of 0..1, bar 1019 at 0 of the package's range.
-  shown.dialog = dialog;
-  shown.file_name[0] = '\0';
-  reset_bar(&shown.file, file_bar, 1);
-  int total_range = dialog ? static_cast<int>(SendDlgItemMessageA(dialog, total_bar, PBM_GETRANGE, FALSE, 0)) : 1;
-  reset_bar(&shown.total, total_bar, total_range);
-}
-
-int fill_of(const shown_bar* bar, int position) {
-  if (bar->range <= 0) return 0;
-  if (position > bar->range) position = bar->range;
-  if (position < 0) position = 0;
-  return static_cast<int>(static_cast<int64_t>(position) * bar->width / bar->range);
-}
-
-void show_file_name(const char* path) {
-  if (std::strcmp(shown.file_name, path) == 0) return;
-  copy_text(shown.file_name, sizeof shown.file_name, path);
-  SendDlgItemMessageA(shown.dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
-}
-
-void show_file_range(int32_t size) {
-  int top = (size / package_block) & 0xFFFF;
-  if (top == shown.file.range) return;
-  shown.file.range = top;
-  shown.file.fill = -1;  // the control re-fits its position to the new range
-  SendDlgItemMessageA(shown.dialog, file_bar, PBM_SETRANGE, 0, MAKELPARAM(0, top));
-}
-
-void show_bar(shown_bar* bar, int32_t bytes) {
-  int step = bytes / package_block;
-  if (step == bar->position && bar->fill >= 0) return;
-  int fill = fill_of(bar, step);
-  if (fill == bar->fill) return;
-  bar->position = step;
-  bar->fill = fill;
-  SendDlgItemMessageA(shown.dialog, bar->id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
-}
 
 // After every 128 KiB of output and at the end of each entry: both bars, then the pump.
 void on_block(void* context, int32_t written, int32_t position) {
   if (context) {
-    show_bar(&shown.file, written);
-    show_bar(&shown.total, position);
+    show_progress_bytes(IDC_FILE_BAR, written);
+    show_progress_bytes(IDC_TOTAL_BAR, position);
   }
   drain_messages();
 }
@@ -112,9 +39,9 @@ void on_block(void* context, int32_t written, int32_t position) {
 FILE* open_output(void* dialog, const package_entry* entry, const char* path) {
   FILE* out = std::fopen(path, "wb");
   if (out && dialog) {
-    show_file_name(path);
-    show_file_range(entry->size);
-    show_bar(&shown.file, 0);
+    show_progress_text(path);
+    show_progress_range(IDC_FILE_BAR, entry->size);
+    show_progress_bytes(IDC_FILE_BAR, 0);
   }
   return out;
 }
@@ -198,7 +125,6 @@ int extract_package_from(FILE* package, const char* destination, int mode) {
   HWND dialog = nullptr;
   if (mode == full_pass) {
     dialog = open_extract_dialog(package_length);
-    reset_shown(dialog);
   }
   pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}};
   int result = extract_with(package, package_length, destination, mode, &output, &package_refusal);

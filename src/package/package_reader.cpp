@@ -58,6 +58,7 @@ int next_package_entry(package_reader* r) {
   r->entry_offset = r->position;
   ++r->entry_number;
   r->doubt = nullptr;
+  r->header_whole = 0;
   // Past the package's end the file may go on (an executable's trailer): those bytes
   // are not the package's, so a cut is judged by the package's length, field by field.
   const int64_t inside = bytes_left(r);
@@ -83,6 +84,7 @@ int next_package_entry(package_reader* r) {
                   r->length);
   }
   if (header == entry_damaged) return refuse(r, why, at);
+  r->header_whole = 1;
   const package_entry& e = r->entry;
   if (const char* damage = entry_name_damage(e.name, e.name_length)) return refuse(r, damage, r->entry_offset + 2);
   const char* doubt = nullptr;

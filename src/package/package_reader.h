@@ -22,6 +22,7 @@ struct package_reader {
   int32_t entry_offset;
   long entry_number;   // 1 for the first entry; the terminator counts as one
   int data_unread;     // the current file entry's data still lies ahead
+  int header_whole;    // the current entry's header fields were all read (its name may be refused)
   const char* msg;     // why the package was refused; null while it is sound
   int32_t msg_offset;  // the package offset the reason points at
   const char* doubt;   // a warning about the current entry that is not damage, or null

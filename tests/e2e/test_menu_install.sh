@@ -73,13 +73,7 @@ wait-gone
 wait-window class:#32770 "$game_caption" with:65535 30
 wait-text 65535 [$dest_win]にインストールします
 click 6
-wait-window ショートカットの作成
-check 1007 0
-click 1
-wait-window インストール終了
-check 1007 0
-click 1
-wait-exit 0
+$(install_end_lines "check 1007 0;click 1" "check 1007 0")
 EOS
 assert_empty "$(new_work_folders "$SCRATCH/before-install")" "work folders left after a completed install"
 for f in install.env readme.txt "データ/音楽/曲01.dat" "ソフト/能力表.csv"; do

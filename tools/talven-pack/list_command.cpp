@@ -17,7 +17,8 @@ void usage(FILE* to) {
       "time (UTC) and the name in UTF-8 as stored (backslashes between folders).\n"
       "With --json, one JSON object per line and entry instead, with the file offsets\n"
       "of the entry and of its fields (offset, size_at, packed_at, time_at, data; -1\n"
-      "where a folder has none), for scripts that alter packages by hand.\n",
+      "where a folder has none), for scripts that alter packages by hand. An entry\n"
+      "refused for its name is still shown, with \"damage\" saying why (exit 1).\n",
       to);
 }
 
@@ -38,18 +39,23 @@ std::string json_text(const std::string& utf8) {
   return out;
 }
 
-void print_entry(const package_reader& r, long start, bool json) {
+// damage: the reason the entry was refused for, when its header could still be read (a
+// name the rules refuse), so that scripts find the entries they damaged on purpose.
+void print_entry(const package_reader& r, long start, bool json, const char* damage = nullptr) {
   const package_entry& e = r.entry;
   const bool folder = e.size == folder_entry_size;
   std::string name = shown_name(e.name);
   if (json) {
+    // The fields in their order: name length (2 bytes), name, size, packed size, time.
     long offset = start + r.entry_offset, size_at = offset + 2 + static_cast<long>(e.name_length);
+    long time_at = offset + static_cast<long>(entry_header_bytes(e.name_length));
     std::printf(
         "{\"kind\":\"%s\",\"offset\":%ld,\"name_length\":%u,\"size\":%ld,\"packed\":%ld,\"size_at\":%ld,"
-        "\"packed_at\":%ld,\"time_at\":%ld,\"data\":%ld,\"time\":%llu,\"name\":\"%s\"}\n",
+        "\"packed_at\":%ld,\"time_at\":%ld,\"data\":%ld,\"time\":%llu,%s%s%s\"name\":\"%s\"}\n",
         folder ? "dir" : "file", offset, e.name_length, static_cast<long>(e.size), static_cast<long>(e.packed_size),
-        size_at, size_at + 4, folder ? -1L : size_at + 8, folder ? -1L : start + r.position,
-        folder ? 0ULL : static_cast<unsigned long long>(entry_filetime(e)), json_text(name).c_str());
+        size_at, size_at + 4, folder ? -1L : time_at, folder ? -1L : time_at + entry_time_bytes,
+        folder || damage ? 0ULL : static_cast<unsigned long long>(entry_filetime(e)), damage ? "\"damage\":\"" : "",
+        damage ? json_text(damage).c_str() : "", damage ? "\"," : "", json_text(name).c_str());
   } else if (folder) {
     std::printf("%-4s %10s %10s %-19s %s\n", "dir", "-", "-", "-", name.c_str());
   } else {
@@ -72,6 +78,7 @@ int run_list(int argc, char** argv) {
   if (!json) std::printf("%-4s %10s %10s %-19s %s\n", "kind", "size", "packed", "time (UTC)", "name");
   int header;
   while ((header = next_package_entry(&reader)) == entry_read) print_entry(reader, input.start, json);
+  if (header == entry_damaged && json && reader.header_whole) print_entry(reader, input.start, json, reader.msg);
   int code = header == entry_terminator ? exit_ok : report_refusal(argv[1], input, reader);
   close_package_reader(&reader);
   return code;
