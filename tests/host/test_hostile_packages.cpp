@@ -161,3 +161,32 @@ TEST(HostilePackages, EveryCutNamesItsEntryAndOffset) {
 }
 
 }  // namespace
+
+namespace {
+
+// The name rules step over double-byte characters: a trail byte that equals "|", "\" or
+// a letter is part of its character, never a forbidden byte, a separator or a case.
+TEST(HostilePackages, NameRulesReadCodePage932Characters) {
+  for (const char* name : {"\x83\x7C.txt", "\x95\x5C\\x.txt", "\x83\x41\\", "CONSOLE.txt", "NULL", "COM0", "a.b.txt"})
+    EXPECT_EQ(talven::entry_name_damage(name, unsigned(std::strlen(name) + 1)), nullptr) << name;
+  for (const char* name : {"a\x81", "\x81:x", "DATA\\lpt3.log", "aux .txt", "x\\CoN"})
+    EXPECT_NE(talven::entry_name_damage(name, unsigned(std::strlen(name) + 1)), nullptr) << name;
+  talven::seen_names names = {nullptr, 0, 0};
+  const char* doubt = nullptr;
+  // "ア" (83 41) and "ヂ" (83 61) differ only in a trail byte that looks like A and a.
+  EXPECT_EQ(talven::note_entry_name(&names, "\x83\x41.txt", 0, &doubt), nullptr);
+  EXPECT_EQ(talven::note_entry_name(&names, "\x83\x61.txt", 0, &doubt), nullptr);
+  EXPECT_EQ(doubt, nullptr);
+  EXPECT_EQ(talven::note_entry_name(&names, "\x83\x41.TXT", 0, &doubt), nullptr);
+  EXPECT_NE(doubt, nullptr);
+  // Enough names to make the table grow, each still found afterwards.
+  for (int i = 0; i < 1000; ++i) {
+    std::string n = "d" + std::to_string(i) + "\\f";
+    ASSERT_EQ(talven::note_entry_name(&names, n.c_str(), 0, &doubt), nullptr) << n;
+  }
+  EXPECT_NE(talven::note_entry_name(&names, "d999\\", 0, &doubt), nullptr);  // a file where a folder was
+  EXPECT_NE(talven::note_entry_name(&names, "D0\\F", 1, &doubt), nullptr);
+  talven::release_seen_names(&names);
+}
+
+}  // namespace
