@@ -82,10 +82,11 @@ int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, c
   }
   got = std::fread(raw, 1, n + 8, package);
   // Whatever came of the name, kept terminated for whoever reports the damage.
+  byte_reader fields = make_byte_reader(raw, got);
   size_t name_got = got < n ? got : n;
-  std::memcpy(entry->name, raw, name_got);
+  take_bytes(&fields, entry->name, name_got);
   entry->name[name_got] = '\0';
-  if (got < n) {
+  if (name_got < n) {
     *at = start + 2 + static_cast<int32_t>(got);
     *why = "the package ends inside the name";
     return entry_damaged;
@@ -95,13 +96,11 @@ int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, c
     *why = "name without its NUL";
     return entry_damaged;
   }
-  if (got < n + 8) {
+  if (!take_i32(&fields, &entry->size) || !take_i32(&fields, &entry->packed_size)) {
     *at = start + 2 + static_cast<int32_t>(got);
     *why = got < n + 4 ? "the package ends inside the size" : "the package ends inside the packed size";
     return entry_damaged;
   }
-  entry->size = get_i32(raw + n);
-  entry->packed_size = get_i32(raw + n + 4);
   if (entry->packed_size < 0) {
     *at = start + 2 + static_cast<int32_t>(n) + 4;
     *why = "negative packed size";
