@@ -69,6 +69,17 @@ inline result run_tool(const fs::path& where, const std::vector<std::string>& ar
   return r;
 }
 
+// Compressible but not trivial: runs of a few letters with a random byte every third.
+inline bytes pattern(size_t size, unsigned seed) {
+  bytes b(size);
+  uint32_t x = seed;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1664525u + 1013904223u;
+    b[i] = static_cast<unsigned char>(i % 3 ? 'A' + (x >> 28) : x >> 24);
+  }
+  return b;
+}
+
 inline void put_u32(bytes* b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b->push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
