@@ -1,7 +1,6 @@
 // Extraction of the install package: the start-up pass into the work folder and the
 // full pass, with its two-bar dialog, into the install destination.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <cstdint>
 #include <cstdlib>
