@@ -14,12 +14,12 @@ void usage(FILE* to) {
       "usage: talven-pack verify PACKAGE|EXE\n\n"
       "Walks every entry of an install package (or of the package appended to an\n"
       "executable), inflates every file and checks its size. The first damage is\n"
-      "reported with the entry's name and offset in the file (exit 1): the same\n"
-      "verdict, for the same reason, as extract and the installer give. It warns of\n"
-      "names Windows alters (a trailing dot or space, an earlier entry of the same\n"
-      "name ignoring case), and also\n"
-      "when the installer's start-up pass would fail on the package (no install.env,\n"
-      "or a settings or text file inside a folder before the first nested folder).\n",
+      "reported with the entry's number, name and offset in the file (exit 1): the\n"
+      "same verdict, for the same reason, as extract and the installer give. It warns\n"
+      "of names Windows alters (an earlier entry of the same name ignoring case, a\n"
+      "name part ending in a dot or a space), and when the installer's start-up pass\n"
+      "would fail on the package (no install.env, or a settings or text file inside\n"
+      "a folder before the first nested folder).\n",
       to);
 }
 
