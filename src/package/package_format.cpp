@@ -102,12 +102,12 @@ int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, c
     return entry_damaged;
   }
   if (entry->packed_size < 0) {
-    *at = start + 2 + static_cast<int32_t>(n) + 4;
+    *at = start + static_cast<int32_t>(packed_field_at(n));
     *why = "negative packed size";
     return entry_damaged;
   }
   if (entry->size < folder_entry_size) {
-    *at = start + 2 + static_cast<int32_t>(n);
+    *at = start + static_cast<int32_t>(size_field_at(n));
     *why = "size below -1";
     return entry_damaged;
   }
@@ -265,8 +265,8 @@ int write_header(FILE* out, const char* name, int32_t size, int32_t packed_size)
   unsigned char raw[2 + max_entry_name + 8];
   put_u16(raw, static_cast<uint16_t>(n));
   std::memcpy(raw + 2, name, n);
-  put_u32(raw + 2 + n, static_cast<uint32_t>(size));
-  put_u32(raw + 6 + n, static_cast<uint32_t>(packed_size));
+  put_u32(raw + size_field_at(static_cast<int64_t>(n)), static_cast<uint32_t>(size));
+  put_u32(raw + packed_field_at(static_cast<int64_t>(n)), static_cast<uint32_t>(packed_size));
   return write_exact(out, raw, static_cast<size_t>(entry_header_bytes(static_cast<int64_t>(n)))) ? 0 : -1;
 }
 

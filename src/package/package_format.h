@@ -19,7 +19,10 @@ constexpr int32_t folder_entry_size = -1;
 // included): a header is u16 N, the name, i32 size and i32 packed size; a file entry
 // adds its 8-byte time stamp and packed-size bytes of data.
 constexpr int32_t entry_time_bytes = 8;
-constexpr int64_t entry_header_bytes(int64_t n) { return 2 + n + 8; }
+constexpr int64_t name_field_at = 2;  // offsets inside an entry
+constexpr int64_t size_field_at(int64_t n) { return name_field_at + n; }
+constexpr int64_t packed_field_at(int64_t n) { return size_field_at(n) + 4; }
+constexpr int64_t entry_header_bytes(int64_t n) { return packed_field_at(n) + 4; }
 constexpr int64_t file_data_bytes(int64_t packed_size) { return entry_time_bytes + packed_size; }
 constexpr int64_t folder_entry_bytes(int64_t n) { return entry_header_bytes(n); }
 constexpr int64_t file_entry_bytes(int64_t n, int64_t packed_size) {

@@ -62,7 +62,7 @@ int next_package_entry(package_reader* r) {
   // Past the package's end the file may go on (an executable's trailer): those bytes
   // are not the package's, so a cut is judged by the package's length, field by field.
   const int64_t inside = bytes_left(r);
-  if (inside < 2) {
+  if (inside < name_field_at) {
     std::memset(&r->entry, 0, sizeof r->entry);
     return refuse(r, inside <= 0 ? "the package ends without its end marker" : "the package ends inside the name length",
                   r->length);
@@ -76,20 +76,21 @@ int next_package_entry(package_reader* r) {
   }
   const int64_t n = r->entry.name_length;
   if (n <= max_entry_name && entry_header_bytes(n) > inside) {
-    if (inside < 2 + n) {
-      r->entry.name[inside - 2] = '\0';
+    if (inside < size_field_at(n)) {
+      r->entry.name[inside - name_field_at] = '\0';
       return refuse(r, "the package ends inside the name", r->length);
     }
-    return refuse(r, inside < 6 + n ? "the package ends inside the size" : "the package ends inside the packed size",
+    return refuse(r, inside < packed_field_at(n) ? "the package ends inside the size"
+                                                  : "the package ends inside the packed size",
                   r->length);
   }
   if (header == entry_damaged) return refuse(r, why, at);
   r->header_whole = 1;
   const package_entry& e = r->entry;
-  if (const char* damage = entry_name_damage(e.name, e.name_length)) return refuse(r, damage, r->entry_offset + 2);
+  if (const char* damage = entry_name_damage(e.name, e.name_length)) return refuse(r, damage, r->entry_offset + static_cast<int32_t>(name_field_at));
   const char* doubt = nullptr;
   if (const char* clash = note_entry_name(&r->names, e.name, e.size == folder_entry_size, &doubt))
-    return refuse(r, clash, r->entry_offset + 2);
+    return refuse(r, clash, r->entry_offset + static_cast<int32_t>(name_field_at));
   r->doubt = doubt ? doubt : entry_name_doubt(e.name);
   if (e.size == folder_entry_size) return entry_read;
   if (file_data_bytes(e.packed_size) > bytes_left(r)) {
@@ -130,7 +131,7 @@ int inflate_current_entry(package_reader* r, const inflate_sink* sink) {
 }
 
 int refuse_entry(package_reader* r, const char* why, int result) {
-  refuse(r, why, r->entry_offset + 2);
+  refuse(r, why, r->entry_offset + static_cast<int32_t>(name_field_at));
   return result;
 }
 

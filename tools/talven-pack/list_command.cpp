@@ -46,14 +46,14 @@ void print_entry(const package_reader& r, long start, bool json, const char* dam
   const bool folder = e.size == folder_entry_size;
   std::string name = shown_name(e.name);
   if (json) {
-    // The fields in their order: name length (2 bytes), name, size, packed size, time.
-    long offset = start + r.entry_offset, size_at = offset + 2 + static_cast<long>(e.name_length);
+    long offset = start + r.entry_offset, size_at = offset + static_cast<long>(size_field_at(e.name_length));
+    long packed_at = offset + static_cast<long>(packed_field_at(e.name_length));
     long time_at = offset + static_cast<long>(entry_header_bytes(e.name_length));
     std::printf(
         "{\"kind\":\"%s\",\"offset\":%ld,\"name_length\":%u,\"size\":%ld,\"packed\":%ld,\"size_at\":%ld,"
         "\"packed_at\":%ld,\"time_at\":%ld,\"data\":%ld,\"time\":%llu,%s%s%s\"name\":\"%s\"}\n",
         folder ? "dir" : "file", offset, e.name_length, static_cast<long>(e.size), static_cast<long>(e.packed_size),
-        size_at, size_at + 4, folder ? -1L : time_at, folder ? -1L : time_at + entry_time_bytes,
+        size_at, packed_at, folder ? -1L : time_at, folder ? -1L : time_at + entry_time_bytes,
         folder || damage ? 0ULL : static_cast<unsigned long long>(entry_filetime(e)), damage ? "\"damage\":\"" : "",
         damage ? json_text(damage).c_str() : "", damage ? "\"," : "", json_text(name).c_str());
   } else if (folder) {
