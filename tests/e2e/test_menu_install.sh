@@ -113,7 +113,8 @@ left=$(new_work_folders "$SCRATCH/before-quit")
 [ -n "$left" ] || e2e_fail "the work folder should stay after a quit message"
 for f in $left; do rm -rf "${RIG_TEMP:?}/$f"; done
 # The quit came before the end of the package: not every file was written.
-written=$(find "$quit_dest/多数" -type f 2>/dev/null | wc -l)
+# (When the quit comes before the extraction reaches the folder, there is no folder: 0.)
+written=$(find "$quit_dest/多数" -type f 2>/dev/null | wc -l || true)
 e2e_log "  $written of 2500 files written before the quit"
 [ "$written" -lt 2500 ] || e2e_fail "all 2500 files were extracted before the quit took effect"
 
