@@ -11,7 +11,13 @@ file(GLOB talven_pack_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/talven
 if(talven_pack_sources)
   add_executable(talven-pack ${talven_pack_sources})
   target_compile_options(talven-pack PRIVATE ${WARN_FLAGS})
-  target_link_libraries(talven-pack PRIVATE talven_core PNG::PNG Threads::Threads)
+  # libdeflate packs faster than zlib at the same size; the installer itself keeps zlib.
+  find_library(LIBDEFLATE_LIBRARY NAMES deflate REQUIRED)
+  find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
+  target_include_directories(talven-pack PRIVATE ${LIBDEFLATE_INCLUDE_DIR})
+  # medium looks for the setup.exe built from this tree (build/win32) when given none.
+  target_compile_definitions(talven-pack PRIVATE TALVEN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  target_link_libraries(talven-pack PRIVATE talven_core PNG::PNG Threads::Threads ${LIBDEFLATE_LIBRARY})
 endif()
 
 file(GLOB host_test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)

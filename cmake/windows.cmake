@@ -47,4 +47,14 @@ add_executable(core_alone ${CMAKE_SOURCE_DIR}/tests/link/core_alone.cpp)
 target_link_libraries(core_alone PRIVATE -Wl,--whole-archive talven_core -Wl,--no-whole-archive ${ZLIB_STATIC} shell32 user32)
 target_link_options(core_alone PRIVATE -mconsole)
 
+# --- UnInst.exe: the uninstaller, from the same library ---------------------------------
+set(uninst_rc ${CMAKE_SOURCE_DIR}/resources/uninst.rc)
+set_source_files_properties(${uninst_rc} PROPERTIES OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/resources/uninst.manifest)
+add_executable(UnInst WIN32 ${CMAKE_SOURCE_DIR}/src/uninstall/main_win.cpp ${uninst_rc})
+target_include_directories(UnInst PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+target_compile_options(UnInst PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${CP932_FLAGS} ${WARN_FLAGS} -Os>)
+target_link_libraries(UnInst PRIVATE setup_win)
+target_link_options(UnInst PRIVATE -mwindows -s)
+# --- end of UnInst.exe ---------------------------------------------------------------------
+
 include(cmake/wine-tests.cmake OPTIONAL)

@@ -1,7 +1,13 @@
 # Windows-side tests, all run under Wine through scripts/wine-rig.sh:
 #   win_tests.exe   GoogleTest cases from tests/win/*.cpp (one CTest test per suite)
-#   uidriver.exe    the UI driver of the end-to-end tests (tests/e2e/uidriver.cpp)
+#   uidriver.exe    the UI driver of the end-to-end tests (tests/e2e/uidriver.cpp), and the
+#                   tests' inspection program and probe (tests/e2e/inspect.c, probe.c)
 #   e2e.<name>      every tests/e2e/test_*.sh, run with the rig's environment
+#   wow64.<name>    (i686 build) every tests/e2e/wow64_*.sh, run in a second rig whose
+#                   prefix is 64-bit, as a player's Windows is
+#   static.<name>   checks of the built programs that need no Wine (tests/static/*.sh)
+# The rig's prefix matches the build: 32-bit for i686, 64-bit with the 64-bit loader for
+# the x86_64 fallback (scripts/wine-rig.sh kind).
 # Every Wine test shares one prefix, one display and one wineserver: the rig fixture
 # starts them once and stops them at the end, and RESOURCE_LOCK wine keeps the tests
 # from running at the same time.
@@ -12,7 +18,13 @@ if(NOT HOST_BUILD_DIR)
   set(HOST_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/host)
 endif()
 
-add_test(NAME rig.start COMMAND bash ${wine_rig} start ${wine_rig_dir})
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(rig_kind win64)
+else()
+  set(rig_kind win32)
+endif()
+
+add_test(NAME rig.start COMMAND bash ${wine_rig} start ${wine_rig_dir} ${rig_kind})
 set_tests_properties(rig.start PROPERTIES FIXTURES_SETUP wine_rig RESOURCE_LOCK wine TIMEOUT 300)
 add_test(NAME rig.stop COMMAND bash ${wine_rig} stop ${wine_rig_dir})
 set_tests_properties(rig.stop PROPERTIES FIXTURES_CLEANUP wine_rig RESOURCE_LOCK wine TIMEOUT 60)
@@ -88,23 +100,59 @@ if(win_test_sources)
   endforeach()
 endif()
 
-# --- The UI driver -------------------------------------------------------------------------
+# --- The UI driver and the tests' helper programs ----------------------------------------
 add_executable(uidriver ${CMAKE_SOURCE_DIR}/tests/e2e/uidriver.cpp)
 target_compile_options(uidriver PRIVATE ${WARN_FLAGS} -Os)
 target_compile_definitions(uidriver PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501)
 target_link_libraries(uidriver PRIVATE user32 gdi32 kernel32)
 target_link_options(uidriver PRIVATE -mconsole)
 
+add_executable(e2e_inspect ${CMAKE_SOURCE_DIR}/tests/e2e/inspect.c)
+target_link_libraries(e2e_inspect PRIVATE ole32 uuid shell32 advapi32 user32)
+set_target_properties(e2e_inspect PROPERTIES OUTPUT_NAME inspect)
+add_executable(e2e_probe ${CMAKE_SOURCE_DIR}/tests/e2e/probe.c)
+set_target_properties(e2e_probe PROPERTIES OUTPUT_NAME probe)
+foreach(helper uidriver e2e_inspect e2e_probe)
+  target_link_options(${helper} PRIVATE -mconsole)
+endforeach()
+
 # --- End-to-end tests --------------------------------------------------------------------
-file(GLOB e2e_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.sh)
-foreach(script ${e2e_tests})
+# e2e_tests(PREFIX GLOB_PREFIX RIG_DIR FIXTURE LOCK): one test per script, run in that rig.
+function(e2e_tests prefix glob_prefix rig_dir fixture lock)
+  file(GLOB scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/${glob_prefix}*.sh)
+  foreach(script ${scripts})
+    get_filename_component(name ${script} NAME_WE)
+    string(REGEX REPLACE "^${glob_prefix}" "" name ${name})
+    set(scratch ${CMAKE_BINARY_DIR}/${prefix}/${name})
+    add_test(NAME ${prefix}.${name}
+      COMMAND bash ${wine_rig} run ${rig_dir} bash ${script}
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+    set_tests_properties(${prefix}.${name} PROPERTIES
+      FIXTURES_REQUIRED ${fixture} RESOURCE_LOCK ${lock} TIMEOUT 300
+      ENVIRONMENT "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;INSPECT_EXE=$<TARGET_FILE:e2e_inspect>;PROBE_EXE=$<TARGET_FILE:e2e_probe>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh")
+  endforeach()
+endfunction()
+
+e2e_tests(e2e test_ ${wine_rig_dir} wine_rig wine)
+
+# The shipped 32-bit programs in a 64-bit prefix as well: registry redirection, Program
+# Files (x86), SysWOW64. Only the i686 build, and only where 32-bit programs run (the
+# host decides whether this build's Wine tests run at all).
+if(rig_kind STREQUAL "win32")
+  set(wow64_rig_dir ${CMAKE_BINARY_DIR}/wow64)
+  add_test(NAME wow64.rig.start COMMAND bash ${wine_rig} start ${wow64_rig_dir} wow64)
+  set_tests_properties(wow64.rig.start PROPERTIES FIXTURES_SETUP wow64_rig RESOURCE_LOCK wine TIMEOUT 300)
+  add_test(NAME wow64.rig.stop COMMAND bash ${wine_rig} stop ${wow64_rig_dir})
+  set_tests_properties(wow64.rig.stop PROPERTIES FIXTURES_CLEANUP wow64_rig RESOURCE_LOCK wine TIMEOUT 60)
+  e2e_tests(wow64 wow64_ ${wow64_rig_dir} wow64_rig wine)
+endif()
+
+# --- Static checks of the built programs (no Wine) ----------------------------------------
+file(GLOB static_checks CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/static/*.sh)
+foreach(script ${static_checks})
   get_filename_component(name ${script} NAME_WE)
-  string(REGEX REPLACE "^test_" "" name ${name})
-  set(scratch ${CMAKE_BINARY_DIR}/e2e/${name})
-  add_test(NAME e2e.${name}
-    COMMAND bash ${wine_rig} run ${wine_rig_dir} bash ${script}
+  add_test(NAME static.${name} COMMAND bash ${script}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-  wine_test_properties(e2e.${name} 300)
-  set_tests_properties(e2e.${name} PROPERTIES ENVIRONMENT
-    "SETUP_EXE=$<TARGET_FILE:setup>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh")
+  set_tests_properties(static.${name} PROPERTIES LABELS static TIMEOUT 120 ENVIRONMENT
+    "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;OBJDUMP=${CMAKE_OBJDUMP};TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;REPO=${CMAKE_SOURCE_DIR};SCRATCH=${CMAKE_BINARY_DIR}/static/${name};TARGET_BITS=${rig_kind}")
 endforeach()

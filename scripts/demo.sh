@@ -3,13 +3,17 @@
 # install package, append it to setup.exe, and run that setup.exe under Wine in a
 # virtual display while the UI driver follows examples/sample-game/demo.drv.
 # Screenshots (PNG) and the driver's report land in build/demo/.
+# Where 32-bit programs run this is the shipped i686 setup.exe in a 32-bit prefix; where
+# they cannot, the x86_64 build of the same sources under 64-bit Wine (see scripts/test.sh).
 #   JOBS=N bash scripts/demo.sh       build with N jobs (default 2)
+#   TALVEN_WINE=win64 bash scripts/demo.sh    the fallback on a host that could run 32-bit
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 jobs=${JOBS:-2}
 host_build=build/host
-win_build=build/win32
+kind=$(bash scripts/wine-rig.sh kind)
+win_build=build/$kind
 demo=$repo/build/demo
 sample=$repo/examples/sample-game
 scenario=$sample/demo.drv
@@ -20,21 +24,23 @@ bash scripts/setup-deps.sh
   { echo "demo: examples/sample-game/build.sh is missing: the sample game is not in this tree yet" >&2; exit 1; }
 [ -f "$scenario" ] || { echo "demo: the scenario $scenario is missing" >&2; exit 1; }
 
+echo "=== Wine: $(bash scripts/wine-rig.sh describe "$kind")"
 echo "=== building talven-pack ($host_build) and setup.exe ($win_build)"
 cmake --preset host -B "$host_build" >/dev/null
 cmake --build "$host_build" -j "$jobs" --target talven-pack
-cmake --preset win32 -B "$win_build" -DHOST_BUILD_DIR="$repo/$host_build" >/dev/null
-cmake --build "$win_build" -j "$jobs" --target setup uidriver
+cmake --preset "$kind" -B "$win_build" -DHOST_BUILD_DIR="$repo/$host_build" >/dev/null
+cmake --build "$win_build" -j "$jobs" --target setup uidriver UnInst
 pack=$repo/$host_build/talven-pack
 
 echo "=== packing the sample game"
 mkdir -p "$demo"
-bash "$sample/build.sh" "$demo" "$pack"
+bash "$sample/build.sh" "$demo" "$pack" "$repo/$win_build/UnInst.exe"
 "$pack" verify "$demo/instdat.arc"
 
 # The rig of the demo: its own prefix under build/demo, kept between runs.
 rig() { bash scripts/wine-rig.sh "$@"; }
-rig start "$demo"
+# A prefix of another kind from an earlier run is made anew by the rig.
+rig start "$demo" "$kind"
 trap 'rig stop "$demo" >/dev/null' EXIT
 # shellcheck disable=SC1091
 . "$demo/rig.env"
@@ -69,7 +75,7 @@ for bmp in "$shots"/*.bmp; do
 done
 
 echo
-echo "=== demo results"
+echo "=== demo results ($(bash scripts/wine-rig.sh describe "$kind"))"
 echo "driver report: build/demo/demo.log"
 echo "screenshots:"
 ls -1 "$shots"/*.png 2>/dev/null | sed "s|^$repo/|  |" || echo "  (none)"

@@ -1,53 +1,88 @@
 #!/usr/bin/env bash
-# Runs every test: the host unit tests, then the Windows-side tests and the end-to-end
-# tests under Wine (the rig fixture starts and stops its own prefix and display).
+# Runs every test: the host unit tests, the static checks of the shipped 32-bit programs,
+# then the Windows-side tests and the end-to-end tests under Wine (the rig fixture starts
+# and stops its own prefix and display).
+#
+# Which Windows build runs under Wine depends on the host (scripts/wine-rig.sh kind):
+#   a host that runs 32-bit programs tests the shipped i686 build (build/win32), in a 32-bit
+#     prefix and, for a whole install, in a 64-bit one;
+#   a host that cannot builds the same sources for x86_64 (build/win64) and tests that under
+#     64-bit Wine; the i686 build is still compiled and checked statically.
+#
 #   bash scripts/test.sh              everything
+#   TALVEN_WINE=win64 bash scripts/test.sh
+#                                     the fallback path on a host that could run 32-bit
 #   JOBS=N bash scripts/test.sh       build with N jobs (default 2)
-#   HOST_BUILD=dir WIN_BUILD=dir      other build folders (defaults build/host, build/win32)
+#   HOST_BUILD=dir WIN32_BUILD=dir WIN64_BUILD=dir
+#                                     other build folders (defaults build/host, build/win32,
+#                                     build/win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 jobs=${JOBS:-2}
 host_build=${HOST_BUILD:-build/host}
-win_build=${WIN_BUILD:-build/win32}
+win32_build=${WIN32_BUILD:-${WIN_BUILD:-build/win32}}
+win64_build=${WIN64_BUILD:-build/win64}
 
 bash scripts/setup-deps.sh
 
 start=$(date +%s)
 status=0
 summary=()
+logs=()
 
 step() { echo; echo "=== $* ==="; }
+
+# run_ctest NAME LOG CTEST_ARGS...: one summary line, and the status.
+run_ctest() {
+  local name=$1 log=$2
+  shift 2
+  logs+=("$log")
+  if ctest --output-on-failure "$@" 2>&1 | tee "$log"; then
+    summary+=("$name $(grep -E 'tests passed' "$log" | tail -n 1)")
+  else
+    status=1
+    summary+=("$name FAILED: $(grep -E 'tests passed' "$log" | tail -n 1)")
+  fi
+}
+
+kind=$(bash scripts/wine-rig.sh kind)
+wine_line="Wine tests: $(bash scripts/wine-rig.sh describe "$kind")"
+[ "$kind" = win32 ] && wine_line+=" (a 32-bit prefix; wow64.*: a 64-bit one)"
+echo "$wine_line"
 
 step "host: configure and build ($host_build)"
 cmake --preset host -B "$host_build" >/dev/null
 cmake --build "$host_build" -j "$jobs"
 
 step "host: tests"
-if ctest --test-dir "$host_build" --output-on-failure -j "$jobs" 2>&1 | tee "$host_build/ctest.log"; then
-  summary+=("host:  $(grep -E 'tests passed' "$host_build/ctest.log" | tail -n 1)")
-else
-  status=1
-  summary+=("host:  FAILED: $(grep -E 'tests passed' "$host_build/ctest.log" | tail -n 1)")
-fi
+run_ctest "host: " "$host_build/ctest.log" --test-dir "$host_build" -j "$jobs"
 
-step "win32: configure and build ($win_build)"
-cmake --preset win32 -B "$win_build" -DHOST_BUILD_DIR="$repo/$host_build" >/dev/null
-cmake --build "$win_build" -j "$jobs"
+step "win32: configure and build ($win32_build)"
+cmake --preset win32 -B "$win32_build" -DHOST_BUILD_DIR="$repo/$host_build" >/dev/null
+cmake --build "$win32_build" -j "$jobs"
 
-step "win32: tests under Wine"
 # The Wine tests hold one lock, so they run one at a time whatever -j says.
-if ctest --test-dir "$win_build" --output-on-failure --timeout 300 2>&1 | tee "$win_build/ctest.log"; then
-  summary+=("win32: $(grep -E 'tests passed' "$win_build/ctest.log" | tail -n 1)")
+if [ "$kind" = win32 ]; then
+  step "win32: static checks and tests under Wine"
+  run_ctest "win32:" "$win32_build/ctest.log" --test-dir "$win32_build" --timeout 300
 else
-  status=1
-  summary+=("win32: FAILED: $(grep -E 'tests passed' "$win_build/ctest.log" | tail -n 1)")
+  step "win32: static checks (this build's Wine tests need a host that runs 32-bit programs)"
+  run_ctest "win32 static:" "$win32_build/ctest-static.log" --test-dir "$win32_build" -L static
+
+  step "win64: configure and build ($win64_build)"
+  cmake --preset win64 -B "$win64_build" -DHOST_BUILD_DIR="$repo/$host_build" >/dev/null
+  cmake --build "$win64_build" -j "$jobs"
+
+  step "win64: static checks and tests under 64-bit Wine"
+  run_ctest "win64:" "$win64_build/ctest.log" --test-dir "$win64_build" --timeout 300
 fi
 
 echo
 echo "=== summary ($(( $(date +%s) - start )) s) ==="
+echo "$wine_line"
 printf '%s\n' "${summary[@]}"
-for log in "$host_build/ctest.log" "$win_build/ctest.log"; do
+for log in "${logs[@]}"; do
   sed -n '/^The following tests FAILED:/,/^Errors while running/p' "$log" | grep -v '^Errors while' || true
 done
 exit $status

@@ -1,29 +1,115 @@
 #!/usr/bin/env bash
-# The Wine test rig: one private 32-bit prefix and one virtual display per build folder.
+# The Wine test rig: one private prefix and one virtual display per build folder.
 #
-#   wine-rig.sh start DIR      make DIR/prefix once (wineboot), start Xvfb on a free display,
-#                              write the environment and the pids into DIR/rig.env
+#   wine-rig.sh start DIR [KIND]
+#                              make DIR/prefix once (wineboot), start Xvfb on a free display,
+#                              write the environment and the pids into DIR/rig.env. KIND:
+#                                win32  a 32-bit prefix (default): the shipped i686 programs
+#                                wow64  a 64-bit prefix whose 32-bit programs run through the
+#                                       32-bit loader, as on a player's 64-bit Windows
+#                                win64  a 64-bit prefix and the 64-bit loader for everything
+#                                       (wine, wineboot, winepath, reg): the x86_64 build on
+#                                       hosts that cannot run 32-bit programs
+#   wine-rig.sh kind           which build this host tests: win32 where a 32-bit program
+#                              runs, win64 where it cannot; TALVEN_WINE=win32|win64 forces it
+#   wine-rig.sh describe KIND  one line saying what that choice tests, for summaries
 #   wine-rig.sh stop DIR       stop what start started (by pid) and this prefix's wineserver
 #   wine-rig.sh run DIR CMD..  run CMD with the rig's environment (DISPLAY, WINEPREFIX, ...)
 #   wine-rig.sh status DIR     print the rig's environment, exit 1 when it is not running
 #
-# rig.env exports: WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LC_ALL LANG DISPLAY
-#                  RIG_DIR RIG_XVFB_PID RIG_TEMP_WIN (the prefix's %TEMP%) RIG_TEMP (its Unix path)
+# rig.env exports: WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LC_ALL LANG DISPLAY PATH
+#                  RIG_DIR RIG_KIND RIG_XVFB_PID RIG_TEMP_WIN (the prefix's %TEMP%)
+#                  RIG_TEMP (its Unix path)
 # Nothing here looks at processes it did not start: no pkill, no killall.
 set -euo pipefail
 
 die() { echo "wine-rig: $*" >&2; exit 1; }
 
-[ $# -ge 2 ] || die "usage: wine-rig.sh start|stop|run|status DIR [CMD...]"
+wine32_loader=/usr/lib/wine/wine
+wine64_loader=/usr/lib/wine/wine64
+
+# Whether a 32-bit program runs here: the 32-bit loader is one, so asking it its version
+# answers the question for real (installed is not enough: without the kernel's 32-bit
+# support it fails with "Exec format error").
+runs_32bit() {
+  [ -x "$wine32_loader" ] && "$wine32_loader" --version >/dev/null 2>&1
+}
+
+host_kind() {
+  case ${TALVEN_WINE:-} in
+    win32|win64) echo "$TALVEN_WINE"; return ;;
+    "") ;;
+    *) die "TALVEN_WINE must be win32 or win64, not '$TALVEN_WINE'" ;;
+  esac
+  if runs_32bit; then echo win32; else echo win64; fi
+}
+
+describe_kind() {
+  case $1 in
+    win32) echo "i686 build (the shipped programs) under 32-bit Wine" ;;
+    win64)
+      if [ "${TALVEN_WINE:-}" = win64 ]; then
+        echo "x86_64 build under 64-bit Wine (forced by TALVEN_WINE=win64)"
+      else
+        echo "x86_64 build under 64-bit Wine (this host cannot run 32-bit programs)"
+      fi ;;
+    *) die "unknown kind $1" ;;
+  esac
+}
+
+case ${1:-} in
+  kind) host_kind; exit 0 ;;
+  describe) [ $# -ge 2 ] || die "describe needs a kind"; describe_kind "$2"; exit 0 ;;
+esac
+
+[ $# -ge 2 ] || die "usage: wine-rig.sh start|stop|run|status DIR [KIND|CMD...], or kind, or describe KIND"
 action=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
 shift 2
 env_file=$dir/rig.env
 prefix=$dir/prefix
 
+bin_dir=$dir/bin
+
+# kind: from the argument of start, else from a running rig's environment, else win32.
+pick_kind() {
+  RIG_KIND=${1:-${RIG_KIND:-win32}}
+  case $RIG_KIND in
+    win32) WINEARCH=win32 ;;
+    wow64 | win64) WINEARCH=win64 ;;
+    *) die "unknown prefix kind $RIG_KIND (win32, wow64 or win64)" ;;
+  esac
+}
+
+# For the win64 kind every Wine command must use the 64-bit loader: Debian's wine, wineboot
+# and winepath pick the 32-bit one whenever it is installed. These shims come first in PATH.
+make_shims() {
+  rm -rf "$bin_dir"
+  [ "$RIG_KIND" = win64 ] || return 0
+  [ -x "$wine64_loader" ] || die "$wine64_loader is missing (install wine64)"
+  mkdir -p "$bin_dir"
+  local name
+  for name in wine wine-stable; do
+    printf '#!/bin/sh
+export WINELOADER=%s
+exec %s "$@"
+' "$wine64_loader" "$wine64_loader" >"$bin_dir/$name"
+    chmod +x "$bin_dir/$name"
+  done
+  for name in wineboot winepath regedit; do
+    printf '#!/bin/sh
+exec "%s/wine" %s.exe "$@"
+' "$bin_dir" "$name" >"$bin_dir/$name"
+    chmod +x "$bin_dir/$name"
+  done
+}
+
 base_env() {
   export WINEPREFIX=$prefix
-  export WINEARCH=win32
+  export WINEARCH
+  if [ -d "$bin_dir" ]; then
+    case ":$PATH:" in *":$bin_dir:"*) ;; *) export PATH=$bin_dir:$PATH ;; esac
+  fi
   export WINEDEBUG=-all
   # No Mono/Gecko download prompts and no menu/desktop entries written into $HOME.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -75,8 +161,8 @@ start_xvfb() {
 
 init_prefix() {
   # The prefix is made once per build folder and kept; system.reg marks a finished boot.
-  if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/.rig-ready" ]; then
-    echo "wine-rig: creating the 32-bit prefix $prefix (first boot takes a while)"
+  if [ ! -f "$prefix/system.reg" ] || [ "$(cat "$prefix/.rig-ready" 2>/dev/null)" != "$RIG_KIND" ]; then
+    echo "wine-rig: creating the $RIG_KIND prefix $prefix (first boot takes a while)"
     rm -rf "$prefix"
     wineboot -i </dev/null >"$dir/wineboot.log" 2>&1 || die "wineboot failed (see $dir/wineboot.log)"
     wineserver -w
@@ -100,7 +186,7 @@ init_prefix() {
     } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
     wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || die "regedit of the font table failed"
     wineserver -w
-    touch "$prefix/.rig-ready"
+    echo "$RIG_KIND" >"$prefix/.rig-ready"
   fi
 }
 
@@ -115,7 +201,9 @@ write_env() {
   mkdir -p "$temp_unix"
   cat >"$env_file" <<ENV
 export WINEPREFIX='$WINEPREFIX'
-export WINEARCH=win32
+export WINEARCH=$WINEARCH
+export RIG_KIND=$RIG_KIND
+export PATH='$PATH'
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
 export LC_ALL=ja_JP.UTF-8
@@ -135,6 +223,8 @@ case $action in
       exit 0
     fi
     rm -f "$env_file"
+    pick_kind "${1:-}"
+    make_shims
     base_env
     command -v wine >/dev/null || die "wine is not installed (run scripts/setup-deps.sh)"
     command -v Xvfb >/dev/null || die "Xvfb is not installed (run scripts/setup-deps.sh)"
@@ -147,11 +237,12 @@ case $action in
     echo "wine-rig: prefix $WINEPREFIX, display $DISPLAY, Xvfb pid $RIG_XVFB_PID"
     ;;
   stop)
-    base_env
     if [ -f "$env_file" ]; then
       # shellcheck disable=SC1090
       . "$env_file"
     fi
+    pick_kind
+    base_env
     if [ -d "$prefix" ]; then
       WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
       WINEPREFIX=$prefix wineserver -w 2>/dev/null || true

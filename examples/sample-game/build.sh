@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# build.sh OUTDIR TALVEN_PACK
+# build.sh OUTDIR TALVEN_PACK [UNINST_EXE]
 #
 # Assembles the sample game "月影の譜" into OUTDIR/sample-game and packs it into
 # OUTDIR/instdat.arc with the given talven-pack (host build).
@@ -15,12 +15,15 @@
 # - tsukikage.exe, the game's program named by EXENAME, is a stand-in text file: the
 #   installer only copies it and points shortcuts at it.
 #
+# With UNINST_EXE (the built UnInst.exe) the uninstaller is packed as UnInst.exe, so that
+# an install from the menu has the program its uninstall entry names.
+#
 # The start-up pass writes every top-level entry whose name holds ".txt" into the work
 # folder, which has no sub-folders: text files of the game therefore live in folders only
 # under other extensions (.scn, .ini, .csv); a ".txt" inside a folder would stop start-up.
 set -euo pipefail
 
-[ $# -eq 2 ] || { echo "usage: build.sh OUTDIR TALVEN_PACK" >&2; exit 2; }
+[ $# -eq 2 ] || [ $# -eq 3 ] || { echo "usage: build.sh OUTDIR TALVEN_PACK [UNINST_EXE]" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
@@ -53,6 +56,10 @@ done
 done
 mkdir -p "$stage/セーブ/予備"  # an empty folder: git keeps none
 
+if [ $# -eq 3 ]; then
+  [ -f "$3" ] || { echo "build.sh: no uninstaller at $3" >&2; exit 1; }
+  cp "$3" "$stage/UnInst.exe"
+fi
 printf 'tsukikage.exe: stand-in for the game program of the sample package.\r\n' >"$stage/tsukikage.exe"
 
 # make_data FILE BYTES SEED: pseudo-random bytes from awk's seeded generator; the same on

@@ -63,7 +63,24 @@ void append_line(line_entry** list, const char* text) {
   *tail = e;
 }
 
+sections_line_hook line_hook = nullptr;
+void* line_hook_context = nullptr;
+
+// read_trimmed_line that also tells whether the piece ended its physical line.
+char* read_trimmed_piece(char* area, int size, FILE* stream, bool* line_ended) {
+  if (!read_text_line(area, size, stream)) return nullptr;
+  size_t n = std::strlen(area);
+  *line_ended = n > 0 && area[n - 1] == '\n';
+  while (n > 0 && static_cast<unsigned char>(area[n - 1]) <= 0x20) area[--n] = '\0';
+  return area;
+}
+
 }  // namespace
+
+void set_sections_line_hook(sections_line_hook hook, void* context) {
+  line_hook = hook;
+  line_hook_context = context;
+}
 
 char* read_trimmed_line(char* area, int size, FILE* stream) {
   if (!read_text_line(area, size, stream)) return nullptr;
@@ -77,10 +94,21 @@ char* read_trimmed_line(char* area, int size, FILE* stream) {
 int load_sections_stream(FILE* stream, const char** open_section) {
   char line[line_size];
   const section_kind* open = nullptr;
-  while (read_trimmed_line(line, line_size, stream)) {
+  int line_number = 1, next_line_number = 1;
+  bool line_ended = false;
+  auto report = [&](int kind, const char* section) {
+    if (line_hook) line_hook(line_hook_context, line_number, kind, section, line);
+  };
+  while (read_trimmed_piece(line, line_size, stream, &line_ended)) {
+    line_number = next_line_number;
+    if (line_ended) ++next_line_number;
     if (line[0] == '\0' || begins_with(line, "//") || begins_with(line, ";")) continue;
-    if (begins_with(line, "EOF")) break;
+    if (begins_with(line, "EOF")) {
+      report(section_line_end, nullptr);
+      break;
+    }
     if (line[0] == '-') {
+      if (open) report(section_line_close, nullptr);
       open = nullptr;
       continue;
     }
@@ -95,9 +123,13 @@ int load_sections_stream(FILE* stream, const char** open_section) {
       // A section met again replaces what its earlier occurrence gave.
       free_list(header->list);
       open = header;
+      report(section_line_open, header->name);
       continue;
     }
-    if (open) append_line(open->list, line);
+    if (open) {
+      append_line(open->list, line);
+      report(section_line_entry, open->name);
+    }
   }
   if (open_section) *open_section = open ? open->name : nullptr;
   return open ? -1 : 0;

@@ -19,8 +19,8 @@ struct setting_entry {
   setting_entry* next;
 };
 
-constexpr int line_size = 512;
-constexpr int max_lines = 400;
+constexpr int line_size = settings_line_size;
+constexpr int max_lines = settings_max_lines;
 // Bytes after the key's terminating NUL in which the value must begin.
 constexpr int value_window = 99;
 constexpr size_t getter_size = 128;
@@ -43,6 +43,9 @@ char inst_group_area[getter_size];
 char instfol_area[getter_size];
 char caption_area[caption_size];
 int instmakefol_cache = -1;
+
+settings_line_hook line_hook = nullptr;
+void* line_hook_context = nullptr;
 
 const setting_entry* find_entry(const char* key) {
   for (const setting_entry* e = store_head; e; e = e->next)
@@ -122,13 +125,36 @@ char* read_text_line(char* area, int size, FILE* stream) {
   return n > 0 ? area : nullptr;
 }
 
+const known_setting known_settings[] = {
+    {"TITLEBAR", 128},     {"FORCEINSTALL", 0}, {"INSTTO", 128},     {"INSTFOL", 128},
+    {"INSTTOPROGRAM", 0},  {"INSTMAKEFOL", 0},  {"REG_GLOBAL", 128}, {"REG_LOCAL", 128},
+    {"INI_FILE", 128},     {"INI_SECTION", 128}, {"EXENAME", 128},   {"INST_GROUP", 128},
+    {"INSTREADME", 128},   {"INSTREADMEFL", 128}, {"HELP_FILE", 260}, {nullptr, 0},
+};
+
+void set_settings_line_hook(settings_line_hook hook, void* context) {
+  line_hook = hook;
+  line_hook_context = context;
+}
+
 int load_settings_stream(FILE* stream) {
   char line[line_size];
+  char raw[line_size];
+  auto report = [&](int kind, const char* key, const char* value) {
+    if (line_hook) line_hook(line_hook_context, kind, raw, key, value);
+  };
   for (int count = 0; count < max_lines; ++count) {
     if (!read_text_line(line, line_size, stream)) break;
-    if (std::strncmp(line, "[EOF]", 5) == 0) break;
+    if (line_hook) std::memcpy(raw, line, line_size);
+    if (std::strncmp(line, "[EOF]", 5) == 0) {
+      report(settings_line_end_marker, nullptr, nullptr);
+      break;
+    }
     unsigned char first = static_cast<unsigned char>(line[0]);
-    if (first <= 0x20 || first == '/') continue;
+    if (first <= 0x20 || first == '/') {
+      report(settings_line_skipped, nullptr, nullptr);
+      continue;
+    }
     for (int i = 0; i < line_size; ++i)
       if (static_cast<unsigned char>(line[i]) <= 0x20) line[i] = '\0';
     int key_end = static_cast<int>(std::strlen(line));
@@ -139,8 +165,12 @@ int load_settings_stream(FILE* stream) {
         break;
       }
     }
-    if (value_start < 0) continue;
+    if (value_start < 0) {
+      report(settings_line_no_value, line, nullptr);
+      continue;
+    }
     append_entry(line, line + value_start);
+    report(settings_line_entry, line, line + value_start);
   }
   return 0;
 }

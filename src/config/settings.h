@@ -18,6 +18,30 @@ void reset_settings_for_tests();
 // file. The host gives the same bytes as the Windows runtime's "rt" mode.
 char* read_text_line(char* area, int size, FILE* stream);
 
+// What load_settings_stream made of each read, for the maker's checker; the installer sets
+// no hook. raw is the read as it came (at most 511 bytes, line end included); key and value
+// are given for settings_line_entry (the value before "|" becomes a space) and the key
+// alone for settings_line_no_value. The hook sees exactly the reads the store counts, so
+// after settings_max_lines calls the store has stopped reading.
+enum {
+  settings_line_entry = 0,
+  settings_line_skipped = 1,     // blank, leading white space or "/"
+  settings_line_no_value = 2,    // a key without a value within the 99-byte window
+  settings_line_end_marker = 3,  // "[EOF]"
+};
+constexpr int settings_line_size = 512;
+constexpr int settings_max_lines = 400;
+typedef void (*settings_line_hook)(void* context, int kind, const char* raw, const char* key, const char* value);
+void set_settings_line_hook(settings_line_hook hook, void* context);
+
+// A key the installer reads, with the smallest area a string value is read into (0 for an
+// integer key). The list ends with a null key.
+struct known_setting {
+  const char* key;
+  int area;
+};
+extern const known_setting known_settings[];
+
 int setting_int(const char* key, int default_value);
 // Copies into out (size >= 1), truncated and NUL-filled; default may be out itself.
 char* setting_string(const char* key, char* out, size_t size, const char* default_value);

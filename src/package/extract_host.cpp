@@ -39,7 +39,7 @@ int close_output(void*, FILE* out, const package_entry*, const char*, int) { ret
 int extract_package_from(FILE* package, const char* destination, int mode) {
   package_refusal = nullptr;
   if (!package) return -1;
-  pass_output output = {nullptr, nullptr, make_folder, open_output, close_output, {nullptr, nullptr}};
+  pass_output output = {nullptr, nullptr, make_folder, open_output, close_output, {nullptr, nullptr}, nullptr};
   return extract_with(package, package_length, destination, mode, &output, &package_refusal);
 }
 

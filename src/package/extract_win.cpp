@@ -125,7 +125,7 @@ int extract_package_from(FILE* package, const char* destination, int mode) {
   if (mode == full_pass) {
     dialog = open_extract_dialog(package_length);
   }
-  pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}};
+  pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}, nullptr};
   int result = extract_with(package, package_length, destination, mode, &output, &package_refusal);
   if (dialog) close_progress_dialog();
   return result;

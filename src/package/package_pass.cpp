@@ -3,7 +3,7 @@
 namespace talven {
 
 int run_package_pass(package_reader* r, const char* destination, int mode, const pass_output* out) {
-  static const pass_output nothing = {nullptr, nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr}};
+  static const pass_output nothing = {nullptr, nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr}, nullptr};
   if (!out) out = &nothing;
   char output_path[output_path_size];
   for (;;) {
@@ -27,6 +27,12 @@ int run_package_pass(package_reader* r, const char* destination, int mode, const
     }
     if (out->check) {
       if (const char* why = out->check(out->context, e)) return refuse_entry(r, why, entry_damaged);
+    }
+    if (mode != check_pass && out->leave && out->leave(out->context, e)) {
+      if (folder) continue;
+      inflate_sink nothing = {nullptr, nullptr, out->progress};
+      if (int result = inflate_current_entry(r, &nothing)) return result;
+      continue;
     }
     const char* path = nullptr;
     if (destination && mode != check_pass) {

@@ -26,6 +26,10 @@ struct pass_output {
   // Non-zero when the closing failed (buffered bytes not written).
   int (*close_file)(void* context, FILE* file, const package_entry* entry, const char* path, int sound);
   inflate_progress progress;
+  // Non-zero leaves the entry alone (a tool's choice of entries): nothing is made for it,
+  // yet a file's data is still inflated into nothing, so that the package's verdict does
+  // not depend on what was chosen. Called after check; may be null.
+  int (*leave)(void* context, const package_entry* entry);
 };
 
 // Runs one pass from the reader's position. 0 at the end marker or at the start-up

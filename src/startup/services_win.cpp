@@ -63,7 +63,7 @@ int launch_program(const char* path) { return start_program(path, 0); }
 
 HINSTANCE owner_instance() {
   if (!owner_window) return nullptr;
-  return reinterpret_cast<HINSTANCE>(GetWindowLongA(owner_window, GWL_HINSTANCE));
+  return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(owner_window, GWLP_HINSTANCE));
 }
 
 }  // namespace talven

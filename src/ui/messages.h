@@ -9,6 +9,10 @@ void show_error(const char* format, ...);
 void show_error_retry(const char* format, ...);
 // 1 for Yes, else 0.
 int ask_yes_no(const char* format, ...);
+// The same question with No as the default button, for answers that lose data.
+int ask_yes_no_default_no(const char* format, ...);
+// A plain notice with an OK button (information icon, not copied to the clipboard).
+void show_notice(const char* format, ...);
 
 int copy_text_to_clipboard(const char* text);
 const char* owner_title();

@@ -44,6 +44,21 @@ int ask_yes_no(const char* format, ...) {
   return 0;
 }
 
+int ask_yes_no_default_no(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  print_message(format, args);
+  va_end(args);
+  return 0;
+}
+
+void show_notice(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  print_message(format, args);
+  va_end(args);
+}
+
 int copy_text_to_clipboard(const char* text) { return -1; }
 
 const char* owner_title() { return ""; }

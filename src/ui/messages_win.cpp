@@ -80,4 +80,22 @@ int ask_yes_no(const char* format, ...) {
   return show_box(text, MB_YESNO | MB_ICONQUESTION, false) == IDYES ? 1 : 0;
 }
 
+int ask_yes_no_default_no(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  format_text(text, format, args);
+  va_end(args);
+  return show_box(text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, false) == IDYES ? 1 : 0;
+}
+
+void show_notice(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  format_text(text, format, args);
+  va_end(args);
+  show_box(text, MB_OK | MB_ICONINFORMATION, false);
+}
+
 }  // namespace talven

@@ -1,10 +1,13 @@
 # Helpers of the install end-to-end tests (tests/e2e/test_install_*.sh), sourced after
 # lib.sh and e2e_init.
 #
-#   sample_package OUTDIR            the sample game packed into OUTDIR/instdat.arc
-#   build_inspect                    compiles the inspection program into $SCRATCH
+#   sample_package OUTDIR [UNINST]   the sample game packed into OUTDIR/instdat.arc (with
+#                                    UNINST packed as its UnInst.exe)
+#   build_inspect                    checks that the inspection program ($INSPECT_EXE,
+#                                    tests/e2e/inspect.c) is built
 #   inspect LINE...                  asks it questions, one answer line each (UTF-8):
 #       reg<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE      a REG_SZ value, or <none>
+#       reg64<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE    the same in the registry's 64-bit view
 #       lnk<TAB>FILE                             "path|working folder|description" of a
 #                                                shortcut read back with IShellLinkA
 #       ini<TAB>FILE<TAB>SECTION<TAB>KEY         GetPrivateProfileStringA, or <none>
@@ -38,155 +41,14 @@ CAPTION_SETUP='インストール先のフォルダの指定'
 
 sample_package() {
   require_talven_pack
-  bash "$REPO/examples/sample-game/build.sh" "$1" "$TALVEN_PACK" >"$SCRATCH/sample-build.log" 2>&1 ||
+  bash "$REPO/examples/sample-game/build.sh" "$1" "$TALVEN_PACK" ${2:+"$2"} >"$SCRATCH/sample-build.log" 2>&1 ||
     e2e_fail "the sample game does not build: $(tail -n 20 "$SCRATCH/sample-build.log")"
   [ -f "$1/instdat.arc" ] || e2e_fail "build.sh made no $1/instdat.arc"
 }
 
 build_inspect() {
-  INSPECT_EXE=$SCRATCH/inspect.exe
-  [ -f "$INSPECT_EXE" ] && return 0
-  local src=$SCRATCH/inspect.c
-  cat >"$src" <<'CSRC'
-#define COBJMACROS
-#include <windows.h>
-#include <objbase.h>
-#include <shlobj.h>
-#include <stdio.h>
-#include <string.h>
-
-typedef struct { const char* caption; HWND found; } box_query;
-
-static BOOL CALLBACK find_box(HWND w, LPARAM p) {
-  box_query* q = (box_query*)p;
-  char cls[64], text[512];
-  if (!IsWindowVisible(w)) return TRUE;
-  GetClassNameA(w, cls, sizeof cls);
-  GetWindowTextA(w, text, sizeof text);
-  if (strcmp(cls, "#32770") == 0 && strcmp(text, q->caption) == 0 && GetDlgItem(w, 0xFFFF)) {
-    q->found = w;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-static HWND wait_box(const char* caption) {
-  box_query q = {caption, NULL};
-  for (int i = 0; i < 200 && !q.found; ++i) {
-    EnumWindows(find_box, (LPARAM)&q);
-    if (!q.found) Sleep(100);
-  }
-  return q.found;
-}
-
-static int split(char* line, char** parts, int most) {
-  int n = 0;
-  parts[n++] = line;
-  for (char* p = line; *p && n < most; ++p)
-    if (*p == '\t') { *p = '\0'; parts[n++] = p + 1; }
-  return n;
-}
-
-int main(int argc, char** argv) {
-  if (argc < 3) return 2;
-  FILE* in = fopen(argv[1], "rb");
-  FILE* out = fopen(argv[2], "wb");
-  if (!in || !out) return 3;
-  CoInitialize(NULL);
-  char line[2048];
-  while (fgets(line, sizeof line, in)) {
-    line[strcspn(line, "\r\n")] = '\0';
-    char* f[5];
-    int n = split(line, f, 5);
-    if (n == 4 && strcmp(f[0], "reg") == 0) {
-      HKEY hive = strcmp(f[1], "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-      HKEY key;
-      char data[1024];
-      DWORD type = 0, size = sizeof data - 1;
-      if (RegOpenKeyExA(hive, f[2], 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        LONG rc = RegQueryValueExA(key, f[3], NULL, &type, (BYTE*)data, &size);
-        RegCloseKey(key);
-        if (rc == ERROR_SUCCESS && type == REG_SZ) {
-          data[size] = '\0';
-          fprintf(out, "%s\n", data);
-          continue;
-        }
-      }
-      fprintf(out, "<none>\n");
-    } else if (n == 2 && strcmp(f[0], "lnk") == 0) {
-      IShellLinkA* link = NULL;
-      IPersistFile* file = NULL;
-      WCHAR wide[MAX_PATH];
-      char path[MAX_PATH] = "", dir[MAX_PATH] = "", desc[MAX_PATH] = "";
-      int ok = GetFileAttributesA(f[1]) != INVALID_FILE_ATTRIBUTES &&
-               SUCCEEDED(CoCreateInstance(&CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER,
-                                          &IID_IShellLinkA, (void**)&link));
-      if (ok) ok = SUCCEEDED(IShellLinkA_QueryInterface(link, &IID_IPersistFile, (void**)&file));
-      if (ok) {
-        MultiByteToWideChar(CP_ACP, 0, f[1], -1, wide, MAX_PATH);
-        ok = SUCCEEDED(IPersistFile_Load(file, wide, STGM_READ));
-      }
-      if (ok) {
-        IShellLinkA_GetPath(link, path, sizeof path, NULL, SLGP_RAWPATH);
-        IShellLinkA_GetWorkingDirectory(link, dir, sizeof dir);
-        IShellLinkA_GetDescription(link, desc, sizeof desc);
-        fprintf(out, "%s|%s|%s\n", path, dir, desc);
-      } else {
-        fprintf(out, "<none>\n");
-      }
-      if (file) IPersistFile_Release(file);
-      if (link) IShellLinkA_Release(link);
-    } else if (n == 4 && strcmp(f[0], "ini") == 0) {
-      char value[1024];
-      GetPrivateProfileStringA(f[2], f[3], "<none>", value, sizeof value, f[1]);
-      fprintf(out, "%s\n", value);
-    } else if (n == 2 && strcmp(f[0], "folder") == 0) {
-      char path[MAX_PATH] = "";
-      if (!SHGetSpecialFolderPathA(NULL, path, atoi(f[1]), FALSE)) strcpy(path, "<none>");
-      fprintf(out, "%s\n", path);
-    } else if (n == 2 && strcmp(f[0], "box") == 0) {
-      HWND box = wait_box(f[1]);
-      char text[1024] = "<none>";
-      if (box) GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-      for (char* p = text; *p; ++p)
-        if (*p == '\n') *p = '\x01';  /* one answer line: line breaks come back as \n */
-      fprintf(out, "%s\n", text);
-    } else if (n == 3 && strcmp(f[0], "press") == 0) {
-      HWND box = wait_box(f[1]);
-      int id = atoi(f[2]);
-      HWND button = box ? GetDlgItem(box, id) : NULL;
-      if (button) PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
-      fprintf(out, "%s\n", button ? "ok" : "<none>");
-    } else if (n == 2 && (strcmp(f[0], "lock") == 0 || strcmp(f[0], "unlock") == 0)) {
-      int lock = strcmp(f[0], "lock") == 0;
-      HKEY key;
-      LONG rc = lock ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, f[1], 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL)
-                     : RegOpenKeyExA(HKEY_LOCAL_MACHINE, f[1], 0, WRITE_DAC, &key);
-      if (rc == ERROR_SUCCESS) {
-        SECURITY_DESCRIPTOR sd;
-        ACL empty;
-        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-        InitializeAcl(&empty, sizeof empty, ACL_REVISION);
-        SetSecurityDescriptorDacl(&sd, TRUE, lock ? &empty : NULL, FALSE);
-        rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
-        RegCloseKey(key);
-        if (!lock && rc == ERROR_SUCCESS) rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, f[1]);
-      }
-      fprintf(out, "%s\n", rc == ERROR_SUCCESS ? "ok" : "failed");
-    } else if (n == 2 && strcmp(f[0], "exists") == 0) {
-      fprintf(out, "%d\n", GetFileAttributesA(f[1]) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
-    } else {
-      fprintf(out, "<bad question>\n");
-    }
-  }
-  CoUninitialize();
-  fclose(out);
-  fclose(in);
-  return 0;
-}
-CSRC
-  i686-w64-mingw32-gcc -O1 -o "$INSPECT_EXE" "$src" -lole32 -luuid -lshell32 -ladvapi32 -luser32 >"$SCRATCH/inspect-build.log" 2>&1 ||
-    e2e_fail "the inspection program does not build: $(cat "$SCRATCH/inspect-build.log")"
+  [ -n "${INSPECT_EXE:-}" ] && [ -f "$INSPECT_EXE" ] ||
+    e2e_fail "inspect.exe is not built: '${INSPECT_EXE:-}' (the e2e_inspect target of the Windows build)"
 }
 
 inspect() {

@@ -19,9 +19,17 @@
 # Every test ends with e2e_pass; a failed assertion prints what failed and exits 1.
 # On exit any setup.exe still running in the prefix is terminated.
 
-set -euo pipefail
+set -eEuo pipefail
 
 E2E_FAILED=0
+E2E_LAST_ERR=
+
+# A command that fails under set -e ends the test without a word of its own; remember
+# which one it was, so that the end of the test can say it.
+e2e_note_err() {
+  E2E_LAST_ERR="status $1 at ${BASH_SOURCE[1]##*/}:$2${FUNCNAME[1]:+ in ${FUNCNAME[1]}}: $3"
+}
+trap 'e2e_note_err $? $LINENO "$BASH_COMMAND"' ERR
 
 . "$(dirname "${BASH_SOURCE[0]}")/scenarios.sh"
 
@@ -56,7 +64,8 @@ e2e_cleanup() {
   # A failed test may leave its installer running; it must not disturb the next test.
   printf 'kill-image setup.exe\n' | wine "$UIDRIVER_EXE" - >/dev/null 2>&1 || true
   if [ $status -ne 0 ] && [ "$E2E_FAILED" -eq 0 ]; then
-    printf 'FAIL [%s]: stopped with status %d\n' "$E2E_NAME" "$status" >&2
+    printf 'FAIL [%s]: stopped with status %d%s\n' "$E2E_NAME" "$status" \
+      "${E2E_LAST_ERR:+ (last failed command: $E2E_LAST_ERR)}" >&2
   fi
 }
 
@@ -73,12 +82,24 @@ require_talven_pack() {
 
 # win_path UNIX_PATH: the path as setup.exe sees it (C:\...).
 win_path() {
-  winepath -w "$1" 2>/dev/null | tr -d '\r' | tail -n 1
+  wine_path_of -w "$1"
 }
 
 # unix_path WINDOWS_PATH
 unix_path() {
-  winepath -u "$1" 2>/dev/null | tr -d '\r' | tail -n 1
+  wine_path_of -u "$1"
+}
+
+# winepath is a Wine program like any other: under load it can fail or print nothing.
+# Ask again before giving up, and then say which path it was.
+wine_path_of() {
+  local out try
+  for try in 1 2 3; do
+    out=$(winepath "$1" "$2" 2>/dev/null </dev/null | tr -d '\r' | tail -n 1) || out=
+    [ -n "$out" ] && { printf '%s\n' "$out"; return 0; }
+    sleep 0.5
+  done
+  e2e_fail "winepath $1 could not convert '$2'"
 }
 
 # --- game folders and packages -------------------------------------------------------------------
@@ -120,7 +141,7 @@ make_picture() {
 # pack_dir DIR OUT: an install package of DIR.
 pack_dir() {
   require_talven_pack
-  "$TALVEN_PACK" pack "$1" "$2" >"$SCRATCH/pack.log" 2>&1 ||
+  "$TALVEN_PACK" pack --no-check "$1" "$2" >"$SCRATCH/pack.log" 2>&1 ||
     e2e_fail "talven-pack pack $1 failed: $(cat "$SCRATCH/pack.log")"
 }
 

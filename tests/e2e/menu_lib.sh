@@ -3,8 +3,9 @@
 #
 #   menu_package NAME TITLE [ENV_LINES...]   game folder $SCRATCH/NAME packed into
 #                                            $SCRATCH/NAME.arc (make_game of lib.sh)
-#   menu_probe OUT.exe                       a tiny Windows program that reports how it
-#                                            was started (see below)
+#   menu_probe OUT.exe                       a copy of the probe (tests/e2e/probe.c), a tiny
+#                                            Windows program that reports how it was
+#                                            started (see below)
 #   wait_new_work_folder SNAPSHOT            the name of the work folder that appears
 #                                            after the snapshot, within 20 s
 #   driver_in_background LABEL SCENARIO_FILE the driver with a scenario file, in the
@@ -24,29 +25,9 @@ menu_package() {
 }
 
 menu_probe() {
-  local out=$1 src=$SCRATCH/probe.c
-  command -v i686-w64-mingw32-gcc >/dev/null || e2e_fail "i686-w64-mingw32-gcc is missing"
-  cat >"$src" <<'CSRC'
-#include <windows.h>
-#include <stdio.h>
-int main(int argc, char** argv) {
-  char report[MAX_PATH], copy[MAX_PATH + 8], cwd[MAX_PATH];
-  DWORD n = GetEnvironmentVariableA("PROBE_REPORT", report, sizeof report);
-  if (n == 0 || n >= sizeof report) return 3;
-  FILE* f = fopen(report, "wb");
-  if (!f) return 4;
-  GetCurrentDirectoryA(sizeof cwd, cwd);
-  fprintf(f, "cwd=%s\ncmdline=%s\narg1=%s\n", cwd, GetCommandLineA(), argc > 1 ? argv[1] : "");
-  fclose(f);
-  if (argc > 1) {
-    snprintf(copy, sizeof copy, "%s.copy", report);
-    CopyFileA(argv[1], copy, FALSE);
-  }
-  return 0;
-}
-CSRC
-  i686-w64-mingw32-gcc -O1 -o "$out" "$src" >"$SCRATCH/probe-build.log" 2>&1 ||
-    e2e_fail "the probe does not build: $(cat "$SCRATCH/probe-build.log")"
+  [ -n "${PROBE_EXE:-}" ] && [ -f "$PROBE_EXE" ] ||
+    e2e_fail "probe.exe is not built: '${PROBE_EXE:-}' (the e2e_probe target of the Windows build)"
+  cp "$PROBE_EXE" "$1"
 }
 
 # probe_field REPORT KEY: the value of one line of a probe report, as UTF-8.

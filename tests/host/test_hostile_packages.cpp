@@ -91,12 +91,15 @@ TEST(HostilePackages, EveryReaderGivesTheSameVerdict) {
     write_bytes(pkg, b);
     result verify = run_tool(s.dir, {"verify", pkg.string()});
     result extract = run_tool(s.dir, {"extract", pkg.string(), (s.dir / "extract").string()});
+    // Choosing entries leaves the others unwritten, not unread: the same verdict.
+    result chosen = run_tool(s.dir, {"extract", "-y", pkg.string(), (s.dir / "extract").string(), "install.env"});
     std::string full = installer_pass(pkg, int32_t(b.size()), s.dir / "full", talven::full_pass_quiet);
     std::string startup = installer_pass(pkg, int32_t(b.size()), s.dir / "startup", talven::startup_pass);
 
     bool refused = row.expected == damaged;
     EXPECT_EQ(verify.code, refused ? 1 : 0) << verify.err;
     EXPECT_EQ(extract.code, refused ? 1 : 0) << extract.err;
+    EXPECT_EQ(chosen.code, refused ? 1 : 0) << chosen.err;
     EXPECT_EQ(full.empty(), !refused) << full;
     EXPECT_EQ(startup.empty(), !refused) << startup;
     EXPECT_EQ(verify.err.find("warning") != std::string::npos, row.expected == doubt) << verify.err;
@@ -105,6 +108,7 @@ TEST(HostilePackages, EveryReaderGivesTheSameVerdict) {
       EXPECT_EQ(startup, full);
       EXPECT_NE(verify.err.find(full), std::string::npos) << full << " / " << verify.err;
       EXPECT_NE(extract.err.find(full), std::string::npos) << full << " / " << extract.err;
+      EXPECT_NE(chosen.err.find(full), std::string::npos) << full << " / " << chosen.err;
     }
     std::set<std::string> top;
     for (const auto& e : fs::directory_iterator(s.dir)) top.insert(e.path().filename().string());

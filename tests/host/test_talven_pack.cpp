@@ -127,7 +127,7 @@ TEST(TalvenPack, PackListVerifyExtractRoundTrip) {
   scratch s;
   tree t = make_tree(s.dir / "game");
   fs::path pkg = s.dir / "instdat.arc";
-  result r = run(s, {"pack", t.root.string(), pkg.string()});
+  result r = run(s, {"pack", "--no-check", t.root.string(), pkg.string()});
   ASSERT_EQ(r.code, 0) << r.err;
   // On a pipe the progress bar stays silent, and this layout gives the start-up pass
   // no trouble.
@@ -214,8 +214,8 @@ TEST(TalvenPack, SameTreeGivesTheSamePackageOnAnyThreadCount) {
   tree t = make_tree(s.dir / "game");
   for (int i = 0; i < 20; ++i) write_bytes(t.root / ("DATA/f" + std::to_string(i)), pattern(20000 + 999 * i, 10 + i));
   fs::path one = s.dir / "one.arc", many = s.dir / "many.arc";
-  ASSERT_EQ(run(s, {"pack", "--threads", "1", t.root.string(), one.string()}).code, 0);
-  ASSERT_EQ(run(s, {"pack", "--threads", "4", t.root.string(), many.string()}).code, 0);
+  ASSERT_EQ(run(s, {"pack", "--no-check", "--threads", "1", t.root.string(), one.string()}).code, 0);
+  ASSERT_EQ(run(s, {"pack", "--no-check", "--threads", "4", t.root.string(), many.string()}).code, 0);
   bytes a = read_bytes(one), b = read_bytes(many);
   EXPECT_GT(a.size(), 20000u);
   EXPECT_TRUE(a == b);
@@ -225,7 +225,7 @@ TEST(TalvenPack, VerifyNamesTheDamagedEntryAndItsOffset) {
   scratch s;
   tree t = make_tree(s.dir / "game");
   fs::path pkg = s.dir / "instdat.arc";
-  ASSERT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+  ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
   bytes b = read_bytes(pkg);
   size_t end = 0;
   raw_entry big;
@@ -261,7 +261,7 @@ TEST(TalvenPack, AppendedPackageReadsLikeTheSeparateOne) {
   scratch s;
   tree t = make_tree(s.dir / "game");
   fs::path pkg = s.dir / "instdat.arc", exe = s.dir / "setup.exe", out = s.dir / "game-setup.exe";
-  ASSERT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+  ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
   bytes stub = pattern(4099, 7);
   stub[0] = 'M';
   stub[1] = 'Z';
@@ -308,7 +308,7 @@ TEST(TalvenPack, NamesCp932CannotHoldAreErrorsNamingTheFile) {
     tree t = make_tree(s.dir / "game");
     write_bytes(t.root / "DATA" / n.name, {1, 2, 3});
     fs::path pkg = s.dir / "instdat.arc";
-    result r = run(s, {"pack", t.root.string(), pkg.string()});
+    result r = run(s, {"pack", "--no-check", t.root.string(), pkg.string()});
     EXPECT_EQ(r.code, 1) << n.why;
     EXPECT_NE(r.err.find(std::string("DATA/") + n.name), std::string::npos) << n.why << ": " << r.err;
     EXPECT_FALSE(fs::exists(pkg)) << n.why;
@@ -324,22 +324,22 @@ TEST(TalvenPack, FilesOf2GiBAreRefused) {
   { std::ofstream touch(huge); }
   fs::resize_file(huge, 2147483648ull);
   fs::path pkg = s.dir / "instdat.arc";
-  result r = run(s, {"pack", t.root.string(), pkg.string()});
+  result r = run(s, {"pack", "--no-check", t.root.string(), pkg.string()});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("DATA/huge.bin"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(pkg));
   // The refusal is the size's doing: the same file, shrunk, packs.
   fs::resize_file(huge, 1000);
-  EXPECT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+  EXPECT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
 }
 
 TEST(TalvenPack, OutputInsideTheTreeIsNotPackedIntoItself) {
   scratch s;
   tree t = make_tree(s.dir / "game");
   fs::path pkg = t.root / "instdat.arc";
-  ASSERT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+  ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
   bytes first = read_bytes(pkg);
-  ASSERT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+  ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
   EXPECT_TRUE(read_bytes(pkg) == first);
   result r = run(s, {"list", pkg.string()});
   EXPECT_EQ(r.out.find("instdat.arc"), std::string::npos) << r.out;
@@ -349,7 +349,7 @@ TEST(TalvenPack, ExtractDoesNotWriteThroughALink) {
   scratch s;
   tree t = make_tree(s.dir / "game");
   fs::path pkg = s.dir / "instdat.arc";
-  ASSERT_EQ(run(s, {"pack", t.root.string(), pkg.string()}).code, 0);
+  ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
   fs::path dest = s.dir / "dest", elsewhere = s.dir / "elsewhere";
   fs::create_directories(dest);
   fs::create_directories(elsewhere);
@@ -393,7 +393,7 @@ TEST(TalvenPack, WarnsWhenTheStartupPassWouldFail) {
   fs::create_directories(s.dir / "ok/MUSIC");
   write_bytes(s.dir / "ok/install.env", {'x'});
   write_bytes(s.dir / "ok/MUSIC/notes.txt", {'x'});
-  result r = run(s, {"pack", (s.dir / "ok").string(), pkg.string()});
+  result r = run(s, {"pack", "--no-check", (s.dir / "ok").string(), pkg.string()});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
   r = run(s, {"verify", pkg.string()});
@@ -404,7 +404,7 @@ TEST(TalvenPack, WarnsWhenTheStartupPassWouldFail) {
   fs::create_directories(s.dir / "bad/DATA");
   write_bytes(s.dir / "bad/install.env", {'x'});
   write_bytes(s.dir / "bad/DATA/Read.TXT.old", {'x'});
-  r = run(s, {"pack", (s.dir / "bad").string(), pkg.string()});
+  r = run(s, {"pack", "--no-check", (s.dir / "bad").string(), pkg.string()});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.err.find("warning"), std::string::npos);
   EXPECT_NE(r.err.find("DATA\\Read.TXT.old"), std::string::npos) << r.err;
@@ -414,7 +414,7 @@ TEST(TalvenPack, WarnsWhenTheStartupPassWouldFail) {
 
   fs::create_directories(s.dir / "none");
   write_bytes(s.dir / "none/readme.txt", {'x'});
-  r = run(s, {"pack", (s.dir / "none").string(), pkg.string()});
+  r = run(s, {"pack", "--no-check", (s.dir / "none").string(), pkg.string()});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.err.find("no install.env"), std::string::npos) << r.err;
 }
@@ -437,7 +437,7 @@ TEST(TalvenPack, ProgressBarOnATerminal) {
     if (slave < 0 || null < 0) ::_exit(100);
     ::dup2(null, 1);
     ::dup2(slave, 2);
-    ::execl(tool, tool, "pack", t.root.c_str(), pkg.c_str(), static_cast<char*>(nullptr));
+    ::execl(tool, tool, "pack", "--no-check", t.root.c_str(), pkg.c_str(), static_cast<char*>(nullptr));
     ::_exit(101);
   }
   std::string seen;
@@ -479,7 +479,7 @@ TEST(TalvenPack, HelpAndUsage) {
   }
   EXPECT_EQ(run(s, {}).code, 2);
   EXPECT_EQ(run(s, {"no-such-command"}).code, 2);
-  EXPECT_EQ(run(s, {"pack", "only-one"}).code, 2);
+  EXPECT_EQ(run(s, {"pack", "--no-check", "only-one"}).code, 2);
   EXPECT_EQ(run(s, {"list"}).code, 2);
   EXPECT_EQ(run(s, {"extract", "a"}).code, 2);
   r = run(s, {"list", (s.dir / "missing.arc").string()});

@@ -2,6 +2,7 @@
 // follows the executable's bytes, and a 4-byte little-endian trailer holds the offset
 // of its first byte.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cleanup.h"
 #include "command.h"
 #include "pack_common.h"
 
@@ -18,20 +20,61 @@ namespace {
 
 void usage(FILE* to) {
   std::fputs(
-      "usage: talven-pack append SETUP.EXE PACKAGE OUT.EXE\n\n"
+      "usage: talven-pack append [--replace] SETUP.EXE PACKAGE OUT.EXE\n\n"
       "Writes OUT.EXE: the bytes of SETUP.EXE, then PACKAGE, then the offset of the\n"
       "package's first byte as a 4-byte little-endian number. The package's entries\n"
-      "are checked first (headers only; verify inflates them).\n",
+      "are checked first (headers only; verify inflates them).\n"
+      "A SETUP.EXE that already carries a package is refused, since the installer reads\n"
+      "only the last one; --replace puts the new package in place of the old one.\n",
       to);
 }
 
+// The executable's own bytes when it already carries a sound package: the offset in its
+// trailer points at a package whose headers the reader takes to its end marker. 0 when
+// it carries none; quietly, since a program without a package has a trailer that points
+// at nothing sound.
+size_t carried_package_start(const char* exe_path) {
+  package_input input;
+  input.file = std::fopen(exe_path, "rb");
+  if (!input.file) return 0;
+  if (locate_appended_package(input.file, &input.start, &input.length) != 0 || input.start < 2) return 0;
+  if (std::fseek(input.file, input.start, SEEK_SET) != 0) return 0;
+  package_reader reader;
+  if (open_package_reader(&reader, input.file, input.length) != 0) {
+    close_package_reader(&reader);
+    return 0;
+  }
+  int header;
+  while ((header = next_package_entry(&reader)) == entry_read) {
+  }
+  close_package_reader(&reader);
+  return header == entry_terminator ? static_cast<size_t>(input.start) : 0;
+}
+
 int run_append(int argc, char** argv) {
+  bool replace = false;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0 && std::strcmp(argv[i], "--replace") == 0)
+      replace = true;
+    else
+      args.push_back(argv[i]);
+  }
+  argc = static_cast<int>(args.size());
+  argv = args.data();
   if (int code = check_arguments(argc, argv, 3, usage); code >= 0) return code;
   const char *exe_path = argv[1], *package_path = argv[2], *out_path = argv[3];
   std::vector<unsigned char> exe;
   std::string error;
   if (!read_whole_file(exe_path, &exe, &error)) return fail("cannot read %s: %s", exe_path, error.c_str());
   if (exe.size() < 2 || exe[0] != 'M' || exe[1] != 'Z') return fail("%s is not a Windows executable (no MZ)", exe_path);
+  if (size_t start = carried_package_start(exe_path); start > 0) {
+    if (!replace)
+      return fail("%s already carries a package (at offset %zu); the installer would read only the new one. "
+                  "Use the plain setup.exe, or --replace to put this package in its place",
+                  exe_path, start);
+    exe.resize(start);
+  }
   {
     package_input input;
     if (open_package_input(package_path, &input) != 0) return exit_failure;
@@ -47,18 +90,35 @@ int run_append(int argc, char** argv) {
   unsigned char trailer[4];
   for (int i = 0; i < 4; ++i) trailer[i] = static_cast<unsigned char>(offset >> (8 * i));
 
-  std::string tmp = std::string(out_path) + ".tmp";
-  FILE* out = std::fopen(tmp.c_str(), "wb");
-  if (!out) return fail("cannot create %s: %s", tmp.c_str(), std::strerror(errno));
+  char tmp_name[4096];
+  int fd = make_temporary_beside(out_path, tmp_name, sizeof tmp_name);
+  if (fd < 0) return fail("cannot create a temporary file beside %s: %s", out_path, std::strerror(errno));
+  std::string tmp = tmp_name;
+  FILE* out = ::fdopen(fd, "wb");
+  if (!out) {
+    ::close(fd);
+    std::remove(tmp_name);
+    remove_on_signal(nullptr);
+    return fail("cannot write %s: %s", tmp_name, std::strerror(errno));
+  }
   bool ok = std::fwrite(exe.data(), 1, exe.size(), out) == exe.size() &&
             std::fwrite(package.data(), 1, package.size(), out) == package.size() &&
             std::fwrite(trailer, 1, 4, out) == 4;
-  ok = std::fclose(out) == 0 && ok;
+  int saved = errno;
+  if (std::fclose(out) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
   struct stat st;
   if (ok && ::stat(exe_path, &st) == 0) ::chmod(tmp.c_str(), st.st_mode & 07777);
-  if (!ok || std::rename(tmp.c_str(), out_path) != 0) {
+  if (ok && std::rename(tmp.c_str(), out_path) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  remove_on_signal(nullptr);
+  if (!ok) {
     std::remove(tmp.c_str());
-    return fail("cannot write %s", out_path);
+    return fail("cannot write %s: %s", out_path, std::strerror(saved));
   }
   std::printf("%s: %zu bytes of executable, %zu bytes of package at offset %u\n", out_path, exe.size(),
               package.size(), offset);

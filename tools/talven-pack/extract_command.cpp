@@ -1,6 +1,7 @@
-// extract PACKAGE|EXE DIR: writes what the installer's full pass would write, with
-// Linux names (UTF-8, "/") and each file's stored last-write time.
+// extract PACKAGE|EXE DIR [NAME...]: writes what the installer's full pass would write,
+// with Linux names (UTF-8, "/") and each file's stored last-write time.
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,9 +10,13 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "cleanup.h"
 #include "command.h"
+#include "game_tree.h"
 #include "pack_common.h"
+#include "progress_line.h"
 
 namespace talven::pack {
 
@@ -21,22 +26,84 @@ namespace fs = std::filesystem;
 
 void usage(FILE* to) {
   std::fputs(
-      "usage: talven-pack extract PACKAGE|EXE DIR\n\n"
+      "usage: talven-pack extract [-y|-n] [-q|-v] PACKAGE|EXE DIR [NAME...]\n\n"
       "Writes every folder and file of an install package (or of the package appended\n"
       "to an executable) under DIR, names converted from CP932 to UTF-8, and sets each\n"
       "file's modification time to its stored last-write time. An entry whose name\n"
-      "would leave DIR is refused before anything is written for it (exit 1).\n",
+      "would leave DIR is refused before anything is written for it (exit 1).\n"
+      "NAMEs choose entries: a stored name (\\ or / between folders), a folder (all it\n"
+      "holds), or a shell pattern; a NAME that chooses nothing is an error. Entries\n"
+      "left out are still read, so a damaged package is refused whatever is chosen.\n"
+      "Files that already exist under DIR are refused, listed, before anything is written:\n"
+      "  -y  overwrite them        -n  keep them (their entries are skipped)\n"
+      "  -q  no progress or summary   -v  name each file written\n",
       to);
 }
 
 struct extraction {
   const char* path;
   std::string root;
+  long start = 0;                       // file offset of the package's first byte
+  const package_reader* reader = nullptr;
   std::string relative;  // the current entry's name in UTF-8, "/" between parts, no trailing "/"
   std::string made;      // the last folder made or entered below root (relative), links checked
   std::string current;   // the file being written
-  long files = 0, folders = 0;
+  long files = 0, folders = 0, kept = 0;
+  bool overwrite = false, keep = false, verbose = false;
+  std::vector<std::string> chosen;  // NAME operands, "/" separators
+  std::vector<bool> used;
+  std::vector<std::string> clashes;
+  progress_line bar;
 };
+
+// The Linux name of a stored one: UTF-8, "/" between parts, no trailing "/". False when
+// the name is not CP932.
+bool linux_name(const char* stored, std::string* relative) {
+  if (!cp932_to_utf8(stored, relative)) return false;
+  for (char& c : *relative)
+    if (c == '\\') c = '/';
+  while (!relative->empty() && relative->back() == '/') relative->pop_back();
+  return true;
+}
+
+// Whether the entry (its Linux name) is chosen; marks the NAMEs that chose it.
+bool is_chosen(extraction* x, const std::string& relative) {
+  if (x->chosen.empty()) return true;
+  bool any = false;
+  for (size_t i = 0; i < x->chosen.size(); ++i) {
+    const std::string& c = x->chosen[i];
+    bool hit = relative == c ||
+               (relative.size() > c.size() && relative.compare(0, c.size(), c) == 0 && relative[c.size()] == '/') ||
+               fnmatch(c.c_str(), relative.c_str(), FNM_PATHNAME) == 0;
+    if (hit) {
+      x->used[i] = true;
+      any = true;
+    }
+  }
+  return any;
+}
+
+bool exists_under_root(const extraction* x, const std::string& relative) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(fs::path(x->root) / relative, ec));
+}
+
+// Before anything is written: the chosen files that already exist under DIR, from the
+// reader's headers. It stops quietly at damage; the pass then reports it.
+int find_clashes(extraction* x, package_input* input) {
+  package_reader reader;
+  if (open_package_reading(x->path, input, &reader) != 0) return -1;
+  std::string relative;
+  while (next_package_entry(&reader) == entry_read) {
+    const package_entry& e = reader.entry;
+    if (e.size == folder_entry_size || !linux_name(e.name, &relative)) continue;
+    if (is_chosen(x, relative) && exists_under_root(x, relative)) x->clashes.push_back(relative);
+  }
+  close_package_reader(&reader);
+  return 0;
+}
+
+long entry_offset(const extraction* x) { return x->start + x->reader->entry_offset; }
 
 // A link already under DIR could carry a write elsewhere; only real folders are entered.
 // The parts of `relative` up to its last "/" (and the last part too when `whole`) are
@@ -77,11 +144,19 @@ bool make_folders(extraction* x, const std::string& relative) {
 const char* check_entry(void* context, const package_entry* entry) {
   auto* x = static_cast<extraction*>(context);
   if (const char* why = name_not_cp932(entry)) return why;
-  cp932_to_utf8(entry->name, &x->relative);
-  for (char& c : x->relative)
-    if (c == '\\') c = '/';
-  while (!x->relative.empty() && x->relative.back() == '/') x->relative.pop_back();
+  linux_name(entry->name, &x->relative);
   return nullptr;
+}
+
+// Entries not chosen, and with -n the files already there, are read but not written.
+int leave_entry(void* context, const package_entry* entry) {
+  auto* x = static_cast<extraction*>(context);
+  if (!is_chosen(x, x->relative)) return 1;
+  if (x->keep && entry->size != folder_entry_size && exists_under_root(x, x->relative)) {
+    ++x->kept;
+    return 1;
+  }
+  return 0;
 }
 
 int make_folder(void* context, const package_entry*, const char*) {
@@ -102,16 +177,25 @@ FILE* open_file(void* context, const package_entry*, const char*) {
   size_t slash = x->relative.rfind('/');
   if (!make_folders(x, slash == std::string::npos ? std::string() : x->relative.substr(0, slash))) return nullptr;
   x->current = x->root + "/" + x->relative;
+  // Registered before the file exists, so that no signal finds it made and unregistered.
+  remove_on_signal(x->current.c_str());
   // O_NOFOLLOW: a link standing where the file goes is refused, not written through.
   int fd = ::open(x->current.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0 && errno == ELOOP) {
+  int saved = errno;
+  if (fd < 0) remove_on_signal(nullptr);
+  if (fd < 0 && saved == ELOOP) {
     refuse_link(x);
     return nullptr;
   }
   FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
   if (!out) {
-    fail("cannot create %s: %s", x->current.c_str(), std::strerror(errno));
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+      saved = errno;
+      ::close(fd);
+      std::remove(x->current.c_str());
+      remove_on_signal(nullptr);
+    }
+    fail("cannot create %s: %s", x->current.c_str(), std::strerror(saved));
   }
   return out;
 }
@@ -119,11 +203,20 @@ FILE* open_file(void* context, const package_entry*, const char*) {
 int close_file(void* context, FILE* out, const package_entry* entry, const char*, int sound) {
   auto* x = static_cast<extraction*>(context);
   const std::string& target = x->current;
-  bool closed = std::fclose(out) == 0;
-  if (!sound || !closed) {
+  // A write that failed (a full disk) is the file's fault, not the package's: named with
+  // its reason. errno still holds the failed write's when the stream's error is set.
+  int write_error = std::ferror(out) ? (errno ? errno : EIO) : 0;
+  if (std::fclose(out) != 0 && write_error == 0) write_error = errno ? errno : EIO;
+  if (!sound || write_error != 0) {
     std::remove(target.c_str());  // no partial file of a refused entry
-    return closed ? 0 : -1;
+    remove_on_signal(nullptr);
+    if (write_error == 0) return 0;
+    fail("%s: entry %s at offset %ld: cannot write the file: %s; %s removed", x->path, x->relative.c_str(),
+         entry_offset(x), std::strerror(write_error), target.c_str());
+    return -1;
   }
+  remove_on_signal(nullptr);
+  if (x->verbose) std::printf("%s\n", x->relative.c_str());
   int64_t seconds;
   long nanoseconds;
   unix_from_filetime(entry_filetime(*entry), &seconds, &nanoseconds);
@@ -135,24 +228,91 @@ int close_file(void* context, FILE* out, const package_entry* entry, const char*
   if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
     std::fprintf(stderr, "talven-pack: warning: cannot set the time of %s: %s\n", target.c_str(), std::strerror(errno));
   ++x->files;
+  x->bar.update(static_cast<uint64_t>(x->reader->position), static_cast<size_t>(x->files));
   return 0;
 }
 
+void on_block(void* context, int32_t, int32_t position) {
+  auto* x = static_cast<extraction*>(context);
+  x->bar.update(static_cast<uint64_t>(position), static_cast<size_t>(x->files));
+}
+
 int run_extract(int argc, char** argv) {
-  if (int code = check_arguments(argc, argv, 2, usage); code >= 0) return code;
-  package_input input;
-  if (open_package_input(argv[1], &input) != 0) return exit_failure;
+  if (wants_help(argc, argv)) {
+    usage(stdout);
+    return exit_ok;
+  }
   extraction x;
-  x.path = argv[1];
-  x.root = argv[2];
+  bool quiet = false;
+  std::vector<const char*> plain;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-y") x.overwrite = true;
+    else if (a == "-n") x.keep = true;
+    else if (a == "-q" || a == "--quiet") quiet = true;
+    else if (a == "-v" || a == "--verbose") x.verbose = true;
+    else if (a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "talven-pack extract: unknown option %s\n", argv[i]);
+      usage(stderr);
+      return exit_usage;
+    } else plain.push_back(argv[i]);
+  }
+  if (plain.size() < 2 || (x.overwrite && x.keep)) {
+    if (x.overwrite && x.keep) std::fprintf(stderr, "talven-pack extract: -y and -n exclude each other\n");
+    usage(stderr);
+    return exit_usage;
+  }
+  x.path = plain[0];
+  x.root = plain[1];
   while (x.root.size() > 1 && x.root.back() == '/') x.root.pop_back();
+  for (size_t i = 2; i < plain.size(); ++i) {
+    std::string c = plain[i];
+    for (char& ch : c)
+      if (ch == '\\') ch = '/';
+    while (!c.empty() && c.back() == '/') c.pop_back();
+    x.chosen.push_back(c);
+  }
+  x.used.assign(x.chosen.size(), false);
+  package_input input;
+  if (open_package_input(x.path, &input) != 0) return exit_failure;
+  x.start = input.start;
+  if (!x.overwrite && !x.keep) {
+    if (find_clashes(&x, &input) != 0) return exit_failure;
+    if (!x.clashes.empty()) {
+      for (size_t i = 0; i < x.clashes.size() && i < 20; ++i)
+        std::fprintf(stderr, "  %s\n", (fs::path(x.root) / x.clashes[i]).c_str());
+      if (x.clashes.size() > 20) std::fprintf(stderr, "  ... and %zu more\n", x.clashes.size() - 20);
+      return fail("nothing written: %s already exist%s under %s (-y overwrites, -n keeps them)",
+                  count_of(x.clashes.size(), "file", "files").c_str(), x.clashes.size() == 1 ? "s" : "",
+                  x.root.c_str());
+    }
+  }
   std::error_code ec;
   fs::create_directories(x.root, ec);
-  if (!fs::is_directory(x.root, ec)) return fail("cannot create the folder %s", argv[2]);
+  if (!fs::is_directory(x.root, ec)) return fail("cannot create the folder %s: %s", x.root.c_str(), ec.message().c_str());
+
   package_reader reader;
-  pass_output output = {&x, check_entry, make_folder, open_file, close_file, {nullptr, nullptr}};
-  if (run_pass(argv[1], &input, full_pass, output, &reader) != 0) return exit_failure;
-  std::printf("extracted %ld files and %ld folders into %s\n", x.files, x.folders, argv[2]);
+  x.reader = &reader;
+  if (open_package_reading(x.path, &input, &reader) != 0) return exit_failure;
+  pass_output output = {&x, check_entry, make_folder, open_file, close_file, {&x, on_block}, leave_entry};
+  x.bar.unit = "files";
+  x.bar.start("extracting", static_cast<uint64_t>(input.length), 0, quiet);
+  int result = run_package_pass(&reader, nullptr, full_pass, &output);
+  x.bar.items = static_cast<size_t>(x.files);
+  x.bar.finish();
+  // A failed output has said why itself (a link, a folder or file not made, a write);
+  // anything else is the package's damage, named as every reader names it.
+  if (result == entry_damaged) report_refusal(x.path, input, reader);
+  close_package_reader(&reader);
+  if (result != 0) return exit_failure;
+  for (size_t i = 0; i < x.chosen.size(); ++i)
+    if (!x.used[i]) return fail("%s: no entry %s", x.path, x.chosen[i].c_str());
+  if (!quiet) {
+    std::printf("extracted %s and %s into %s", count_of(static_cast<size_t>(x.files), "file", "files").c_str(),
+                count_of(static_cast<size_t>(x.folders), "folder", "folders").c_str(), x.root.c_str());
+    if (x.kept) std::printf(" (%ld existing files kept)", x.kept);
+    std::printf("\n");
+  }
   return exit_ok;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive_view.h"
 #include "command.h"
 #include "pack_common.h"
 
@@ -18,7 +19,8 @@ void usage(FILE* to) {
       "With --json, one JSON object per line and entry instead, with the file offsets\n"
       "of the entry and of its fields (offset, size_at, packed_at, time_at, data; -1\n"
       "where a folder has none), for scripts that alter packages by hand. An entry\n"
-      "refused for its name is still shown, with \"damage\" saying why (exit 1).\n",
+      "refused for its name is still shown, with \"damage\" saying why (exit 1).\n"
+      "An engine archive made by 'archive' (or its .idx) lists its index instead.\n",
       to);
 }
 
@@ -71,6 +73,7 @@ int run_list(int argc, char** argv) {
     ++argv;
   }
   if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
+  if (int code = engine_archive_command(argv[1], false); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
   package_reader reader;

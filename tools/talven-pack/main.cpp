@@ -12,6 +12,7 @@ namespace talven::pack {
 namespace {
 
 constexpr size_t max_commands = 32;
+constexpr const char* talven_pack_version = "1.1.0";
 
 struct command_table {
   std::array<command, max_commands> entries{};
@@ -27,7 +28,8 @@ command_table& table() {
 void print_overview(FILE* out) {
   std::fputs(
       "usage: talven-pack COMMAND [ARGUMENTS]\n"
-      "       talven-pack COMMAND --help\n\n"
+      "       talven-pack COMMAND --help   (or: talven-pack help COMMAND)\n"
+      "       talven-pack --version\n\n"
       "Builds and checks the install package of a game and the files it carries.\n\n"
       "commands:\n",
       out);
@@ -37,7 +39,7 @@ void print_overview(FILE* out) {
   std::sort(sorted.begin(), sorted.begin() + t.count,
             [](const command* a, const command* b) { return std::strcmp(a->name, b->name) < 0; });
   for (size_t i = 0; i < t.count; ++i) std::fprintf(out, "  %-10s %s\n", sorted[i]->name, sorted[i]->summary);
-  std::fputs("\nexit codes: 0 ok, 1 failure, 2 usage\n", out);
+  std::fputs("\nexit codes: 0 ok, 1 failure, 2 usage (check: 0 clean, 1 warnings, 2 errors)\n", out);
 }
 
 }  // namespace
@@ -65,12 +67,31 @@ int main(int argc, char** argv) {
     print_overview(stderr);
     return 2;
   }
+  command_table& t = table();
+  if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0) {
+    std::printf("talven-pack %s\n", talven_pack_version);
+    return 0;
+  }
+  // "help CMD" is "CMD --help".
+  if (std::strcmp(argv[1], "help") == 0 && argc > 2) {
+    for (size_t i = 0; i < t.count; ++i)
+      if (std::strcmp(t.entries[i].name, argv[2]) == 0) {
+        char help[] = "--help";
+        char* args[] = {argv[2], help, nullptr};
+        return t.entries[i].run(2, args);
+      }
+    std::fprintf(stderr, "talven-pack: unknown command '%s' (talven-pack --help lists them)\n", argv[2]);
+    return 2;
+  }
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
       std::strcmp(argv[1], "help") == 0) {
     print_overview(stdout);
     return 0;
   }
-  command_table& t = table();
+  if (argv[1][0] == '-') {
+    std::fprintf(stderr, "talven-pack: unknown option %s (talven-pack --help lists the commands)\n", argv[1]);
+    return 2;
+  }
   for (size_t i = 0; i < t.count; ++i)
     if (std::strcmp(t.entries[i].name, argv[1]) == 0) return t.entries[i].run(argc - 1, argv + 1);
   std::fprintf(stderr, "talven-pack: unknown command '%s' (talven-pack --help lists them)\n", argv[1]);

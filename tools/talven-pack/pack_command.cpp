@@ -1,9 +1,11 @@
 // pack DIR OUT: the install package of a folder tree. Files are compressed in parallel
 // and written in a fixed order, so the same tree always gives the same package.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -13,153 +15,53 @@
 #include <thread>
 #include <vector>
 
+#include "check.h"
+#include "cleanup.h"
 #include "command.h"
+#include "game_tree.h"
 #include "pack_common.h"
+#include "pack_game.h"
 #include "package/package_format.h"
+#include "progress_line.h"
 
 namespace talven::pack {
+
+const char pack_options_help[] =
+    "  --level N       0 (stored) to 12 (smallest, slowest); default 8, which is no larger\n"
+    "                  than zlib -9 at less of its time\n"
+    "  --best          level 12\n"
+    "  --threads N     compressing threads (default: every core); the package is the same\n"
+    "  --exclude PAT   leave out names matching the shell pattern PAT (repeatable; PAT/\n"
+    "                  matches folders only); GAME_DIR/.talvenignore holds more, one a line\n"
+    "  --strict        refuse to pack when check gives warnings too\n"
+    "  --no-check      pack without checking install.env (for test packages)\n"
+    "  -q, --quiet     no progress and no summary;  -v, --verbose  name each entry\n";
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint64_t largest_file = 0x7FFFFFFFull;  // sizes are signed 32-bit
 constexpr uint64_t largest_package = 0x7FFFFFFFull;
-// Compressed results waiting for their turn are held in memory; this bounds them.
-constexpr uint64_t in_flight_budget = 512ull << 20;
-
-struct pack_item {
-  std::string name;  // CP932, backslashes, folders end in one
-  std::string shown; // UTF-8 relative path for messages
-  fs::path path;
-  bool folder = false;
-  uint64_t size = 0;
-  uint64_t filetime = 0;
-};
-
-struct options {
-  const char* dir = nullptr;
-  const char* out = nullptr;
-  unsigned threads = 0;
-  int level = 9;
-};
 
 void usage(FILE* to) {
-  std::fputs(
-      "usage: talven-pack pack [--threads N] [--level 0-9] DIR OUT\n\n"
-      "Packs every folder and file under DIR into the install package OUT (instdat.arc).\n"
-      "Names are stored in CP932 with backslashes; a name CP932 cannot hold is an error.\n"
-      "Within each folder its files come first, then its sub-folders, each sorted by\n"
-      "name; a folder's entry precedes its contents. Last-write times are kept.\n"
-      "Files are compressed at level 9 (zlib) on all cores by default. OUT is written\n"
-      "as OUT.tmp and renamed at the end, so a failed pack leaves no OUT behind.\n"
-      "A progress bar is shown on stderr when it is a terminal. A warning is given when\n"
-      "the installer's start-up pass would fail on the layout (see verify --help).\n",
-      to);
-}
-
-// Characters Windows cannot hold in a file name, plus the separators themselves.
-bool has_forbidden_char(const std::string& utf8) {
-  for (unsigned char c : utf8)
-    if (c < 0x20 || std::strchr("<>:\"|?*\\", c)) return true;
-  return false;
-}
-
-struct collector {
-  std::vector<pack_item> items;
-  std::vector<std::string> errors;
-  std::vector<fs::path> excluded;  // the output itself when it lies inside DIR
-};
-
-bool is_excluded(const collector& c, const fs::path& p) {
-  std::error_code ec;
-  for (const fs::path& x : c.excluded)
-    if (fs::equivalent(p, x, ec)) return true;
-  return false;
-}
-
-// Checks one name component and appends its CP932 form to *name.
-bool add_component(collector* c, const std::string& shown, const std::string& component, std::string* name) {
-  std::string cp;
-  if (!utf8_to_cp932(component, &cp)) {
-    c->errors.push_back(shown + ": the name cannot be written in CP932 (Shift-JIS)");
-    return false;
-  }
-  if (has_forbidden_char(component)) {
-    c->errors.push_back(shown + ": the name holds a character Windows does not allow (<>:\"|?*\\ or a control character)");
-    return false;
-  }
-  if (component.back() == '.' || component.back() == ' ') {
-    c->errors.push_back(shown + ": Windows drops a dot or space at the end of a name");
-    return false;
-  }
-  *name += cp;
-  return true;
-}
-
-void collect(collector* c, const fs::path& dir, const std::string& prefix_shown, const std::string& prefix_name) {
-  std::vector<fs::directory_entry> children;
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) children.push_back(*it);
-  if (ec) {
-    c->errors.push_back((prefix_shown.empty() ? dir.string() : prefix_shown) + ": cannot read the folder: " + ec.message());
-    return;
-  }
-  std::sort(children.begin(), children.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
-    return a.path().filename().native() < b.path().filename().native();
-  });
-  std::vector<fs::directory_entry> folders;
-  for (const fs::directory_entry& child : children) {
-    std::string component = child.path().filename().native();
-    std::string shown = prefix_shown + component;
-    if (is_excluded(*c, child.path())) continue;
-    struct stat st;
-    if (::stat(child.path().c_str(), &st) != 0) {
-      c->errors.push_back(shown + ": cannot read: " + std::strerror(errno));
-      continue;
-    }
-    if (S_ISDIR(st.st_mode)) {
-      if (child.is_symlink(ec)) {
-        c->errors.push_back(shown + ": a link to a folder is not packed (it could loop)");
-        continue;
-      }
-      folders.push_back(child);
-      continue;
-    }
-    if (!S_ISREG(st.st_mode)) {
-      c->errors.push_back(shown + ": neither a file nor a folder");
-      continue;
-    }
-    pack_item item;
-    item.name = prefix_name;
-    if (!add_component(c, shown, component, &item.name)) continue;
-    item.shown = shown;
-    item.path = child.path();
-    item.size = static_cast<uint64_t>(st.st_size);
-    item.filetime = filetime_from_unix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    if (item.size > largest_file) {
-      c->errors.push_back(shown + ": 2 GiB or more; a package entry holds less");
-      continue;
-    }
-    c->items.push_back(std::move(item));
-  }
-  for (const fs::directory_entry& child : folders) {
-    std::string component = child.path().filename().native();
-    std::string shown = prefix_shown + component + "/";
-    pack_item item;
-    item.name = prefix_name;
-    item.folder = true;
-    if (!add_component(c, prefix_shown + component, component, &item.name)) continue;
-    item.name += '\\';
-    item.shown = shown;
-    item.path = child.path();
-    std::string name = item.name;
-    c->items.push_back(std::move(item));
-    collect(c, child.path(), shown, name);
-  }
+  std::fprintf(to,
+               "usage: talven-pack pack [OPTIONS] DIR OUT\n\n"
+               "Packs every folder and file under DIR into the install package OUT (instdat.arc).\n"
+               "DIR is checked first as 'talven-pack check' does: errors refuse to pack, warnings\n"
+               "are printed. Names are stored in CP932 with backslashes; a name CP932 cannot hold\n"
+               "is an error. Within each folder its files come first, then its sub-folders, each\n"
+               "sorted by name; a folder's entry precedes its contents. Last-write times are kept.\n"
+               "Files up to 8 MiB are compressed in memory with libdeflate, larger ones streamed\n"
+               "through zlib; data that does not compress is stored. OUT is written under a fresh\n"
+               "temporary name beside it and renamed at the end, so a failed or interrupted pack\n"
+               "leaves neither OUT nor the temporary file. Packing stops as soon as the package\n"
+               "would pass 2 GiB. A progress line is shown on stderr when it is a terminal.\n\n"
+               "options:\n%s",
+               pack_options_help);
 }
 
 // Hand-over between the compressing workers and the writer, which takes results in order.
+// Files above whole_file_limit are left to the writer, which streams them.
 struct pipeline {
   std::mutex lock;
   std::condition_variable changed;
@@ -168,8 +70,9 @@ struct pipeline {
   size_t next_task = 0;       // next file for a worker
   size_t next_write = 0;      // next file for the writer
   uint64_t in_flight = 0;
+  uint64_t budget = 0;
   bool stop = false;
-  int level = 9;
+  int level = default_level;
   struct result {
     bool ready = false;
     bool ok = false;
@@ -180,32 +83,54 @@ struct pipeline {
   std::vector<result> results;
 };
 
+bool read_file_into(const fs::path& path, uint64_t expected, std::vector<unsigned char>* data, std::string* error) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = std::string("cannot read: ") + std::strerror(errno);
+    return false;
+  }
+  data->resize(expected + 1);
+  size_t got = std::fread(data->data(), 1, expected + 1, f);
+  bool ok = !std::ferror(f);
+  if (!ok) *error = std::string("cannot read: ") + std::strerror(errno);
+  std::fclose(f);
+  if (ok && got != expected) {
+    *error = "changed size while being packed";
+    ok = false;
+  }
+  data->resize(got);
+  return ok;
+}
+
 void worker(pipeline* p) {
+  compressor_cache cache;
+  std::vector<unsigned char> data;
   for (;;) {
     size_t task;
-    uint64_t size;
     {
       std::unique_lock<std::mutex> hold(p->lock);
       p->changed.wait(hold, [&] {
+        while (!p->stop && p->next_task < p->files.size() &&
+               (*p->items)[p->files[p->next_task]].size > whole_file_limit)
+          ++p->next_task;  // the writer streams it
         if (p->stop || p->next_task == p->files.size()) return true;
         uint64_t s = (*p->items)[p->files[p->next_task]].size;
-        return p->next_task == p->next_write || p->in_flight + s <= in_flight_budget;
+        return p->next_task == p->next_write || p->in_flight + s <= p->budget;
       });
-      if (p->stop || p->next_task == p->files.size()) return;
+      if (p->stop || p->next_task == p->files.size()) {
+        p->changed.notify_all();
+        return;
+      }
       task = p->next_task++;
-      size = (*p->items)[p->files[task]].size;
-      p->in_flight += size;
+      p->in_flight += (*p->items)[p->files[task]].size;
     }
     const pack_item& item = (*p->items)[p->files[task]];
     pipeline::result r;
-    std::vector<unsigned char> data;
     std::string error;
-    if (!read_whole_file(item.path.c_str(), &data, &error, largest_file)) {
-      r.error = item.shown + ": cannot read: " + error;
-    } else if (data.size() > largest_file) {
-      r.error = item.shown + ": 2 GiB or more; a package entry holds less";
-    } else if (compress_data(data.data(), data.size(), p->level, &r.packed) != 0) {
-      r.error = item.shown + ": compression failed";
+    if (!read_file_into(item.path, item.size, &data, &error)) {
+      r.error = item.shown + ": " + error;
+    } else if (compress_buffer(&cache, data.data(), data.size(), p->level, &r.packed) != 0) {
+      r.error = item.shown + ": compression failed (out of memory)";
     } else {
       r.ok = true;
       r.size = data.size();
@@ -217,117 +142,118 @@ void worker(pipeline* p) {
   }
 }
 
-struct progress_bar {
-  bool shown = false;
-  uint64_t total = 0, done = 0;
-  size_t files = 0, files_done = 0;
-  int last_permille = -1;
-  void update() {
-    if (!shown) return;
-    int permille = total ? static_cast<int>(done * 1000 / total) : 1000;
-    if (permille == last_permille && files_done != files) return;
-    last_permille = permille;
-    char bar[41];
-    int fill = permille * 40 / 1000;
-    for (int i = 0; i < 40; ++i) bar[i] = i < fill ? '#' : '.';
-    bar[40] = '\0';
-    std::fprintf(stderr, "\rpacking [%s] %3d%%  %zu/%zu files", bar, permille / 10, files_done, files);
-    std::fflush(stderr);
+// A file entry whose data is streamed: the header goes out with a packed size of 0, which
+// is set once the data is written.
+int write_streamed_entry(FILE* out, const pack_item& item, int level, uint64_t written, uint64_t* entry_bytes,
+                         std::string* error) {
+  long header_at = std::ftell(out);
+  if (header_at < 0 || write_file_entry(out, item.name.c_str(), static_cast<int32_t>(item.size), item.filetime,
+                                         nullptr, 0) != 0) {
+    *error = std::string("cannot write the package: ") + std::strerror(errno);
+    return -1;
   }
-  void finish() {
-    if (shown) std::fputc('\n', stderr);
+  const int64_t n = static_cast<int64_t>(item.name.size()) + 1;
+  uint64_t header = static_cast<uint64_t>(file_entry_bytes(n, 0));  // all but the data
+  uint64_t limit = largest_package - terminator_bytes - written - header;
+  uint64_t size = 0, packed = 0;
+  if (stream_file(item.path.c_str(), out, level, limit, &size, &packed, error) != 0) {
+    *error = item.shown + ": " + *error;
+    return -1;
   }
-};
-
-int parse(int argc, char** argv, options* o) {
-  std::vector<const char*> plain;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if ((a == "--threads" || a == "-j" || a == "--level") && i + 1 < argc) {
-      char* end;
-      long v = std::strtol(argv[++i], &end, 10);
-      if (*end || v < 0) return -1;
-      if (a == "--level") {
-        if (v > 9) return -1;
-        o->level = static_cast<int>(v);
-      } else {
-        if (v == 0 || v > 256) return -1;
-        o->threads = static_cast<unsigned>(v);
-      }
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      return -1;
-    } else {
-      plain.push_back(argv[i]);
-    }
+  if (size != item.size) {
+    *error = item.shown + ": changed size while being packed";
+    return -1;
   }
-  if (plain.size() != 2) return -1;
-  o->dir = plain[0];
-  o->out = plain[1];
+  long end = std::ftell(out);
+  unsigned char field[4];
+  for (int i = 0; i < 4; ++i) field[i] = static_cast<unsigned char>(packed >> (8 * i));
+  if (end < 0 || std::fseek(out, header_at + static_cast<long>(packed_field_at(n)), SEEK_SET) != 0 ||
+      std::fwrite(field, 1, 4, out) != 4 || std::fseek(out, end, SEEK_SET) != 0) {
+    *error = std::string("cannot write the package: ") + std::strerror(errno);
+    return -1;
+  }
+  *entry_bytes = header + packed;
   return 0;
 }
 
-int write_package(const options& o, const std::vector<pack_item>& items, FILE* out) {
+int write_package(const pack_options& o, const std::vector<pack_item>& items, FILE* out, pack_totals* totals) {
   pipeline p;
   p.items = &items;
   p.level = o.level;
-  progress_bar bar;
-  bar.shown = ::isatty(STDERR_FILENO) == 1;
+  progress_line bar;
+  uint64_t total = 0;
   for (size_t i = 0; i < items.size(); ++i)
     if (!items[i].folder) {
       p.files.push_back(i);
-      bar.total += items[i].size;
+      total += items[i].size;
     }
-  bar.files = p.files.size();
   p.results.resize(p.files.size());
   unsigned threads = o.threads ? o.threads : std::max(1u, std::thread::hardware_concurrency());
   threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(1, p.files.size())));
+  // Results waiting for the writer: a few blocks per thread, whatever the files' sizes.
+  p.budget = whole_file_limit * threads;
   std::vector<std::thread> pool;
   for (unsigned i = 0; i < threads; ++i) pool.emplace_back(worker, &p);
 
   int status = exit_ok;
-  uint64_t written = 0;
+  uint64_t written = 0, done = 0;
   size_t file_no = 0;
-  bar.update();
+  bar.start("packing", total, p.files.size(), o.quiet);
   for (const pack_item& item : items) {
     if (item.folder) {
       if (write_folder_entry(out, item.name.c_str()) != 0) {
-        status = fail("cannot write the package");
+        status = fail("cannot write the package: %s", std::strerror(errno));
         break;
       }
       written += static_cast<uint64_t>(folder_entry_bytes(static_cast<int64_t>(item.name.size()) + 1));
+      ++totals->folders;
+      if (o.verbose) std::printf("%s\n", item.shown.c_str());
       continue;
     }
     pipeline::result r;
-    {
+    bool streamed = item.size > whole_file_limit;
+    if (!streamed) {
       std::unique_lock<std::mutex> hold(p.lock);
       p.changed.wait(hold, [&] { return p.results[file_no].ready; });
       r = std::move(p.results[file_no]);
     }
-    if (!r.ok) {
-      status = fail("%s", r.error.c_str());
-      break;
+    uint64_t entry_bytes = 0;
+    if (streamed) {
+      std::string error;
+      if (write_streamed_entry(out, item, o.level, written, &entry_bytes, &error) != 0) {
+        status = fail("%s", error.c_str());
+        break;
+      }
+    } else {
+      if (!r.ok) {
+        status = fail("%s", r.error.c_str());
+        break;
+      }
+      entry_bytes = static_cast<uint64_t>(
+          file_entry_bytes(static_cast<int64_t>(item.name.size()) + 1, static_cast<int64_t>(r.packed.size())));
+      if (written + entry_bytes + terminator_bytes > largest_package) {
+        status = fail("%s: the package would pass 2 GiB; stopped before compressing the rest", item.shown.c_str());
+        break;
+      }
+      if (write_file_entry(out, item.name.c_str(), static_cast<int32_t>(r.size), item.filetime, r.packed.data(),
+                           r.packed.size()) != 0) {
+        status = fail("cannot write the package: %s", std::strerror(errno));
+        break;
+      }
     }
-    written += static_cast<uint64_t>(
-        file_entry_bytes(static_cast<int64_t>(item.name.size()) + 1, static_cast<int64_t>(r.packed.size())));
-    if (written + terminator_bytes > largest_package) {
-      status = fail("%s: the package would pass 2 GiB", item.shown.c_str());
-      break;
-    }
-    if (write_file_entry(out, item.name.c_str(), static_cast<int32_t>(r.size), item.filetime, r.packed.data(),
-                         r.packed.size()) != 0) {
-      status = fail("cannot write the package");
-      break;
-    }
+    written += entry_bytes;
     {
       std::lock_guard<std::mutex> hold(p.lock);
-      p.in_flight -= item.size;
+      if (!streamed) p.in_flight -= item.size;
       ++p.next_write;
       p.changed.notify_all();
     }
     ++file_no;
-    bar.done += item.size;
-    bar.files_done = file_no;
-    bar.update();
+    ++totals->files;
+    totals->input += item.size;
+    done += item.size;
+    if (o.verbose) std::printf("%s\n", item.shown.c_str());
+    bar.update(done, file_no);
   }
   {
     std::lock_guard<std::mutex> hold(p.lock);
@@ -336,8 +262,27 @@ int write_package(const options& o, const std::vector<pack_item>& items, FILE* o
   }
   for (std::thread& t : pool) t.join();
   bar.finish();
-  if (status == exit_ok && write_terminator(out) != 0) status = fail("cannot write the package");
+  if (status == exit_ok && write_terminator(out) != 0) status = fail("cannot write the package: %s", std::strerror(errno));
+  totals->package = written + terminator_bytes;
   return status;
+}
+
+int parse(int argc, char** argv, pack_options* o) {
+  std::vector<const char*> plain;
+  for (int i = 1; i < argc; ++i) {
+    int r = parse_pack_option("pack", argc, argv, &i, o);
+    if (r < 0) return -1;
+    if (r > 0) continue;
+    if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      std::fprintf(stderr, "talven-pack pack: unknown option %s\n", argv[i]);
+      return -1;
+    }
+    plain.push_back(argv[i]);
+  }
+  if (plain.size() != 2) return -1;
+  o->dir = plain[0];
+  o->out = plain[1];
+  return 0;
 }
 
 int run_pack(int argc, char** argv) {
@@ -345,51 +290,132 @@ int run_pack(int argc, char** argv) {
     usage(stdout);
     return exit_ok;
   }
-  options o;
+  pack_options o;
   if (parse(argc, argv, &o) != 0) {
     usage(stderr);
     return exit_usage;
   }
+  pack_totals totals;
+  return pack_game(o, &totals);
+}
+
+}  // namespace
+
+int parse_pack_option(const char* command, int argc, char** argv, int* i, pack_options* o) {
+  std::string a = argv[*i];
+  auto number = [&](long low, long high, long* v) {
+    if (*i + 1 >= argc) {
+      std::fprintf(stderr, "talven-pack %s: %s needs a value\n", command, a.c_str());
+      return false;
+    }
+    char* end;
+    *v = std::strtol(argv[++*i], &end, 10);
+    if (*end || end == argv[*i] || *v < low || *v > high) {
+      std::fprintf(stderr, "talven-pack %s: %s takes %ld to %ld, not %s\n", command, a.c_str(), low, high, argv[*i]);
+      return false;
+    }
+    return true;
+  };
+  long v;
+  if (a == "--level") {
+    if (!number(0, best_level, &v)) return -1;
+    o->level = static_cast<int>(v);
+  } else if (a == "--threads" || a == "-j") {
+    if (!number(1, 256, &v)) return -1;
+    o->threads = static_cast<unsigned>(v);
+  } else if (a == "--best") {
+    o->level = best_level;
+  } else if (a == "--strict") {
+    o->strict = true;
+  } else if (a == "--no-check") {
+    o->no_check = true;
+  } else if (a == "-q" || a == "--quiet") {
+    o->quiet = true;
+  } else if (a == "-v" || a == "--verbose") {
+    o->verbose = true;
+  } else if (a == "--exclude") {
+    if (*i + 1 >= argc) {
+      std::fprintf(stderr, "talven-pack %s: --exclude needs a pattern\n", command);
+      return -1;
+    }
+    o->patterns.push_back(argv[++*i]);
+  } else {
+    return 0;
+  }
+  return 1;
+}
+
+int pack_game(const pack_options& o, pack_totals* totals) {
+  double started = now_seconds();
   std::error_code ec;
   if (!fs::is_directory(o.dir, ec)) return fail("%s is not a folder", o.dir);
-  std::string tmp = std::string(o.out) + ".tmp";
-  collector c;
-  c.excluded = {fs::path(o.out), fs::path(tmp)};
-  collect(&c, o.dir, "", "");
-  if (!c.errors.empty()) {
-    for (const std::string& e : c.errors) fail("%s", e.c_str());
-    return fail("nothing written: %zu name%s cannot be packed", c.errors.size(), c.errors.size() == 1 ? "" : "s");
+  game_tree tree;
+  tree.excluded = {fs::path(o.out)};
+  for (const std::string& p : o.left_out) tree.excluded.push_back(p);
+  tree.patterns = o.patterns;
+  std::string error;
+  if (read_ignore_file(o.dir, &tree.patterns, &error) != 0) return fail("cannot read %s", error.c_str());
+  collect_tree(&tree, o.dir);
+  if (!tree.errors.empty()) {
+    for (const std::string& e : tree.errors) fail("%s", e.c_str());
+    size_t n = tree.errors.size();
+    // Not only names: a file of 2 GiB or one that cannot be read is refused here too.
+    return fail("nothing written: %s above cannot be packed", count_of(n, "file or folder", "files or folders").c_str());
   }
-  for (const pack_item& item : c.items) {
+  if (!o.no_check) {
+    check_report report;
+    check_game(o.dir, tree, &report);
+    print_report(report, stderr);
+    if (report.errors || (o.strict && report.warnings)) {
+      return fail("nothing written: check found %s%s (talven-pack check %s; --no-check packs anyway)",
+                  count_of(report.errors, "error", "errors").c_str(),
+                  o.strict && report.warnings ? (" and " + count_of(report.warnings, "warning", "warnings") + " (--strict)").c_str() : "",
+                  o.dir);
+    }
+  }
+  for (const pack_item& item : tree.items) {
     if (item.name.size() + 1 > max_entry_name)
       return fail("%s: the name is longer than a package entry holds (%u bytes in CP932)", item.shown.c_str(),
                   max_entry_name - 1);
     if (check_entry_name(item.name.c_str()) != 0)
       return fail("%s: the name would not stay inside the install folder", item.shown.c_str());
   }
-  FILE* out = std::fopen(tmp.c_str(), "wb");
-  if (!out) return fail("cannot create %s: %s", tmp.c_str(), std::strerror(errno));
-  int status = write_package(o, c.items, out);
-  if (std::fflush(out) != 0 || std::ferror(out)) status = fail("cannot write %s", tmp.c_str());
-  if (std::fclose(out) != 0 && status == exit_ok) status = fail("cannot write %s", tmp.c_str());
-  if (status == exit_ok && std::rename(tmp.c_str(), o.out) != 0)
-    status = fail("cannot rename %s to %s: %s", tmp.c_str(), o.out, std::strerror(errno));
-  if (status != exit_ok) {
-    std::remove(tmp.c_str());
-    return status;
+  char tmp[4096];
+  int fd = make_temporary_beside(o.out, tmp, sizeof tmp);
+  if (fd < 0) return fail("cannot create a temporary file beside %s: %s", o.out, std::strerror(errno));
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  FILE* out = ::fdopen(fd, "wb");
+  if (!out) {
+    ::close(fd);
+    ::unlink(tmp);
+    remove_on_signal(nullptr);
+    return fail("cannot write %s: %s", tmp, std::strerror(errno));
   }
-  size_t folders = 0;
+  int status = write_package(o, tree.items, out, totals);
+  if (std::fflush(out) != 0 || std::ferror(out)) {
+    if (status == exit_ok) status = fail("cannot write %s: %s", tmp, std::strerror(errno));
+  }
+  if (std::fclose(out) != 0 && status == exit_ok) status = fail("cannot write %s: %s", tmp, std::strerror(errno));
+  if (status == exit_ok && std::rename(tmp, o.out) != 0)
+    status = fail("cannot rename %s to %s: %s", tmp, o.out, std::strerror(errno));
+  if (status != exit_ok) std::remove(tmp);
+  remove_on_signal(nullptr);
+  if (status != exit_ok) return status;
   startup_check startup;
-  for (const pack_item& item : c.items) {
-    folders += item.folder;
-    startup.see(item.name.c_str(), item.folder);
-  }
+  for (const pack_item& item : tree.items) startup.see(item.name.c_str(), item.folder);
   startup.warn(o.out);
-  std::printf("packed %zu files and %zu folders into %s\n", c.items.size() - folders, folders, o.out);
+  if (!o.quiet) {
+    double seconds = now_seconds() - started;
+    double ratio = totals->input ? 100.0 * static_cast<double>(totals->package) / static_cast<double>(totals->input) : 100.0;
+    std::printf("packed %s and %s into %s: %s in, %s package (%.1f%%), %.1f s\n",
+                count_of(totals->files, "file", "files").c_str(), count_of(totals->folders, "folder", "folders").c_str(),
+                o.out, human_bytes(totals->input).c_str(), human_bytes(totals->package).c_str(), ratio, seconds);
+    if (tree.skipped) std::printf("left out %s by --exclude or %s\n", count_of(tree.skipped, "name", "names").c_str(), ignore_file_name);
+  }
   return exit_ok;
 }
-
-}  // namespace
 
 TALVEN_PACK_COMMAND(pack, "pack", "DIR OUT: make an install package of a folder tree", run_pack);
 

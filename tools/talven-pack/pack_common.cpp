@@ -3,6 +3,7 @@
 #include "install/cp932.h"
 
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -91,6 +92,11 @@ package_input::~package_input() {
 }
 
 int open_package_input(const char* path, package_input* input) {
+  struct stat st;
+  if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+    fail("%s is a folder, not a package (pack makes a package of a folder)", path);
+    return -1;
+  }
   input->file = std::fopen(path, "rb");
   if (!input->file) {
     fail("cannot open %s: %s", path, std::strerror(errno));
@@ -257,6 +263,12 @@ int check_arguments(int argc, char** argv, int arguments, void (*usage)(FILE*)) 
     usage(stdout);
     return exit_ok;
   }
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      std::fprintf(stderr, "talven-pack %s: unknown option %s\n", argv[0], argv[i]);
+      usage(stderr);
+      return exit_usage;
+    }
   if (argc != arguments + 1) {
     usage(stderr);
     return exit_usage;

@@ -5,11 +5,15 @@
 #include <cerrno>
 #include <climits>
 #include <csetjmp>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "cleanup.h"
 #include "command.h"
 #include "engine/rct.h"
 #include "pack_common.h"
@@ -53,12 +57,12 @@ struct file_closer {
 int read_png(const char* path, std::vector<unsigned char>* bgr, int* width, int* height) {
   file_closer in{std::fopen(path, "rb")};
   if (!in.file) {
-    fail("cannot open %s: %s\n", path, std::strerror(errno));
+    fail("cannot open %s: %s", path, std::strerror(errno));
     return -1;
   }
   unsigned char signature[8];
   if (std::fread(signature, 1, 8, in.file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
-    fail("%s is not a PNG picture\n", path);
+    fail("%s is not a PNG picture", path);
     return -1;
   }
   static png_failure failure;  // outlives the longjmp; one picture at a time
@@ -67,14 +71,14 @@ int read_png(const char* path, std::vector<unsigned char>* bgr, int* width, int*
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
     png_destroy_read_struct(&png, nullptr, nullptr);
-    fail("out of memory reading %s\n", path);
+    fail("out of memory reading %s", path);
     return -1;
   }
   std::vector<unsigned char> rgba;
   std::vector<png_bytep> rows;
   if (setjmp(failure.jump)) {
     png_destroy_read_struct(&png, &info, nullptr);
-    fail("%s: %s\n", path, failure.message);
+    fail("%s: %s", path, failure.message);
     return -1;
   }
   png_init_io(png, in.file);
@@ -97,7 +101,7 @@ int read_png(const char* path, std::vector<unsigned char>* bgr, int* width, int*
   if (w == 0 || h == 0 || rct_packed_size(static_cast<int>(w), static_cast<int>(h)) == 0 ||
       w > static_cast<png_uint_32>(INT32_MAX) || h > static_cast<png_uint_32>(INT32_MAX)) {
     png_destroy_read_struct(&png, &info, nullptr);
-    fail("%s: %ux%u is too large for an RCT picture\n", path, static_cast<unsigned>(w), static_cast<unsigned>(h));
+    fail("%s: %ux%u is too large for an RCT picture", path, static_cast<unsigned>(w), static_cast<unsigned>(h));
     return -1;
   }
   rgba.resize(static_cast<size_t>(w) * h * 4);
@@ -122,11 +126,12 @@ int read_png(const char* path, std::vector<unsigned char>* bgr, int* width, int*
   return 0;
 }
 
-// Writes packed BGR rows as an 8-bit RGB PNG. 0, or -1 after printing why.
-int write_png(const char* path, const unsigned char* bgr, int width, int height) {
+// Writes packed BGR rows as an 8-bit RGB PNG into the file at path. 0, or -1 after
+// printing why.
+int write_png_file(const char* path, const unsigned char* bgr, int width, int height) {
   file_closer out{std::fopen(path, "wb")};
   if (!out.file) {
-    fail("cannot create %s: %s\n", path, std::strerror(errno));
+    fail("cannot create %s: %s", path, std::strerror(errno));
     return -1;
   }
   static png_failure failure;
@@ -135,12 +140,18 @@ int write_png(const char* path, const unsigned char* bgr, int width, int height)
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
     png_destroy_write_struct(&png, nullptr);
-    fail("out of memory writing %s\n", path);
+    fail("out of memory writing %s", path);
     return -1;
   }
+  errno = 0;
   if (setjmp(failure.jump)) {
+    int saved = errno;
     png_destroy_write_struct(&png, &info);
-    fail("%s: %s\n", path, failure.message);
+    // libpng says only "Write Error"; the reason is in errno.
+    if (saved != 0)
+      fail("cannot write %s: %s (%s)", path, failure.message, std::strerror(saved));
+    else
+      fail("%s: %s", path, failure.message);
     return -1;
   }
   png_init_io(png, out.file);
@@ -155,10 +166,43 @@ int write_png(const char* path, const unsigned char* bgr, int width, int height)
   FILE* f = out.file;
   out.file = nullptr;
   if (std::fclose(f) != 0) {
-    fail("cannot write %s\n", path);
+    fail("cannot write %s: %s", path, std::strerror(errno));
     return -1;
   }
   return 0;
+}
+
+// A fresh temporary beside target, renamed over it only when complete, so that a failed
+// write (a full disk) never leaves a cut file under the target's name.
+struct temporary_output {
+  char name[4096] = "";
+  bool open(const char* target) {
+    int fd = make_temporary_beside(target, name, sizeof name);
+    if (fd < 0) {
+      fail("cannot create a temporary file beside %s: %s", target, std::strerror(errno));
+      return false;
+    }
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    ::close(fd);
+    return true;
+  }
+  int finish(bool ok, const char* target) {
+    remove_on_signal(nullptr);
+    if (ok && std::rename(name, target) != 0) {
+      fail("cannot rename %s to %s: %s", name, target, std::strerror(errno));
+      ok = false;
+    }
+    if (!ok) std::remove(name);
+    return ok ? 0 : -1;
+  }
+};
+
+int write_png(const char* path, const unsigned char* bgr, int width, int height) {
+  temporary_output t;
+  if (!t.open(path)) return -1;
+  return t.finish(write_png_file(t.name, bgr, width, height) == 0, path);
 }
 
 int run_encode(int argc, char** argv) {
@@ -222,13 +266,25 @@ int run_encode(int argc, char** argv) {
   const size_t size = rct_encode(pixels.data(), width, height, variant,
                                  reinterpret_cast<const unsigned char*>(stored.data()), stored.size(),
                                  file.data(), file.size());
-  if (size == 0) return fail("%s: could not encode %dx%d\n", in, width, height);
-  file_closer f{std::fopen(out, "wb")};
-  if (!f.file) return fail("cannot create %s: %s\n", out, std::strerror(errno));
-  const bool written = std::fwrite(file.data(), 1, size, f.file) == size;
+  if (size == 0) return fail("%s: could not encode %dx%d", in, width, height);
+  temporary_output t;
+  if (!t.open(out)) return exit_failure;
+  file_closer f{std::fopen(t.name, "wb")};
+  if (!f.file) {
+    fail("cannot create %s: %s", t.name, std::strerror(errno));
+    t.finish(false, out);
+    return exit_failure;
+  }
+  bool written = std::fwrite(file.data(), 1, size, f.file) == size;
+  int saved = errno;
   FILE* closing = f.file;
   f.file = nullptr;
-  if (std::fclose(closing) != 0 || !written) return fail("cannot write %s\n", out);
+  if (std::fclose(closing) != 0 && written) {
+    written = false;
+    saved = errno;
+  }
+  if (!written) fail("cannot write %s: %s", out, std::strerror(saved));
+  if (t.finish(written, out) != 0) return exit_failure;
   std::printf("%s: %dx%d, %zu bytes (%.1f%% of raw)\n", out, width, height, size,
               100.0 * static_cast<double>(size) / (3.0 * width * height));
   return exit_ok;
@@ -248,16 +304,16 @@ int run_decode(int argc, char** argv) {
   int result = rct_parse_header(file.data(), file.size(), &header);
   switch (result) {
     case rct_ok: break;
-    case rct_not_rct: return fail("%s is not an RCT picture\n", in);
-    case rct_truncated: return fail("%s is cut short\n", in);
-    default: return fail("%s has a header that describes no picture\n", in);
+    case rct_not_rct: return fail("%s is not an RCT picture", in);
+    case rct_truncated: return fail("%s is cut short", in);
+    default: return fail("%s has a header that describes no picture", in);
   }
   // Black where nothing is decoded, as in the installer's fresh bitmap.
   std::vector<unsigned char> pixels(rct_packed_size(header.width, header.height), 0);
   result = rct_decode_data(header, file.data() + header.data_offset, header.data_size, pixels.data(), pixels.size());
   if (write_png(out, pixels.data(), header.width, header.height) != 0) return exit_failure;
-  if (result == rct_no_trailer) return fail("%s: scrambled data without its check trailer, written black\n", in);
-  if (result != rct_ok) return fail("%s: damaged command stream, written as far as it decodes\n", in);
+  if (result == rct_no_trailer) return fail("%s: scrambled data without its check trailer, written black", in);
+  if (result != rct_ok) return fail("%s: damaged command stream, written as far as it decodes", in);
   return exit_ok;
 }
 

@@ -2,7 +2,12 @@
 // so that a damaged package is found by the maker and not by the player.
 #include <cstdio>
 
+#include <cstring>
+#include <vector>
+
+#include "archive_view.h"
 #include "command.h"
+#include "progress_line.h"
 #include "pack_common.h"
 
 namespace talven::pack {
@@ -19,7 +24,9 @@ void usage(FILE* to) {
       "of names Windows alters (an earlier entry of the same name ignoring case, a\n"
       "name part ending in a dot or a space), and when the installer's start-up pass\n"
       "would fail on the package (no install.env, or a settings or text file inside\n"
-      "a folder before the first nested folder).\n",
+      "a folder before the first nested folder).\n"
+      "An engine archive made by 'archive' (or its .idx) is checked against its index.\n"
+      "  -q  no progress line\n",
       to);
 }
 
@@ -27,6 +34,7 @@ struct tally {
   const char* path;
   const package_reader* reader;
   startup_check startup;
+  progress_line bar;
   long files = 0, folders = 0;
   int64_t size = 0, packed = 0;
 };
@@ -47,19 +55,40 @@ const char* see_entry(void* context, const package_entry* entry) {
     t->size += entry->size;
     t->packed += entry->packed_size;
   }
+  t->bar.update(static_cast<uint64_t>(t->reader->position), static_cast<size_t>(t->files));
   return nullptr;
 }
 
 int run_verify(int argc, char** argv) {
+  bool quiet = false;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0 && (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0))
+      quiet = true;
+    else
+      args.push_back(argv[i]);
+  }
+  argc = static_cast<int>(args.size());
+  argv = args.data();
   if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
+  if (int code = engine_archive_command(argv[1], true); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
   tally t;
   t.path = argv[1];
   package_reader reader;
   t.reader = &reader;
-  pass_output output = {&t, see_entry, nullptr, nullptr, nullptr, {nullptr, nullptr}};
-  if (run_pass(argv[1], &input, check_pass, output, &reader) != 0) return exit_failure;
+  // Blocks of inflated output move the bar by the reader's place in the package.
+  pass_output output = {&t, see_entry, nullptr, nullptr, nullptr,
+                        {&t, [](void* c, int32_t, int32_t position) {
+                           auto* p = static_cast<tally*>(c);
+                           p->bar.update(static_cast<uint64_t>(position), static_cast<size_t>(p->files));
+                         }},
+                        nullptr};
+  t.bar.start("verifying", static_cast<uint64_t>(input.length), 0, quiet);
+  int walked = run_pass(argv[1], &input, check_pass, output, &reader);
+  t.bar.finish();
+  if (walked != 0) return exit_failure;
   t.startup.warn(argv[1]);
   std::printf("%s: sound: %ld files, %ld folders, %lld bytes (%lld packed)%s\n", argv[1], t.files, t.folders,
               static_cast<long long>(t.size), static_cast<long long>(t.packed),

@@ -1,0 +1,9 @@
+// GUI entry of UnInst.exe. Its arguments are read only by the helper that removes the
+// program after it has ended.
+#include <windows.h>
+
+#include "uninstall/uninstall.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR args, int) {
+  return talven::run_uninstall(args ? args : "");
+}

@@ -1,0 +1,24 @@
+// UnInst.exe: removes what an install of the game wrote, from the install.env beside it.
+#pragma once
+#include "uninstall/uninstall_plan.h"
+
+namespace talven {
+
+// The program's body. args: the command line after the program's name. Exit codes: 0
+// after an uninstall (or the helper's clean-up), 1 when there is nothing to remove, -1
+// when it stopped without removing anything.
+int run_uninstall(const char* args);
+
+// Files of the install folder (uninstall_files_win.cpp).
+// Carries out the plan in order; [delfiles_user] items only when keep_user is 0.
+void remove_planned_files(const delete_plan* plan, const char* folder, int keep_user);
+// Names (top level, folders with a trailing backslash) left in the folder, apart from the
+// running program. Returns how many there are; at most `most` are copied into names.
+int list_left_over(const char* folder, const char* program_name, char (*names)[uninstall_path_size], int most);
+// Starts the helper that deletes the program once it has ended, then its folder when empty;
+// without a helper the deletion is left to the next restart. 0 when the helper started.
+int start_self_removal(const char* program);
+// The helper's side: waits for the parent, deletes the program and the empty folder.
+int run_cleanup(const char* args);
+
+}  // namespace talven

@@ -1,0 +1,294 @@
+// The uninstaller's decisions, kept apart from the Win32 calls that carry them out.
+#include "uninstall/uninstall_plan.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "install/cp932.h"
+#include "install/markers.h"
+#include "package/package_format.h"
+
+namespace talven {
+
+namespace {
+
+inline size_t char_length(const char* p) {
+  return (is_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
+}
+
+inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Both texts compared over n bytes without case for single-byte letters. The two sides are
+// walked in step, so a double-byte character is compared whole on both.
+int equal_nocase(const char* a, const char* b, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    size_t len = char_length(a + i);
+    if (len == 1) {
+      if (lower(a[i]) != lower(b[i])) return 0;
+    } else if (i + 1 >= n || a[i] != b[i] || a[i + 1] != b[i + 1]) {
+      return 0;
+    }
+    i += len;
+  }
+  return 1;
+}
+
+// Length without one trailing real backslash.
+size_t trimmed_length(const char* path) {
+  char copy[uninstall_path_size * 2];
+  if (copy_text(copy, sizeof copy, path) != 0) return std::strlen(path);
+  return std::strlen(strip_trailing_separator(copy));
+}
+
+const char* skip_blanks(const char* p) {
+  while (*p == ' ' || *p == '\t') ++p;
+  return p;
+}
+
+// Splits relative into its folder part (length) and its last name.
+const char* last_name(const char* relative, size_t* folder_length) {
+  const char* slash = mb_find_last_char(relative, '\\');
+  *folder_length = slash ? static_cast<size_t>(slash - relative) : 0;
+  return slash ? slash + 1 : relative;
+}
+
+}  // namespace
+
+int wildcard_match(const char* pattern, const char* name) {
+  const char* star = nullptr;  // last '*' seen, and where the name stood then
+  const char* star_name = nullptr;
+  while (*name) {
+    size_t pl = *pattern ? char_length(pattern) : 0;
+    size_t nl = char_length(name);
+    if (pl == 1 && *pattern == '*') {
+      star = ++pattern;
+      star_name = name;
+      continue;
+    }
+    bool same = pl == nl && (pl == 1 ? (*pattern == '?' || lower(*pattern) == lower(*name))
+                                     : (pattern[0] == name[0] && pattern[1] == name[1]));
+    if (pl == 1 && *pattern == '?' && nl == 2) same = true;  // ? takes one character
+    if (same) {
+      pattern += pl;
+      name += nl;
+    } else if (star) {
+      star_name += char_length(star_name);
+      name = star_name;
+      pattern = star;
+    } else {
+      return 0;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+int same_path(const char* a, const char* b) {
+  size_t la = trimmed_length(a), lb = trimmed_length(b);
+  return la == lb && equal_nocase(a, b, la);
+}
+
+int path_inside(const char* folder, const char* path, const char** rest) {
+  size_t n = trimmed_length(folder);
+  if (n == 0 || std::strlen(path) <= n + 1) return 0;
+  // Identical leading bytes split into the same characters, so byte n starts a character
+  // in path too, and a 0x5C there is a real separator.
+  if (!equal_nocase(folder, path, n) || path[n] != '\\') return 0;
+  if (rest) *rest = path + n + 1;
+  return 1;
+}
+
+int parse_delete_line(const char* line, const char* install_folder, const char* cd_root, delete_item* out) {
+  // Both disc markers name the disc, never the install folder.
+  if (mb_find_text(line, "REP_CDROM")) return delete_line_refused;
+  const char* expanded = expand_ini_markers_with(skip_blanks(line), install_folder, cd_root);
+  if (!expanded) return delete_line_too_long;
+  char text[marker_line_size];
+  if (copy_text(text, sizeof text, expanded) != 0) return delete_line_too_long;
+  mb_replace_char(text, '/', '\\');
+
+  // An absolute path is taken only inside the install folder; anything else absolute is
+  // refused below by the entry-name rules (colon, leading backslash).
+  const char* relative = text;
+  path_inside(install_folder, text, &relative);
+  if (check_entry_name(relative) != 0) return delete_line_refused;
+
+  char name[marker_line_size];
+  copy_text(name, sizeof name, relative);
+  size_t length = std::strlen(name);
+  int kind = delete_file;
+  if (std::strlen(strip_trailing_separator(name)) != length) kind = delete_folder;
+
+  size_t folder_length = 0;
+  const char* last = last_name(name, &folder_length);
+  const char* wild = mb_find_char(name, '*');
+  if (!wild) wild = mb_find_char(name, '?');
+  if (wild) {
+    // Wildcards only among one folder's files: never in a folder part, never a folder.
+    if (kind == delete_folder || wild < last) return delete_line_refused;
+    kind = delete_pattern;
+  }
+  // The whole path (install folder, separator, name, NUL) must fit the system's 260 bytes.
+  if (trimmed_length(install_folder) + 1 + std::strlen(name) + 1 > uninstall_path_size) return delete_line_too_long;
+  copy_text(out->relative, sizeof out->relative, name);
+  out->kind = kind;
+  out->user = 0;
+  return delete_line_ok;
+}
+
+int build_delete_plan(delete_plan* plan, const line_entry* delfiles, const line_entry* user_lines,
+                      const char* install_folder, const char* cd_root, const char** bad_line) {
+  plan->count = 0;
+  plan->user_count = 0;
+  if (bad_line) *bad_line = nullptr;
+  const line_entry* lists[2] = {delfiles, user_lines};
+  for (int user = 0; user < 2; ++user) {
+    for (const line_entry* e = lists[user]; e; e = e->next) {
+      int rc = delete_line_too_long;
+      if (plan->count < max_delete_items)
+        rc = parse_delete_line(e->text, install_folder, cd_root, &plan->items[plan->count]);
+      if (rc != delete_line_ok) {
+        if (bad_line) *bad_line = e->text;
+        return rc;
+      }
+      plan->items[plan->count].user = user;
+      plan->count++;
+      plan->user_count += user;
+    }
+  }
+  return 0;
+}
+
+int item_covers(const delete_item* item, const char* relative) {
+  switch (item->kind) {
+    case delete_file:
+      return same_path(item->relative, relative);
+    case delete_folder:
+      return same_path(item->relative, relative) || path_inside(item->relative, relative, nullptr);
+    default: {
+      size_t item_folder = 0, folder = 0;
+      const char* pattern = last_name(item->relative, &item_folder);
+      const char* name = last_name(relative, &folder);
+      if (item_folder != folder || !equal_nocase(item->relative, relative, folder)) return 0;
+      return wildcard_match(pattern, name);
+    }
+  }
+}
+
+int plan_keeps(const delete_plan* plan, const char* relative, int keep_user) {
+  if (!keep_user) return 0;
+  for (int i = 0; i < plan->count; ++i)
+    if (plan->items[i].user && item_covers(&plan->items[i], relative)) return 1;
+  return 0;
+}
+
+int is_own_file(const char* relative) {
+  return same_path(relative, "UnInst.exe") || same_path(relative, "install.env");
+}
+
+int compose_uninstall_key(char* out, size_t size, const char* title) {
+  int n = std::snprintf(out, size, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod%s", title);
+  return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : 0;
+}
+
+int compose_app_key(char* out, size_t size, const char* global, const char* local) {
+  int n = std::snprintf(out, size, "Software\\%s\\%s", global, local);
+  return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : 0;
+}
+
+int compose_app_parent_key(char* out, size_t size, const char* global) {
+  int n = std::snprintf(out, size, "Software\\%s", global);
+  return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : 0;
+}
+
+int compose_shortcut_set(shortcut_set* set, const char* programs, const char* group, const char* title,
+                         const char* readme_label, const char* readme, const char* desktop) {
+  std::memset(set, 0, sizeof *set);
+  char* folder = set->program_folder;
+  const size_t size = sizeof set->program_folder;
+  if (copy_text(folder, size, programs) != 0 || !ensure_trailing_separator(folder, size)) return -1;
+  if (group && *group) {
+    if (append_text(folder, size, group) != 0) return -1;
+    copy_text(set->group_folder, sizeof set->group_folder, folder);
+    if (append_text(folder, size, "\\") != 0) return -1;
+  }
+  if (append_text(folder, size, title) != 0) return -1;
+
+  const char* tails[3] = {"", nullptr, " アンインストール"};
+  char readme_tail[uninstall_path_size];
+  if (readme && readme[0] && readme[0] != '-') {
+    if (std::snprintf(readme_tail, sizeof readme_tail, " %s", readme_label) >= static_cast<int>(sizeof readme_tail))
+      return -1;
+    tails[1] = readme_tail;
+  }
+  for (const char* tail : tails) {
+    if (!tail) continue;
+    char* link = set->links[set->link_count++];
+    if (copy_text(link, uninstall_path_size, folder) != 0 || append_text(link, uninstall_path_size, "\\") != 0 ||
+        append_text(link, uninstall_path_size, title) != 0 || append_text(link, uninstall_path_size, tail) != 0 ||
+        append_text(link, uninstall_path_size, ".LNK") != 0)
+      return -1;
+  }
+  if (desktop && *desktop) {
+    char* link = set->desktop_link;
+    if (copy_text(link, uninstall_path_size, desktop) != 0 || !ensure_trailing_separator(link, uninstall_path_size) ||
+        append_text(link, uninstall_path_size, title) != 0 || append_text(link, uninstall_path_size, ".LNK") != 0)
+      return -1;
+  }
+  return 0;
+}
+
+int compose_cleanup_args(char* out, size_t size, unsigned long long handle, const char* program) {
+  int n = std::snprintf(out, size, "/cleanup %llu \"%s\"", handle, program);
+  return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : 0;
+}
+
+int parse_cleanup_args(const char* args, unsigned long long* handle, char* program, size_t size) {
+  const char prefix[] = "/cleanup ";
+  if (std::strncmp(args, prefix, sizeof prefix - 1) != 0) return -1;
+  const char* p = args + sizeof prefix - 1;
+  if (*p < '0' || *p > '9') return -1;
+  char* end = nullptr;
+  unsigned long long value = std::strtoull(p, &end, 10);
+  if (end == p || *end != ' ' || end[1] != '"') return -1;
+  const char* start = end + 2;
+  const char* close = mb_find_char(start, '"');  // a quote is never part of a path
+  if (!close || close == start || close[1] != '\0') return -1;
+  size_t n = static_cast<size_t>(close - start);
+  if (n + 1 > size) return -1;
+  std::memcpy(program, start, n);
+  program[n] = '\0';
+  *handle = value;
+  return 0;
+}
+
+int compose_end_message(char* out, size_t size, const char* title, const char* folder,
+                        const char* const* names, int name_count, int left_total) {
+  int n = std::snprintf(out, size, "「%s」のアンインストールが終了しました。", title);
+  if (n < 0 || static_cast<size_t>(n) >= size) {
+    if (size) out[0] = '\0';
+    return -1;
+  }
+  if (left_total <= 0) return 0;
+  if (name_count > left_total) name_count = left_total;
+  char line[uninstall_path_size * 2];
+  std::snprintf(line, sizeof line, "\n\n次のものは削除していません（フォルダ[%s]）。", folder);
+  if (append_text(out, size, line) != 0) return 0;
+  // Room is kept for the closing count, so the text never ends in the middle of a name.
+  const size_t reserve = 32;
+  int shown = 0;
+  for (; shown < name_count; ++shown) {
+    std::snprintf(line, sizeof line, "\n  %s", names[shown]);
+    if (std::strlen(out) + std::strlen(line) + reserve + 1 > size) break;
+    append_text(out, size, line);
+  }
+  if (shown < left_total) {
+    std::snprintf(line, sizeof line, "\n  ほか%d個", left_total - shown);
+    append_text(out, size, line);
+  }
+  return 0;
+}
+
+}  // namespace talven

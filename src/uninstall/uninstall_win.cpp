@@ -1,0 +1,299 @@
+// The uninstall sequence: prove the install from its record and the uninstall entry,
+// check every line before anything goes, ask, then remove shortcuts, registry and INI
+// values, files, the record, the entry, and last the program itself.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/sections.h"
+#include "config/settings.h"
+#include "install/cp932.h"
+#include "install/install_steps.h"
+#include "install/markers.h"
+#include "ui/messages.h"
+#include "uninstall/uninstall.h"
+
+namespace talven {
+
+namespace {
+
+const char* const text_nothing_left = "\n削除するものはありません。";
+const char* const text_nothing_removed = "\nアンインストールを中止しました。何も削除していません。";
+
+// The long form of a path, so that a short 8.3 spelling compares equal to the long one.
+void long_form(char* path, size_t size) {
+  char full[MAX_PATH];
+  DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+  if (n == 0 || n >= sizeof full) return;
+  char longer[MAX_PATH];
+  n = GetLongPathNameA(full, longer, sizeof longer);
+  copy_text(path, size, (n > 0 && n < sizeof longer) ? longer : full);
+}
+
+// The uninstall entry's command, or -1 when there is no entry.
+int registered_command(const char* title, char* out, DWORD size) {
+  char key_name[512];
+  if (compose_uninstall_key(key_name, sizeof key_name, title) != 0) return -1;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return -1;
+  DWORD type = 0, length = size - 1;
+  LONG rc = RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(out), &length);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_SZ) {
+    out[0] = '\0';  // an entry without its command: still the game's, but the folder is unknown
+    return 0;
+  }
+  out[length < size ? length : size - 1] = '\0';
+  // The installer writes the command unquoted; a quoted one names the same program.
+  size_t n = std::strlen(out);
+  if (n >= 2 && out[0] == '"' && out[n - 1] == '"') {
+    std::memmove(out, out + 1, n - 2);
+    out[n - 2] = '\0';
+  }
+  return 0;
+}
+
+void remove_key_if_empty(HKEY hive, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(hive, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  DWORD subkeys = 1, values = 1;
+  LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                             nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  if (rc == ERROR_SUCCESS && subkeys == 0 && values == 0) RegDeleteKeyA(hive, name);
+}
+
+void remove_app_values(HKEY hive, const char* key_name, const line_entry* lines, const char* folder,
+                       const char* cd_root) {
+  HKEY key;
+  if (!lines || RegOpenKeyExA(hive, key_name, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  for (const line_entry* e = lines; e; e = e->next) {
+    char name[reg_name_size], value[reg_value_size];
+    if (parse_reg_entry_with(e->text, folder, cd_root, name, value) == 0) RegDeleteValueA(key, name);
+  }
+  RegCloseKey(key);
+}
+
+// [reg] under the user's key, [regall] under the machine's, then the keys that are left
+// empty: the machine's key also when no value was written, as the install's probe made it.
+void remove_registry_values(const char* folder, const char* cd_root) {
+  char global[128], local[128], key_name[512], parent_name[512];
+  copy_text(global, sizeof global, get_reg_global());
+  copy_text(local, sizeof local, get_reg_local());
+  if (compose_app_key(key_name, sizeof key_name, global, local) != 0 ||
+      compose_app_parent_key(parent_name, sizeof parent_name, global) != 0)
+    return;
+  if (global[0] != '-') {
+    remove_app_values(HKEY_CURRENT_USER, key_name, reg_lines, folder, cd_root);
+    remove_app_values(HKEY_LOCAL_MACHINE, key_name, regall_lines, folder, cd_root);
+    remove_key_if_empty(HKEY_CURRENT_USER, key_name);
+    remove_key_if_empty(HKEY_CURRENT_USER, parent_name);
+  }
+  remove_key_if_empty(HKEY_LOCAL_MACHINE, key_name);
+  remove_key_if_empty(HKEY_LOCAL_MACHINE, parent_name);
+}
+
+// The file the profile functions use for a name: a bare name lies in the Windows folder.
+int profile_path(const char* file, char* out, size_t size) {
+  if (mb_find_char(file, '\\') || mb_find_char(file, '/') || mb_find_char(file, ':')) return copy_text(out, size, file);
+  char windows[MAX_PATH];
+  UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+  if (n == 0 || n >= sizeof windows) return -1;
+  int m = std::snprintf(out, size, "%s\\%s", windows, file);
+  return (m < 0 || static_cast<size_t>(m) >= size) ? -1 : 0;
+}
+
+// A file holding nothing but blanks and line ends once the game's values are gone.
+int file_is_blank(const char* path) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return 0;
+  unsigned char data[4096];
+  size_t n = std::fread(data, 1, sizeof data, f);
+  int more = std::fgetc(f) != EOF;
+  std::fclose(f);
+  if (more) return 0;
+  for (size_t i = 0; i < n; ++i)
+    if (data[i] > 0x20) return 0;
+  return 1;
+}
+
+void remove_ini_values(const char* folder, const char* cd_root) {
+  if (!ini_lines) return;
+  char section[128], file[128];
+  copy_text(section, sizeof section, get_ini_section());
+  copy_text(file, sizeof file, get_ini_file());
+  for (const line_entry* e = ini_lines; e; e = e->next) {
+    char key[ini_key_size], value[ini_value_size];
+    if (parse_ini_entry_with(e->text, folder, cd_root, key, value) == 0)
+      WritePrivateProfileStringA(section, key, nullptr, file);
+  }
+  char rest[8];
+  if (GetPrivateProfileSectionA(section, rest, sizeof rest, file) == 0)
+    WritePrivateProfileStringA(section, nullptr, nullptr, file);
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);  // written out now
+  char path[uninstall_path_size];
+  if (profile_path(file, path, sizeof path) == 0 && file_is_blank(path)) DeleteFileA(path);
+}
+
+// A shortcut goes only when it still points into the install folder: a later install of
+// the same title elsewhere owns one of the same name.
+void remove_link_into(const char* link_file, const char* folder) {
+  if (!link_file[0]) return;
+  IShellLinkA* link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                              reinterpret_cast<void**>(&link))))
+    return;
+  char target[MAX_PATH] = "";
+  IPersistFile* file = nullptr;
+  WCHAR wide[MAX_PATH];
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+    if (MultiByteToWideChar(CP_ACP, 0, link_file, -1, wide, MAX_PATH) != 0 && SUCCEEDED(file->Load(wide, STGM_READ)))
+      link->GetPath(target, sizeof target, nullptr, SLGP_RAWPATH);
+    file->Release();
+  }
+  link->Release();
+  if (target[0] && path_inside(folder, target, nullptr)) DeleteFileA(link_file);
+}
+
+void remove_shortcuts(const char* folder) {
+  int vista = is_vista_or_later();
+  char programs[MAX_PATH] = "", desktop[MAX_PATH] = "";
+  if (!get_special_folder(nullptr, vista ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, programs)) programs[0] = '\0';
+  if (!get_special_folder(nullptr, vista ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY, desktop))
+    desktop[0] = '\0';
+  // The readme link's name, chosen as the installer chose it.
+  char label[260], readme[260];
+  setting_string("INSTREADME", label, sizeof label, "お読みください");
+  setting_string(setting_exists("INSTREADMEFL") ? "INSTREADMEFL" : "HELP_FILE", readme, sizeof readme, "");
+  const char* group = get_inst_group();
+  char title[128];
+  copy_text(title, sizeof title, get_titlebar());
+
+  static shortcut_set set;
+  if (compose_shortcut_set(&set, programs[0] ? programs : "?", group, title, label, readme, desktop) != 0) return;
+  if (programs[0]) {
+    for (int i = 0; i < set.link_count; ++i) remove_link_into(set.links[i], folder);
+    RemoveDirectoryA(set.program_folder);  // both only when empty
+    if (set.group_folder[0]) RemoveDirectoryA(set.group_folder);
+  }
+  remove_link_into(set.desktop_link, folder);
+}
+
+// At most this many names are listed in the closing text.
+constexpr int listed_left_over = 12;
+
+int uninstall(const char* program) {
+  char folder[uninstall_path_size];
+  if (!folder_of(folder, program)) return -1;
+  char record[uninstall_path_size];
+  if (std::snprintf(record, sizeof record, "%s\\install.env", folder) >= static_cast<int>(sizeof record)) return -1;
+
+  FILE* stream = std::fopen(record, "rt");
+  if (!stream) {
+    show_notice("アンインストールの記録[%s]が見つかりません。%s", record, text_nothing_left);
+    return 1;
+  }
+  load_settings_stream(stream);
+  std::rewind(stream);
+  const char* open_section = nullptr;
+  int sections = load_sections_stream(stream, &open_section);
+  std::fclose(stream);
+  if (sections != 0) {
+    show_error("[設定.env]の[%s]が終了していません%s", open_section, text_nothing_removed);
+    return -1;
+  }
+  char title[128];
+  copy_text(title, sizeof title, get_titlebar());
+
+  // One uninstaller per game at a time, as one installer; held until the process ends.
+  char mutex_name[160];
+  std::snprintf(mutex_name, sizeof mutex_name, "%s アンインストール", title);
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, mutex_name);
+  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    char text[256];
+    std::snprintf(text, sizeof text, "[ %s ] は既に起動中です", mutex_name);
+    MessageBoxA(nullptr, text, title, MB_TOPMOST | MB_ICONHAND);
+    return 0;
+  }
+
+  // The uninstall entry proves that this folder holds an install of this game.
+  char command[uninstall_path_size];
+  if (registered_command(title, command, sizeof command) != 0) {
+    show_notice("「%s」はインストールされていません。%s", title, text_nothing_left);
+    return 1;
+  }
+  long_form(command, sizeof command);
+  if (!same_path(command, program)) {
+    char registered[uninstall_path_size] = "";
+    if (!folder_of(registered, command)) copy_text(registered, sizeof registered, command);
+    show_error("インストールしたフォルダ[%s]と、このプログラムのフォルダ[%s]が違います。\nフォルダが移動された可能性があります。%s",
+               registered, folder, text_nothing_removed);
+    return -1;
+  }
+
+  // Every line is checked before the first question: a refused line stops it all.
+  static delete_plan plan;
+  const char* cd = cdrom_root();
+  const char* bad_line = nullptr;
+  int planned = build_delete_plan(&plan, delfiles_lines, delfiles_user_lines, folder, cd, &bad_line);
+  if (planned == delete_line_too_long && plan.count >= max_delete_items) {
+    show_error("アンインストールの記録の行が多すぎます（%d行まで）。%s", max_delete_items, text_nothing_removed);
+    return -1;
+  }
+  if (planned != 0) {
+    show_error("アンインストールの記録の行[%s]は、インストール先の外を指すか、使えない名前です。%s", bad_line,
+               text_nothing_removed);
+    return -1;
+  }
+
+  if (!ask_yes_no("「%s」をアンインストールします。よろしいですか？", title)) return -1;
+  int keep_user = 1;
+  if (plan.user_count > 0)
+    keep_user = !ask_yes_no_default_no("セーブデータなど、遊んで作られたデータも削除しますか？\n［いいえ］を選ぶと残します。");
+
+  remove_shortcuts(folder);
+  remove_registry_values(folder, cd);
+  remove_ini_values(folder, cd);
+  remove_planned_files(&plan, folder, keep_user);
+  SetFileAttributesA(record, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(record);
+  char key_name[512];
+  if (compose_uninstall_key(key_name, sizeof key_name, title) == 0) RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_name);
+
+  static char left[listed_left_over][uninstall_path_size];
+  const char* program_name = mb_find_last_char(program, '\\') + 1;
+  int left_count = list_left_over(folder, program_name, left, listed_left_over);
+  const char* names[listed_left_over];
+  for (int i = 0; i < listed_left_over; ++i) names[i] = left[i];
+  char message[1000];  // the boxes format at most 1023 bytes
+  compose_end_message(message, sizeof message, title, folder, names,
+                      left_count < listed_left_over ? left_count : listed_left_over, left_count);
+  start_self_removal(program);
+  show_notice("%s", message);
+  return 0;
+}
+
+}  // namespace
+
+int run_uninstall(const char* args) {
+  if (std::strncmp(args, "/cleanup ", 9) == 0) return run_cleanup(args);
+
+  char program[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, program, sizeof program);
+  if (n == 0 || n >= sizeof program) return -1;
+  long_form(program, sizeof program);
+  // Away from the install folder, which is to be removed.
+  char temp[MAX_PATH];
+  n = GetTempPathA(sizeof temp, temp);
+  if (n > 0 && n < sizeof temp) SetCurrentDirectoryA(temp);
+
+  CoInitialize(nullptr);
+  int result = uninstall(program);
+  CoUninitialize();
+  return result;
+}
+
+}  // namespace talven

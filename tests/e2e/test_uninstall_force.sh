@@ -1,0 +1,107 @@
+# The uninstaller after an immediate install (FORCEINSTALL) that took UnInst.exe from the
+# medium's bin folder, on a system reported as Windows XP to both programs (so the
+# shortcuts are the current user's): the save is kept by taking the second question's
+# default (Enter), everything else the install wrote goes (application keys in both hives,
+# INI values and the INI file, the Start-menu group, the desktop shortcut, the uninstall
+# entry), and the closing text names the kept save folder, which is all that is left.
+. "$E2E_LIB"
+. "$(dirname "$0")/install_lib.sh"
+. "$(dirname "$0")/uninstall_lib.sh"
+e2e_init
+require_uninst
+remove_stale_work_folders
+
+title='即時導入の削除'
+uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
+dest_win="$MEDIA_WIN\\導入先"
+dest=$MEDIA/導入先
+ini_win="$MEDIA_WIN\\force.ini"
+make_game "$SCRATCH/game" "$title" "FORCEINSTALL	1" "REG_GLOBAL	TALVEN_UNINST" "REG_LOCAL	force" \
+  "INI_FILE	$ini_win" "INI_SECTION	設定" \
+  '[reg]' '"InstTo"="REP_INSTALL"' '-' '[regall]' '"Path"="REP_INSTALL\\データ"' '-' \
+  '[ini]' 'Path=REP_INSTALL' 'Disc=REP_CDROMDRIVE' '-' \
+  '[delfiles]' 'readme.txt' 'insttscr.rct' 'game.exe' 'データ\' 'save\info.ini' '-' \
+  '[delfiles_user]' 'save\*.sav' '-'
+pack_dir "$SCRATCH/game" "$SCRATCH/game.arc"
+media_separate "$SCRATCH/game.arc"
+mkdir -p "$MEDIA/bin"
+cp "$UNINST_EXE" "$MEDIA/bin/UnInst.exe"
+printf 'the real game program\r\n' >"$MEDIA/bin/game.exe"
+
+xp_restore() {
+  local exe
+  for exe in setup.exe UnInst.exe; do
+    wine reg delete "HKCU\\Software\\Wine\\AppDefaults\\$exe" /f >/dev/null 2>&1 || true
+  done
+}
+trap 'status=$?; uninstall_cleanup; (xp_restore); (exit $status); e2e_cleanup' EXIT
+for exe in setup.exe UnInst.exe; do
+  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /d winxp /f >/dev/null 2>&1 ||
+    e2e_fail "cannot set the version reported to $exe"
+done
+programs=$(inspect_one "folder	$CSIDL_PROGRAMS")
+desktop=$(inspect_one "folder	$CSIDL_DESKTOPDIRECTORY")
+common_programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
+wine reg delete 'HKCU\Software\TALVEN_UNINST' /f >/dev/null 2>&1 || true
+wine reg delete 'HKLM\Software\TALVEN_UNINST' /f >/dev/null 2>&1 || true
+wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1 || true
+rm -rf "$(unix_path "$programs")/$title"
+rm -f "$(unix_path "$desktop")/$title.LNK"
+
+world() {
+  key_state 'HKCU\Software\TALVEN_UNINST' 'HKLM\Software\TALVEN_UNINST' "HKLM\\$uninstall_key"
+  echo "ini: $( [ -e "$MEDIA/force.ini" ] && md5sum <"$MEDIA/force.ini" || echo absent)"
+  echo "group: $( [ -e "$(unix_path "$programs")/$title" ] && echo present || echo absent)"
+  echo "all users' group: $( [ -e "$(unix_path "$common_programs")/$title" ] && echo present || echo absent)"
+  echo "desktop: $( [ -e "$(unix_path "$desktop")/$title.LNK" ] && echo present || echo absent)"
+}
+world >"$SCRATCH/world.before"
+
+expect_drive install <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$CAPTION_SETUP" 30
+set-text 1000 "$(q "$dest_win")"
+click 1
+EOS
+answer_box "" "[$dest_win]にインストールします" 6
+expect_drive install-end <<EOS
+attach setup.exe
+wait-window class:#32770 "$CAPTION_SHORTCUT" 120
+expect-checked 1007 1
+click 1
+wait-window class:#32770 "$CAPTION_END" 30
+click 1
+wait-exit 0 30
+EOS
+assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
+world >"$SCRATCH/world.installed"
+grep -q 'InstTo' "$SCRATCH/world.installed" || e2e_fail "the install wrote no [reg] value"
+grep -qx 'group: present' "$SCRATCH/world.installed" || e2e_fail "no group in the user's Start menu"
+grep -qx 'desktop: present' "$SCRATCH/world.installed" || e2e_fail "no shortcut on the user's desktop"
+[ -e "$MEDIA/force.ini" ] || e2e_fail "the install wrote no INI file"
+
+printf 'slot 1\r\n' >"$dest/save/slot1.sav"
+command=$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")
+expect_drive uninstall <<EOS
+start "$(q "$command")"
+wait-window class:#32770 "" 20
+expect-text 65535 "$(text_confirm "$title")"
+click 6
+wait-gone 10
+wait-window class:#32770 "" 20
+expect-text 65535 "$text_user_data"
+key enter
+wait-gone 10
+wait-window class:#32770 "" 60
+expect-text 65535 "$(text_done "$title" "$dest_win" 'save\')"
+click 1
+wait-exit 0 20
+EOS
+wait_gone "$dest/UnInst.exe"
+assert_eq "save save/slot1.sav" "$(cd "$dest" && find . -mindepth 1 | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//')" \
+  "what is left in the install folder"
+world >"$SCRATCH/world.after"
+diff "$SCRATCH/world.before" "$SCRATCH/world.after" >"$SCRATCH/world.diff" ||
+  e2e_fail "not as before the install: $(cat "$SCRATCH/world.diff")"
+
+e2e_pass

@@ -1,0 +1,129 @@
+# The uninstaller after an install of the sample game from its menu (desktop shortcut
+# ticked, UnInst.exe packed with the game): a save and a file of the player's own are
+# added, the uninstall entry's command is run and both questions answered Yes. Then the
+# uninstall entry, both application keys, the INI file, the Start-menu group and the
+# desktop shortcut are as before the install, and the install folder holds only the
+# player's file, which the closing text names; the program and its record are gone. A
+# second run finds nothing to remove: without its record, and with the record but no
+# uninstall entry.
+. "$E2E_LIB"
+. "$(dirname "$0")/install_lib.sh"
+. "$(dirname "$0")/uninstall_lib.sh"
+e2e_init
+require_uninst
+remove_stale_work_folders
+temp_copies() { (cd "$RIG_TEMP" && ls UnInst_*.exe 2>/dev/null) || true; }
+rm -f "$RIG_TEMP"/UnInst_*.exe
+
+sample_package "$SCRATCH/sample" "$UNINST_EXE"
+media_separate "$SCRATCH/sample/instdat.arc"
+stage=$SCRATCH/sample/sample-game
+
+title='月影の譜 サンプルゲーム'
+caption="$title スタートアップ"
+app_key='Software\TALVEN\TsukikageSample'
+uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
+dest_win='C:\アンインストール 試験\月影の譜'
+dest=$(unix_path "$dest_win")
+programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
+desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
+group="$programs\\TALVEN\\$title"
+windows_ini=$(unix_path 'C:\windows')/tsukikage.ini
+
+# A clean slate: no earlier install of this game (nor another under the same keys).
+rm -rf "$(unix_path 'C:\アンインストール 試験')" "$windows_ini"
+rm -f "$(unix_path "$desktop")/$title.LNK"
+rm -rf "$(unix_path "$programs")/TALVEN"
+wine reg delete 'HKCU\Software\TALVEN' /f >/dev/null 2>&1 || true
+wine reg delete 'HKLM\Software\TALVEN' /f >/dev/null 2>&1 || true
+wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1 || true
+
+world() {
+  key_state 'HKCU\Software\TALVEN' 'HKLM\Software\TALVEN' 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+  echo "ini: $( [ -e "$windows_ini" ] && md5sum <"$windows_ini" || echo absent)"
+  echo "start menu: $(cd "$(unix_path "$programs")" && find . -maxdepth 3 | sort | tr '\n' ' ')"
+  echo "desktop: $(cd "$(unix_path "$desktop")" && find . | sort | tr '\n' ' ')"
+}
+world >"$SCRATCH/world.before"
+
+expect_drive install <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$caption" 30
+click 1002
+wait-window class:#32770 "$CAPTION_SETUP" 30
+set-text 1000 "$(q "$dest_win")"
+click 1
+EOS
+answer_box "$caption" "[$dest_win]にインストールします" 6
+expect_drive install-end <<EOS
+attach setup.exe
+wait-window class:#32770 "$CAPTION_SHORTCUT" 180
+expect-checked 1007 1
+click 1
+wait-window class:#32770 "$CAPTION_END" 30
+click 1
+wait-exit 0 30
+EOS
+assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
+assert_file "$dest/install.env" "the uninstaller's record"
+assert_eq 1 "$(inspect_one "exists	$desktop\\$title.LNK")" "desktop shortcut after the install"
+
+world >"$SCRATCH/world.installed"
+cmp -s "$SCRATCH/world.before" "$SCRATCH/world.installed" && e2e_fail "the install changed none of the places compared"
+
+# What the player adds: a save the game would write, and a file of their own.
+printf 'save data\r\n' >"$dest/セーブ/slot01.sav"
+printf 'my notes\r\n' >"$dest/メモ.txt"
+
+command=$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")
+assert_eq "$dest_win\\UnInst.exe" "$command" "uninstall command"
+expect_drive uninstall <<EOS
+start "$(q "$command")"
+wait-window class:#32770 "" 20
+expect-text 65535 "$(text_confirm "$title")"
+click 6
+wait-gone 10
+wait-window class:#32770 "" 20
+expect-text 65535 "$text_user_data"
+click 6
+wait-gone 10
+wait-window class:#32770 "" 60
+expect-text 65535 "$(text_done "$title" "$dest_win" メモ.txt)"
+click 1
+wait-exit 0 20
+EOS
+wait_gone "$dest/UnInst.exe"
+# The helper's copy in %TEMP% goes when the helper ends: no process or file stays behind.
+for i in $(seq 100); do
+  [ -z "$(temp_copies)" ] && break
+  sleep 0.1
+done
+assert_empty "$(temp_copies)" "the helper's copy in the temporary folder"
+assert_eq "メモ.txt" "$(cd "$dest" && find . -mindepth 1 | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//')" \
+  "what is left in the install folder"
+world >"$SCRATCH/world.after"
+diff "$SCRATCH/world.before" "$SCRATCH/world.after" >"$SCRATCH/world.diff" ||
+  e2e_fail "not as before the install: $(cat "$SCRATCH/world.diff")"
+
+# A second run: the program brought back without its record, then with it.
+cp "$UNINST_EXE" "$dest/UnInst.exe"
+expect_drive again-no-record <<EOS
+start "$(q "$dest_win\\UnInst.exe")"
+wait-window class:#32770 "" 20
+expect-text 65535 "$(text_no_record "$dest_win\\install.env")"
+click 1
+wait-exit 1 20
+EOS
+cp "$stage/install.env" "$dest/install.env"
+expect_drive again-no-entry <<EOS
+start "$(q "$dest_win\\UnInst.exe")"
+wait-window class:#32770 "" 20
+expect-text 65535 "$(text_not_installed "$title")"
+click 1
+wait-exit 1 20
+EOS
+assert_file "$dest/メモ.txt" "the player's file after the second runs"
+assert_file "$dest/install.env" "the record after a run that found no install"
+rm -rf "$(unix_path 'C:\アンインストール 試験')"
+
+e2e_pass
