@@ -16,7 +16,7 @@ namespace {
 
 void usage(FILE* to) {
   std::fputs(
-      "usage: talven-pack verify PACKAGE|EXE\n\n"
+      "usage: talven-pack verify [-q] PACKAGE|EXE\n\n"
       "Walks every entry of an install package (or of the package appended to an\n"
       "executable), inflates every file and checks its size. The first damage is\n"
       "reported with the entry's number, name and offset in the file (exit 1): the\n"
