@@ -40,3 +40,8 @@ foreach(src ${bench_sources})
   target_compile_options(${name} PRIVATE ${CP932_FLAGS})
   target_link_libraries(${name} PRIVATE talven_core)
 endforeach()
+
+# Proof that the core links alone: every object of it, nothing else of the program.
+add_executable(core_alone ${CMAKE_SOURCE_DIR}/tests/link/core_alone.cpp)
+target_link_libraries(core_alone PRIVATE -Wl,--whole-archive talven_core -Wl,--no-whole-archive ZLIB::ZLIB)
+add_test(NAME core.links_alone COMMAND core_alone)

@@ -2,15 +2,20 @@
 enable_language(RC)
 find_library(ZLIB_STATIC NAMES libz.a z REQUIRED)
 
+# The Win32 halves of the core's own seams (the out-of-memory report, the resolver lock,
+# the CD-ROM root, the message boxes and the owner window they need) go into the core,
+# as the host halves do on the host: the core links alone and setup_win builds on it.
+set(core_seam_sources ${win_sources})
+list(FILTER core_seam_sources INCLUDE REGEX "/(alloc|resolver_lock|markers|messages|services)_win\\.cpp$")
+list(REMOVE_ITEM win_sources ${core_seam_sources})
+target_sources(talven_core PRIVATE ${core_seam_sources})
 target_compile_options(talven_core PRIVATE -Os)
-target_link_libraries(talven_core PUBLIC ${ZLIB_STATIC})
-# The portable core calls its Windows seams (report_out_of_memory, the resolver lock,
-# cdrom_root) in setup_win: a static-library cycle, which CMake links by repeating both.
-target_link_libraries(talven_core INTERFACE setup_win)
+target_compile_definitions(talven_core PUBLIC WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501 _WIN32_IE=0x0600)
+target_link_libraries(talven_core PUBLIC ${ZLIB_STATIC} shell32 user32)
 
 add_library(setup_win STATIC ${win_sources})
 target_compile_options(setup_win PRIVATE ${CP932_FLAGS} ${WARN_FLAGS} -Os)
-target_compile_definitions(setup_win PUBLIC WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501 _WIN32_IE=0x0600)
+target_include_directories(setup_win PUBLIC ${CMAKE_SOURCE_DIR}/resources)
 target_link_libraries(setup_win PUBLIC talven_core ole32 uuid shell32 comctl32 comdlg32 winmm gdi32 user32 advapi32)
 
 # The file-copy clip is drawn at build time by a small host program.
@@ -36,6 +41,11 @@ target_include_directories(setup PRIVATE ${clip_dir} ${CMAKE_SOURCE_DIR}/resourc
 target_compile_options(setup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${CP932_FLAGS} ${WARN_FLAGS} -Os>)
 target_link_libraries(setup PRIVATE setup_win)
 target_link_options(setup PRIVATE -mwindows -s)
+
+# Proof that the core links alone: every object of it, nothing else of the program.
+add_executable(core_alone ${CMAKE_SOURCE_DIR}/tests/link/core_alone.cpp)
+target_link_libraries(core_alone PRIVATE -Wl,--whole-archive talven_core -Wl,--no-whole-archive ${ZLIB_STATIC} shell32 user32)
+target_link_options(core_alone PRIVATE -mconsole)
 
 # --- UnInst.exe: the uninstaller, from the same library ---------------------------------
 set(uninst_rc ${CMAKE_SOURCE_DIR}/resources/uninst.rc)

@@ -17,6 +17,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 pack=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 repo=$(cd "$(dirname "$0")/.." && pwd)
+. "$repo/tests/e2e/scenarios.sh"
 [ -n "${WINEPREFIX:-}" ] && [ -n "${DISPLAY:-}" ] || { echo "screenshots.sh: run it through scripts/wine-rig.sh run" >&2; exit 1; }
 for f in "$build/setup.exe" "$build/uidriver.exe" "$pack"; do
   [ -f "$f" ] || { echo "screenshots.sh: missing $f" >&2; exit 1; }
@@ -57,13 +58,7 @@ click 6
 wait-window ファイルのコピー中...
 sleep 700
 screenshot $medium_win\\extract.bmp
-wait-window ショートカットの作成
-check 1007 0
-click 1
-wait-window インストール終了
-check 1007 0
-click 1
-wait-exit 0
+$(install_end_lines "check 1007 0;click 1" "check 1007 0")
 EOS
 wine explorer /desktop=talvendocs,800x600 "$medium_win\\uidriver.exe" "$medium_win\\shots.drv" \
   >"$work/driver.log" 2>&1 || { tr -d '\r' <"$work/driver.log"; echo "screenshots.sh: the scenario failed" >&2; exit 1; }

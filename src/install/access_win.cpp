@@ -6,6 +6,7 @@
 
 #include "install/access.h"
 #include "install/install_steps.h"
+#include "startup/services.h"
 
 namespace talven {
 
@@ -43,22 +44,7 @@ void grant_full_access(const char* destination) {
     return;
   }
 
-  // Quoted, so that a temporary folder with blanks cannot start a program named after
-  // the first word of the path.
-  char command[264];
-  int c = std::snprintf(command, sizeof command, "\"%s\"", batch);
-  if (c < 0 || c >= static_cast<int>(sizeof command)) return;
-  STARTUPINFOA startup;
-  std::memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION process;
-  if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, IDLE_PRIORITY_CLASS, nullptr,
-                     nullptr, &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
+  start_program(batch, 1);
 }
 
 }  // namespace talven

@@ -11,6 +11,7 @@
 #include "install/install_steps.h"
 #include "startup/services.h"
 #include "ui/messages.h"
+#include "resource_ids.h"
 
 namespace talven {
 
@@ -45,12 +46,12 @@ INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
   switch (message) {
     case WM_INITDIALOG:
       center_on_screen(dialog);
-      SetDlgItemTextA(dialog, 1000, setup_path);
+      SetDlgItemTextA(dialog, IDC_PATH_EDIT, setup_path);
       SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
       return TRUE;
     case WM_COMMAND:
       if (wparam == 1) {
-        GetDlgItemTextA(dialog, 1000, setup_path, sizeof setup_path);
+        GetDlgItemTextA(dialog, IDC_PATH_EDIT, setup_path, sizeof setup_path);
         EndDialog(dialog, 1);
         return TRUE;
       }
@@ -58,9 +59,9 @@ INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
         EndDialog(dialog, 0);
         return TRUE;
       }
-      if (wparam == 1021) {
+      if (wparam == IDC_BROWSE) {
         browse_for_destination(dialog);
-        SetDlgItemTextA(dialog, 1000, setup_path);
+        SetDlgItemTextA(dialog, IDC_PATH_EDIT, setup_path);
         return TRUE;
       }
       return FALSE;

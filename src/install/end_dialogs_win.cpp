@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "install/install_steps.h"
 #include "startup/services.h"
+#include "resource_ids.h"
 
 namespace talven {
 
@@ -22,12 +23,12 @@ void put_on_top(HWND dialog) {
 INT_PTR CALLBACK shortcut_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SendDlgItemMessageA(dialog, 1007, BM_SETCHECK, 1, 0);
+      SendDlgItemMessageA(dialog, IDC_CHECK, BM_SETCHECK, 1, 0);
       put_on_top(dialog);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wparam) == 1) {
-        if (SendDlgItemMessageA(dialog, 1007, BM_GETCHECK, 0, 0) == BST_CHECKED &&
+        if (SendDlgItemMessageA(dialog, IDC_CHECK, BM_GETCHECK, 0, 0) == BST_CHECKED &&
             shortcut_destination)
           make_desktop_shortcut(shortcut_destination);
         EndDialog(dialog, 1);
@@ -45,14 +46,14 @@ INT_PTR CALLBACK shortcut_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
 INT_PTR CALLBACK end_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SendDlgItemMessageA(dialog, 1007, BM_SETCHECK, 0, 0);
-      SetDlgItemTextA(dialog, 1007, readme_label);
+      SendDlgItemMessageA(dialog, IDC_CHECK, BM_SETCHECK, 0, 0);
+      SetDlgItemTextA(dialog, IDC_CHECK, readme_label);
       put_on_top(dialog);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wparam) == 1) {
-        // Without box 1007 (the short template) the query yields 0.
-        readme_chosen = SendDlgItemMessageA(dialog, 1007, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+        // Without the check box (the short template) the query yields 0.
+        readme_chosen = SendDlgItemMessageA(dialog, IDC_CHECK, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
         EndDialog(dialog, 1);
         return TRUE;
       }

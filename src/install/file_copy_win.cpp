@@ -8,14 +8,16 @@
 #include "config/settings.h"
 #include "install/cp932.h"
 #include "install/install_steps.h"
+#include "package/package_format.h"
 #include "package/progress.h"
+#include "resource_ids.h"
 #include "ui/messages.h"
 
 namespace talven {
 
 namespace {
 
-constexpr DWORD block_size = 0x20000;
+constexpr DWORD block_size = package_block;
 
 int ends_with(const char* text, const char* tail) {
   size_t n = std::strlen(text);
@@ -33,19 +35,6 @@ int copy_bin_entry(const char* destination, const char* name) {
       append_text(target, sizeof target, "\\") != 0 || append_text(target, sizeof target, name) != 0)
     return 0;
   return copy_file_with_progress(source, target);
-}
-
-// Positions move in 128 KiB steps; a message goes out only when the shown step changes.
-void set_bar(int id, LPARAM range_top, int* shown, int position) {
-  if (!progress_dialog) return;
-  if (range_top >= 0) {
-    SendDlgItemMessageA(progress_dialog, id, PBM_SETRANGE, 0, MAKELPARAM(0, range_top));
-    *shown = -1;
-  }
-  if (position != *shown) {
-    SendDlgItemMessageA(progress_dialog, id, PBM_SETPOS, position, 0);
-    *shown = position;
-  }
 }
 
 }  // namespace
@@ -90,10 +79,9 @@ int copy_file_with_progress(const char* source, const char* target) {
   }
   if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE) {
     DWORD size = GetFileSize(in, nullptr);
-    if (progress_dialog) SetDlgItemTextA(progress_dialog, 1012, source);
-    int file_shown = -1;
-    int total_shown = -1;
-    set_bar(1010, static_cast<LPARAM>(size >> 17), &file_shown, 0);
+    show_progress_text(source);
+    show_progress_range(IDC_FILE_BAR, size);
+    show_progress_bytes(IDC_FILE_BAR, 0);
     DWORD done = 0;
     ok = 1;
     while (done < size) {
@@ -116,8 +104,8 @@ int copy_file_with_progress(const char* source, const char* target) {
       }
       done += got;
       copied_total += static_cast<int32_t>(got);
-      set_bar(1010, -1, &file_shown, static_cast<int>(done >> 17));
-      set_bar(1019, -1, &total_shown, static_cast<int>(copied_total / 0x20000));
+      show_progress_bytes(IDC_FILE_BAR, done);
+      show_progress_bytes(IDC_TOTAL_BAR, copied_total);
     }
     if (ok) {
       FILETIME created, accessed, written;

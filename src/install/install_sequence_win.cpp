@@ -17,8 +17,6 @@
 
 namespace talven {
 
-const char* install_path = nullptr;
-
 int enter_exe_folder() {
   char folder[MAX_PATH + 1];
   DWORD n = GetModuleFileNameA(nullptr, folder, MAX_PATH);

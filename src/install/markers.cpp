@@ -10,6 +10,10 @@
 
 namespace talven {
 
+// Set by the install sequence on Windows while it runs its entry passes; a test sets it
+// on the host.
+const char* install_path = nullptr;
+
 namespace {
 
 char ini_expanded[marker_line_size];

@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "package/package_pass.h"
+
 namespace talven {
 
-// full_pass_quiet: the full pass without the progress dialog (tests, measurements).
-enum { full_pass = 0, startup_pass = 1, full_pass_quiet = 2 };
-
 extern int32_t package_length;
+// Why the last extract_package_from refused the package (the reader's msg), or null.
+extern const char* package_refusal;
 
 // instdat.arc beside the executable, else the package appended to it. Null when neither opens.
 FILE* open_install_package();
@@ -19,10 +20,8 @@ void extract_install_package(const char* destination, int mode);
 
 // The same walk without the fatal ending, for tests and callers that report themselves:
 // 0 when processed, -1 on any failure. The package stream is closed on every path; the
-// full pass sizes its overall bar by package_length.
+// full pass sizes its overall bar by package_length. On the host (extract_host.cpp) the
+// same passes write with "/" paths and no dialog, for tests and fuzzing.
 int extract_package_from(FILE* package, const char* destination, int mode);
-
-// 1 when pattern occurs in name, both lower-cased by CP932 characters; else 0.
-int name_contains(const char* name, const char* pattern);
 
 }  // namespace talven

@@ -1,7 +1,6 @@
 // Extraction of the install package: the start-up pass into the work folder and the
 // full pass, with its two-bar dialog, into the install destination.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -9,138 +8,63 @@
 
 #include "install/cp932.h"
 #include "package/extract.h"
+#include "package/package_pass.h"
 #include "package/package_format.h"
 #include "package/progress.h"
+#include "resource_ids.h"
 #include "startup/startup.h"
 #include "ui/messages.h"
 
 namespace talven {
 
 int32_t package_length = 0;
+const char* package_refusal = nullptr;
 
 namespace {
-
-constexpr int file_bar = 1010;
-constexpr int file_name_text = 1012;
-constexpr int total_bar = 1019;
 
 const char damaged_package_text[] =
     "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
 
-// What the dialog shows now. Under Wine a bar repaint costs about a millisecond and a
-// text repaint a third of that, so a package of many files would spend most of its time
-// drawing the same picture again: a message goes out only when what it shows changes,
-// for a bar the filled width in pixels, not just its position.
-struct shown_bar {
-  int id;
-  int range;     // top of the bar's range, 0 .. range
-  int position;  // the last position sent
-  int fill;      // filled pixels at that position; -1 after a range change
-  int width;     // client width of the bar in pixels
-};
-
-struct shown_progress {
-  HWND dialog;
-  shown_bar file;
-  shown_bar total;
-  char file_name[output_path_size];
-};
-shown_progress shown;
-
-void reset_bar(shown_bar* bar, int id, int range) {
-  bar->id = id;
-  bar->range = range;
-  bar->position = 0;
-  bar->fill = 0;
-  RECT client = {0, 0, 0, 0};
-  GetClientRect(GetDlgItem(shown.dialog, id), &client);
-  bar->width = client.right - client.left;
-}
-
-void reset_shown(HWND dialog) {
-  // As the dialog starts: bar 1010 at 0 of 0..1, bar 1019 at 0 of the package's range.
-  shown.dialog = dialog;
-  shown.file_name[0] = '\0';
-  reset_bar(&shown.file, file_bar, 1);
-  int total_range = dialog ? static_cast<int>(SendDlgItemMessageA(dialog, total_bar, PBM_GETRANGE, FALSE, 0)) : 1;
-  reset_bar(&shown.total, total_bar, total_range);
-}
-
-int fill_of(const shown_bar* bar, int position) {
-  if (bar->range <= 0) return 0;
-  if (position > bar->range) position = bar->range;
-  if (position < 0) position = 0;
-  return static_cast<int>(static_cast<int64_t>(position) * bar->width / bar->range);
-}
-
-void show_file_name(const char* path) {
-  if (std::strcmp(shown.file_name, path) == 0) return;
-  copy_text(shown.file_name, sizeof shown.file_name, path);
-  SendDlgItemMessageA(shown.dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
-}
-
-void show_file_range(int32_t size) {
-  int top = (size / package_block) & 0xFFFF;
-  if (top == shown.file.range) return;
-  shown.file.range = top;
-  shown.file.fill = -1;  // the control re-fits its position to the new range
-  SendDlgItemMessageA(shown.dialog, file_bar, PBM_SETRANGE, 0, MAKELPARAM(0, top));
-}
-
-void show_bar(shown_bar* bar, int32_t bytes) {
-  int step = bytes / package_block;
-  if (step == bar->position && bar->fill >= 0) return;
-  int fill = fill_of(bar, step);
-  if (fill == bar->fill) return;
-  bar->position = step;
-  bar->fill = fill;
-  SendDlgItemMessageA(shown.dialog, bar->id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
-}
-
 // After every 128 KiB of output and at the end of each entry: both bars, then the pump.
 void on_block(void* context, int32_t written, int32_t position) {
   if (context) {
-    show_bar(&shown.file, written);
-    show_bar(&shown.total, position);
+    show_progress_bytes(IDC_FILE_BAR, written);
+    show_progress_bytes(IDC_TOTAL_BAR, position);
   }
   drain_messages();
 }
 
-// Writes one file entry; the package stands at its last-write time. 0, or 1 on failure
-// (a partial output file stays on disk).
-int inflate_entry(FILE* package, int32_t size, int32_t packed_size, const char* output_path,
-                  HWND dialog, int32_t* position) {
-  package_entry times;
-  if (read_entry_time(package, &times, position) != 0) return 1;
-  FILE* out = std::fopen(output_path, "wb");
-  if (!out) return 1;
-  if (dialog) {
-    show_file_name(output_path);
-    show_file_range(size);
-    show_bar(&shown.file, 0);
+// The file side of the passes: the output file, the dialog's view of it, its time.
+FILE* open_output(void* dialog, const package_entry* entry, const char* path) {
+  FILE* out = std::fopen(path, "wb");
+  if (out && dialog) {
+    show_progress_text(path);
+    show_progress_range(IDC_FILE_BAR, entry->size);
+    show_progress_bytes(IDC_FILE_BAR, 0);
   }
-  inflate_progress progress = {dialog, on_block};
-  int failed = inflate_entry_data(package, packed_size, out, position, nullptr, &progress);
-  // Buffered bytes that cannot be flushed are a short write as well.
-  if (std::fclose(out) != 0) failed = 1;
-  if (failed) return 1;
+  return out;
+}
 
+int close_output(void*, FILE* out, const package_entry* entry, const char* path, int sound) {
+  // Buffered bytes that cannot be flushed are a short write as well. A failed entry's
+  // partial file stays on disk.
+  if (std::fclose(out) != 0) return 1;
+  if (!sound) return 0;
   // Only the last-write time is stored; creation and last access stay those of now.
-  HANDLE file = CreateFileA(output_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     FILETIME written;
-    written.dwLowDateTime = times.time_low;
-    written.dwHighDateTime = times.time_high;
+    written.dwLowDateTime = entry->time_low;
+    written.dwHighDateTime = entry->time_high;
     SetFileTime(file, nullptr, nullptr, &written);
     CloseHandle(file);
   }
   return 0;
 }
 
-bool wanted_at_startup(const char* name) {
-  return name_contains(name, "insttscr.rct") || name_contains(name, "install.env") ||
-         name_contains(name, ".txt");
+int make_folder(void*, const package_entry*, const char* path) {
+  CreateDirectoryA(path, nullptr);  // an existing folder is fine
+  return 0;
 }
 
 // Module folder (drive and folder of the executable's path) joined with a name.
@@ -160,64 +84,7 @@ int beside_executable(char* out, size_t size, const char* module, const char* na
   return append_text(out, size, name);
 }
 
-enum walk_result { walk_failed = -1, walk_done = 0 };
-
-int walk_package(FILE* package, const char* destination, int mode, HWND dialog) {
-  int32_t position = 0;
-  package_entry entry;
-  char output_path[output_path_size];
-  for (;;) {
-    int header = read_entry_header(package, &entry, &position);
-    if (header == entry_damaged) return walk_failed;
-    if (header == entry_terminator) return walk_done;
-    // A name that leaves the destination is damage, refused before anything is written
-    // for it; checked for every entry reached, so that both passes judge a package alike.
-    if (check_entry_name(entry.name) != 0) return walk_failed;
-    bool folder = entry.size == folder_entry_size;
-
-    if (mode == startup_pass) {
-      if (folder) {
-        const char* separator = mb_find_char(entry.name, '\\');
-        // A nested folder ends the pass: everything the menu needs lies before it. A
-        // folder named without any backslash is a top-level folder written loosely and
-        // is stepped over like "NAME\".
-        if (separator && separator[1] != '\0') return walk_done;
-        continue;
-      }
-      if (!wanted_at_startup(entry.name)) {
-        // Over the time stamp and the data; a skip that would carry the position past
-        // 2 GiB cannot belong to a package.
-        int64_t skip = static_cast<int64_t>(entry.packed_size) + 8;
-        if (position + skip > INT32_MAX || std::fseek(package, static_cast<long>(skip), SEEK_CUR) != 0)
-          return walk_failed;
-        position += static_cast<int32_t>(skip);
-        continue;
-      }
-    }
-
-    if (compose_output_path(output_path, sizeof output_path, destination, entry.name) != 0)
-      return walk_failed;
-    if (folder) {
-      if (mode != startup_pass) CreateDirectoryA(output_path, nullptr);
-      continue;
-    }
-    if (inflate_entry(package, entry.size, entry.packed_size, output_path, dialog, &position) != 0)
-      return walk_failed;
-  }
-}
-
 }  // namespace
-
-int name_contains(const char* name, const char* pattern) {
-  char lower_name[260];
-  char lower_pattern[260];
-  if (copy_text(lower_name, sizeof lower_name, name) != 0 ||
-      copy_text(lower_pattern, sizeof lower_pattern, pattern) != 0)
-    return 0;
-  mb_lower(lower_name);
-  mb_lower(lower_pattern);
-  return mb_find_text(lower_name, lower_pattern) != nullptr ? 1 : 0;
-}
 
 FILE* open_install_package() {
   char module[260];
@@ -252,21 +119,16 @@ FILE* open_install_package() {
 }
 
 int extract_package_from(FILE* package, const char* destination, int mode) {
+  package_refusal = nullptr;
   if (!package) return -1;
-  // An empty destination would put the entries at the root of the current drive.
-  if (!destination || destination[0] == '\0') {
-    std::fclose(package);
-    return -1;
-  }
   HWND dialog = nullptr;
   if (mode == full_pass) {
     dialog = open_extract_dialog(package_length);
-    reset_shown(dialog);
   }
-  int result = walk_package(package, destination, mode, dialog);
-  std::fclose(package);
+  pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}, nullptr};
+  int result = extract_with(package, package_length, destination, mode, &output, &package_refusal);
   if (dialog) close_progress_dialog();
-  return result == walk_done ? 0 : -1;
+  return result;
 }
 
 void extract_install_package(const char* destination, int mode) {

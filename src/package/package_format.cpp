@@ -6,24 +6,11 @@
 
 #include "config/alloc.h"
 #include "install/cp932.h"
+#include "package/byte_order.h"
 
 namespace talven {
 
 namespace {
-
-uint32_t get_u32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void put_u16(unsigned char* p, unsigned v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void put_u32(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 bool read_exact(FILE* f, void* data, size_t size) { return std::fread(data, 1, size, f) == size; }
 bool write_exact(FILE* f, const void* data, size_t size) {
@@ -63,39 +50,82 @@ int locate_appended_package(FILE* exe, long* start, int32_t* length) {
   return 0;
 }
 
-int read_entry_header(FILE* package, package_entry* entry, int32_t* position) {
-  unsigned char raw[4];
-  if (*position > INT32_MAX - static_cast<int32_t>(max_entry_name + 10)) return entry_damaged;
-  if (!read_exact(package, raw, 2)) return entry_damaged;
-  unsigned n = static_cast<unsigned>(raw[0]) | static_cast<unsigned>(raw[1]) << 8;
-  entry->name_length = n;
+int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, const char** why, int32_t* at) {
+  entry->name_length = 0;
   entry->name[0] = '\0';
   entry->size = entry->packed_size = 0;
   entry->time_low = entry->time_high = 0;
+  const int32_t start = *position;
+  *why = nullptr;
+  *at = start;
+  if (start > INT32_MAX - static_cast<int32_t>(entry_header_bytes(max_entry_name))) {
+    *why = "the package passes 2 GiB";
+    return entry_damaged;
+  }
+  // Name length, name, size and packed size arrive in two reads: the length, then the rest.
+  unsigned char raw[max_entry_name + 8];
+  size_t got = std::fread(raw, 1, 2, package);
+  if (got != 2) {
+    *at = start + static_cast<int32_t>(got);
+    *why = "the package ends inside the name length";
+    return entry_damaged;
+  }
+  unsigned n = get_u16(raw);
+  entry->name_length = n;
   if (n == 0) {
-    *position += 2;
+    *position += static_cast<int32_t>(terminator_bytes);
     return entry_terminator;
   }
-  if (n > max_entry_name) return entry_damaged;
-  // The extra byte of the buffer keeps even a damaged or short name terminated for
-  // whoever reports it; the name itself must carry its NUL within its N bytes.
-  entry->name[n] = '\0';
-  if (!read_exact(package, entry->name, n)) return entry_damaged;
-  if (std::memchr(entry->name, '\0', n) == nullptr) return entry_damaged;
-  if (!read_exact(package, raw, 4)) return entry_damaged;
-  entry->size = static_cast<int32_t>(get_u32(raw));
-  if (!read_exact(package, raw, 4)) return entry_damaged;
-  entry->packed_size = static_cast<int32_t>(get_u32(raw));
-  *position += static_cast<int32_t>(n) + 10;
-  if (entry->packed_size < 0 || entry->size < folder_entry_size) return entry_damaged;
+  if (n > max_entry_name) {
+    *why = "name length above 260";
+    return entry_damaged;
+  }
+  got = std::fread(raw, 1, n + 8, package);
+  // Whatever came of the name, kept terminated for whoever reports the damage.
+  byte_reader fields = make_byte_reader(raw, got);
+  size_t name_got = got < n ? got : n;
+  take_bytes(&fields, entry->name, name_got);
+  entry->name[name_got] = '\0';
+  if (name_got < n) {
+    *at = start + 2 + static_cast<int32_t>(got);
+    *why = "the package ends inside the name";
+    return entry_damaged;
+  }
+  if (std::memchr(raw, '\0', n) == nullptr) {
+    *at = start + 2;
+    *why = "name without its NUL";
+    return entry_damaged;
+  }
+  if (!take_i32(&fields, &entry->size) || !take_i32(&fields, &entry->packed_size)) {
+    *at = start + 2 + static_cast<int32_t>(got);
+    *why = got < n + 4 ? "the package ends inside the size" : "the package ends inside the packed size";
+    return entry_damaged;
+  }
+  if (entry->packed_size < 0) {
+    *at = start + static_cast<int32_t>(packed_field_at(n));
+    *why = "negative packed size";
+    return entry_damaged;
+  }
+  if (entry->size < folder_entry_size) {
+    *at = start + static_cast<int32_t>(size_field_at(n));
+    *why = "size below -1";
+    return entry_damaged;
+  }
+  *position += static_cast<int32_t>(entry_header_bytes(n));
   return entry_read;
 }
 
+int read_entry_header(FILE* package, package_entry* entry, int32_t* position) {
+  const char* why;
+  int32_t at;
+  return parse_entry_header(package, entry, position, &why, &at);
+}
+
 int read_entry_time(FILE* package, package_entry* entry, int32_t* position) {
-  unsigned char raw[8];
-  if (*position > INT32_MAX - 8) return -1;
-  *position += 8;
-  if (!read_exact(package, raw, 8)) return -1;
+  unsigned char raw[entry_time_bytes];
+  if (*position > INT32_MAX - entry_time_bytes) return -1;
+  *position += entry_time_bytes;
+  if (!read_exact(package, raw, entry_time_bytes)) return -1;
   entry->time_low = get_u32(raw);
   entry->time_high = get_u32(raw + 4);
   return 0;
@@ -135,27 +165,29 @@ int compose_output_path(char* out, size_t size, const char* destination, const c
   return 0;
 }
 
-int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* position,
-                       int32_t* written, const inflate_progress* progress) {
-  if (written) *written = 0;
+int write_to_stream(void* file, const unsigned char* data, size_t size) {
+  return write_exact(static_cast<FILE*>(file), data, size) ? 0 : 1;
+}
+
+int inflate_data(void* zstream, unsigned char* in_buffer, unsigned char* out_buffer, FILE* package,
+                 int32_t packed_size, int32_t limit, const inflate_sink* sink, int32_t* position,
+                 int32_t* written, const char** why) {
+  *written = 0;
   // A package stays below 2 GiB, so the counted position can never pass INT32_MAX.
-  if (packed_size < 0 || packed_size > INT32_MAX - *position) return 1;
-  auto* in_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
-  auto* out_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
-  z_stream stream;
-  std::memset(&stream, 0, sizeof stream);
-  stream.zalloc = Z_NULL;
-  stream.zfree = Z_NULL;
-  stream.opaque = Z_NULL;
-  stream.next_in = Z_NULL;
-  stream.avail_in = 0;
-  if (inflateInit(&stream) != Z_OK) {
-    checked_free(in_buffer);
-    checked_free(out_buffer);
+  if (packed_size < 0 || packed_size > INT32_MAX - *position) {
+    *why = "the data runs past 2 GiB";
     return 1;
   }
+  z_stream& stream = *static_cast<z_stream*>(zstream);
+  if (inflateReset(&stream) != Z_OK) {
+    *why = "the inflater cannot start";
+    return 1;
+  }
+  stream.next_in = Z_NULL;
+  stream.avail_in = 0;
   stream.next_out = out_buffer;
   stream.avail_out = package_block;
+  const inflate_progress* progress = sink && sink->progress.block ? &sink->progress : nullptr;
   int32_t done = 0;
   int32_t remaining = packed_size;
   for (;;) {
@@ -168,36 +200,61 @@ int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* p
       *position += request;
     }
     int z = inflate(&stream, Z_NO_FLUSH);
-    if (z == Z_STREAM_END) {
-      int32_t pending = package_block - static_cast<int32_t>(stream.avail_out);
-      if (pending > 0) {
-        if (out && !write_exact(out, out_buffer, static_cast<size_t>(pending))) break;
-        done += pending;
-        if (progress && progress->block) progress->block(progress->context, done, *position);
-      }
-      // A stream that ends before its packed bytes do would leave the package stream
-      // inside this entry and the next header would be read from compressed data.
-      if (stream.avail_in != 0 || remaining != 0) break;
-      int end = inflateEnd(&stream);
-      if (written) *written = done;
-      checked_free(in_buffer);
-      checked_free(out_buffer);
-      return end == Z_OK ? 0 : 1;
+    if (z != Z_OK && z != Z_STREAM_END) {
+      // Z_BUF_ERROR means no progress was possible: the compressed bytes ran out.
+      *why = z == Z_BUF_ERROR ? "its compressed data ends early" : "its compressed data does not inflate";
+      return 1;
     }
-    // Z_BUF_ERROR here means no progress was possible: the compressed bytes ran out.
-    if (z != Z_OK) break;
-    if (stream.avail_out != 0) continue;
-    if (out && !write_exact(out, out_buffer, package_block)) break;
+    int32_t pending = package_block - static_cast<int32_t>(stream.avail_out);
+    if (z == Z_OK && pending < package_block) continue;
+    // Output beyond the declared size is damage (a bomb would fill the disk): stop
+    // before any of it is written.
+    if (pending > limit - done) {
+      *why = "it inflates past its declared size";
+      return 1;
+    }
+    if (pending > 0) {
+      if (sink && sink->write && sink->write(sink->context, out_buffer, static_cast<size_t>(pending)) != 0) {
+        *why = "the output could not be written";
+        return 2;
+      }
+      done += pending;
+      *written = done;
+      if (progress) progress->block(progress->context, done, *position);
+    }
     stream.next_out = out_buffer;
     stream.avail_out = package_block;
-    done += package_block;
-    if (progress && progress->block) progress->block(progress->context, done, *position);
+    if (z == Z_STREAM_END) break;
   }
-  inflateEnd(&stream);
+  // A stream that ends before its packed bytes do would leave the package stream
+  // inside this entry and the next header would be read from compressed data.
+  if (stream.avail_in != 0 || remaining != 0) {
+    *why = "its compressed data ends before its packed size";
+    return 1;
+  }
+  return 0;
+}
+
+int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* position,
+                       int32_t* written, const inflate_progress* progress) {
+  auto* in_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
+  auto* out_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
+  z_stream stream;
+  std::memset(&stream, 0, sizeof stream);
+  int failed = 1;
+  int32_t done = 0;
+  if (inflateInit(&stream) == Z_OK) {
+    inflate_sink sink = {out, out ? write_to_stream : nullptr, {nullptr, nullptr}};
+    if (progress) sink.progress = *progress;
+    const char* why = nullptr;
+    failed = inflate_data(&stream, in_buffer, out_buffer, package, packed_size, INT32_MAX, &sink, position, &done,
+                          &why) != 0;
+    inflateEnd(&stream);
+  }
   if (written) *written = done;
   checked_free(in_buffer);
   checked_free(out_buffer);
-  return 1;
+  return failed ? 1 : 0;
 }
 
 namespace {
@@ -206,11 +263,11 @@ int write_header(FILE* out, const char* name, int32_t size, int32_t packed_size)
   size_t n = std::strlen(name) + 1;
   if (n > max_entry_name) return -1;
   unsigned char raw[2 + max_entry_name + 8];
-  put_u16(raw, static_cast<unsigned>(n));
+  put_u16(raw, static_cast<uint16_t>(n));
   std::memcpy(raw + 2, name, n);
-  put_u32(raw + 2 + n, static_cast<uint32_t>(size));
-  put_u32(raw + 6 + n, static_cast<uint32_t>(packed_size));
-  return write_exact(out, raw, n + 10) ? 0 : -1;
+  put_u32(raw + size_field_at(static_cast<int64_t>(n)), static_cast<uint32_t>(size));
+  put_u32(raw + packed_field_at(static_cast<int64_t>(n)), static_cast<uint32_t>(packed_size));
+  return write_exact(out, raw, static_cast<size_t>(entry_header_bytes(static_cast<int64_t>(n)))) ? 0 : -1;
 }
 
 }  // namespace

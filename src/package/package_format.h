@@ -15,6 +15,21 @@ constexpr unsigned max_entry_name = 260;    // N, NUL included
 constexpr size_t output_path_size = 256;    // destination + "\" + name + NUL
 constexpr int32_t folder_entry_size = -1;
 
+// The format's arithmetic, in this one place. n is the stored name length N (NUL
+// included): a header is u16 N, the name, i32 size and i32 packed size; a file entry
+// adds its 8-byte time stamp and packed-size bytes of data.
+constexpr int32_t entry_time_bytes = 8;
+constexpr int64_t name_field_at = 2;  // offsets inside an entry
+constexpr int64_t size_field_at(int64_t n) { return name_field_at + n; }
+constexpr int64_t packed_field_at(int64_t n) { return size_field_at(n) + 4; }
+constexpr int64_t entry_header_bytes(int64_t n) { return packed_field_at(n) + 4; }
+constexpr int64_t file_data_bytes(int64_t packed_size) { return entry_time_bytes + packed_size; }
+constexpr int64_t folder_entry_bytes(int64_t n) { return entry_header_bytes(n); }
+constexpr int64_t file_entry_bytes(int64_t n, int64_t packed_size) {
+  return entry_header_bytes(n) + file_data_bytes(packed_size);
+}
+constexpr int64_t terminator_bytes = 2;
+
 struct package_entry {
   unsigned name_length;  // N, NUL included
   char name[max_entry_name + 1];
@@ -33,8 +48,14 @@ int locate_appended_package(FILE* exe, long* start, int32_t* length);
 
 // Reads the next entry's name length, name, size and packed size; adds N + 10 to
 // *position (2 for the terminator). entry_damaged for a short read, N above 260, a name
-// without its NUL, a negative packed size, or a size below -1.
+// without its NUL, a negative packed size, or a size below -1. The record is always
+// initialised (name empty until it is read) so that whoever reports the damage can.
 int read_entry_header(FILE* package, package_entry* entry, int32_t* position);
+
+// The same, saying why: on entry_damaged *why is the reason (static text) and *at the
+// package offset of the field that is short or wrong (*position is left at the entry's
+// start then).
+int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, const char** why, int32_t* at);
 
 // Reads a file entry's last-write time; adds 8 to *position. 0, or -1 on a short read.
 int read_entry_time(FILE* package, package_entry* entry, int32_t* position);
@@ -55,11 +76,27 @@ struct inflate_progress {
   void (*block)(void* context, int32_t written, int32_t position);
 };
 
-// Inflates one entry's zlib stream of packed_size bytes from the package into out,
-// through two 128 KiB buffers from checked_alloc. Adds the bytes read to *position and
-// the bytes written to *written (may be null). out may be null to inflate into nothing
-// (checking only). 0 on success, 1 on any failure (zlib error, data ending early, a
-// stream ending before its packed bytes, short write).
+// Where inflated bytes go: write (null to inflate into nothing) returns 0, or non-zero
+// when the bytes could not be written; block is called after each full 128 KiB of
+// output and at the end with what is pending (may be null).
+struct inflate_sink {
+  void* context;
+  int (*write)(void* context, const unsigned char* data, size_t size);
+  inflate_progress progress;
+};
+int write_to_stream(void* file, const unsigned char* data, size_t size);  // context: FILE*
+
+// The one inflate loop. Inflates a zlib stream of packed_size bytes from the package
+// through the two given 128 KiB buffers and the initialised stream record (reset here),
+// into the sink; never more than limit bytes of output: a stream that would pass it
+// stops before the excess is written. Adds the bytes read to *position and the bytes
+// written to *written. 0; or 1 with *why set (and 2 for a failed write).
+int inflate_data(void* zstream, unsigned char* in_buffer, unsigned char* out_buffer, FILE* package,
+                 int32_t packed_size, int32_t limit, const inflate_sink* sink, int32_t* position,
+                 int32_t* written, const char** why);
+
+// One stream on its own, with buffers of its own (the reader keeps them for the whole
+// package instead). out may be null to check only; no size limit. 0, or 1 on any failure.
 int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* position,
                        int32_t* written, const inflate_progress* progress);
 

@@ -16,4 +16,11 @@ int close_progress_dialog();
 // Takes every queued message; a WM_QUIT ends the process with its wParam.
 int drain_messages();
 
+// The one way long work shows itself in the open dialog (none open: nothing happens).
+// Bars count bytes in steps of package_block (128 KiB); a message goes out only when the
+// picture changes: a bar's filled width, or the text of the file name.
+void show_progress_text(const char* text);
+void show_progress_range(int bar, int64_t bytes);  // range 0 .. bytes / block
+void show_progress_bytes(int bar, int64_t bytes);  // position bytes / block
+
 }  // namespace talven

@@ -4,9 +4,11 @@
 #include <commctrl.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "package/package_format.h"
 #include "package/progress.h"
+#include "resource_ids.h"
 #include "startup/services.h"
 
 namespace talven {
@@ -20,11 +22,55 @@ namespace {
 HWND animation_control = nullptr;
 int32_t extraction_total = 0;
 
-constexpr int file_bar = 1010;
-constexpr int file_name_text = 1012;
-constexpr int total_bar = 1019;
-constexpr int animation_id = 1020;
-constexpr int cancel_button = 2;
+constexpr int file_bar = IDC_FILE_BAR;
+constexpr int file_name_text = IDC_FILE_NAME;
+constexpr int total_bar = IDC_TOTAL_BAR;
+constexpr int animation_id = IDC_ANIMATION;
+constexpr int cancel_button = IDCANCEL;
+
+// What the open dialog shows now. Under Wine a bar repaint costs about a millisecond and
+// a text repaint a third of that, so long work would spend most of its time drawing the
+// same picture again: a message goes out only when what it shows changes, for a bar the
+// filled width in pixels, not just its position.
+struct shown_bar {
+  int range;     // top of the bar's range, 0 .. range
+  int position;  // the last position sent
+  int fill;      // filled pixels at that position; -1 after a range change
+  int width;     // client width of the bar in pixels
+};
+
+struct shown_progress {
+  shown_bar file;
+  shown_bar total;
+  char text[260];
+};
+shown_progress shown;
+
+shown_bar* bar_of(int id) { return id == total_bar ? &shown.total : &shown.file; }
+
+// As a dialog starts: both bars at 0 of 0..range.
+void reset_bar(int id, int range) {
+  shown_bar* bar = bar_of(id);
+  bar->range = range;
+  bar->position = 0;
+  bar->fill = 0;
+  RECT client = {0, 0, 0, 0};
+  GetClientRect(GetDlgItem(progress_dialog, id), &client);
+  bar->width = client.right - client.left;
+}
+
+int fill_of(const shown_bar* bar, int position) {
+  if (bar->range <= 0) return 0;
+  if (position > bar->range) position = bar->range;
+  if (position < 0) position = 0;
+  return static_cast<int>(static_cast<int64_t>(position) * bar->width / bar->range);
+}
+
+// Bytes in steps of one block, within what a bar position holds.
+int steps_of(int64_t bytes) {
+  int64_t steps = bytes / package_block;
+  return steps > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(steps);
+}
 
 void open_clip(HWND animation) {
   // A null instance lets the control take the clip from the module it was created for,
@@ -64,6 +110,9 @@ INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
 
 HWND create_progress_dialog(const char* resource) {
   progress_dialog = CreateDialogParamA(owner_instance(), resource, main_window(), progress_dialog_proc, 0);
+  shown.text[0] = '\0';
+  reset_bar(file_bar, 1);
+  reset_bar(total_bar, 1);
   return progress_dialog;
 }
 
@@ -108,8 +157,38 @@ HWND open_extract_dialog(int32_t total) {
   if (steps < 1) steps = 1;
   SendDlgItemMessageA(dialog, total_bar, PBM_SETRANGE, 0, MAKELPARAM(0, steps & 0xFFFF));
   SendDlgItemMessageA(dialog, total_bar, PBM_SETPOS, 0, 0);
+  reset_bar(total_bar, steps & 0xFFFF);
   drain_messages();
   return dialog;
+}
+
+void show_progress_text(const char* text) {
+  if (!progress_dialog || std::strcmp(shown.text, text) == 0) return;
+  size_t n = std::strlen(text);
+  if (n >= sizeof shown.text) n = sizeof shown.text - 1;
+  std::memcpy(shown.text, text, n);
+  shown.text[n] = '\0';
+  SendDlgItemMessageA(progress_dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void show_progress_range(int id, int64_t bytes) {
+  shown_bar* bar = bar_of(id);
+  int top = steps_of(bytes) & 0xFFFF;
+  if (!progress_dialog || top == bar->range) return;
+  bar->range = top;
+  bar->fill = -1;  // the control re-fits its position to the new range
+  SendDlgItemMessageA(progress_dialog, id, PBM_SETRANGE, 0, MAKELPARAM(0, top));
+}
+
+void show_progress_bytes(int id, int64_t bytes) {
+  shown_bar* bar = bar_of(id);
+  int step = steps_of(bytes);
+  if (!progress_dialog || (step == bar->position && bar->fill >= 0)) return;
+  int fill = fill_of(bar, step);
+  if (fill == bar->fill) return;
+  bar->position = step;
+  bar->fill = fill;
+  SendDlgItemMessageA(progress_dialog, id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
 }
 
 }  // namespace talven

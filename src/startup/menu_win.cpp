@@ -11,13 +11,16 @@
 #include "install/install.h"
 #include "startup/services.h"
 #include "startup/startup.h"
+#include "resource_ids.h"
 
 namespace talven {
 
 namespace {
 
 constexpr int menu_slots = 9;
-const int menu_button_ids[menu_slots] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008};
+const int menu_button_ids[menu_slots] = {IDC_MENU_BUTTON1,     IDC_MENU_BUTTON1 + 1, IDC_MENU_BUTTON1 + 2,
+                                         IDC_MENU_BUTTON1 + 3, IDC_MENU_BUTTON1 + 4, IDC_MENU_BUTTON1 + 5,
+                                         IDC_MENU_BUTTON1 + 6, IDC_MENU_BUTTON1 + 7, IDC_MENU_BUTTON9};
 
 enum menu_action {
   action_none = 0,

@@ -16,7 +16,9 @@ void center_on_screen(HWND window);
 // Returns the ShellExecuteExA result (non-zero on success).
 int open_with_shell(const char* path);
 
-// Starts "path" (quoted) without waiting; non-zero when the process started.
+// Starts "path" (quoted) without waiting, hidden and at idle priority when hidden_idle
+// is set; non-zero when the process started.
+int start_program(const char* path, int hidden_idle);
 int launch_program(const char* path);
 
 // Instance handle for dialogs owned by main_window (the program's own module when none).

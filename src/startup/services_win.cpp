@@ -38,20 +38,28 @@ int open_with_shell(const char* path) {
   return ShellExecuteExA(&info);
 }
 
-int launch_program(const char* path) {
-  char command[260];
+int start_program(const char* path, int hidden_idle) {
+  // Quoted, so that a path with blanks cannot start a program named after its first word.
+  char command[264];
   int n = std::snprintf(command, sizeof command, "\"%s\"", path);
   if (n < 0 || n >= static_cast<int>(sizeof command)) return 0;  // refuse a cut command line
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
+  if (hidden_idle) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
   PROCESS_INFORMATION process;
-  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, hidden_idle ? IDLE_PRIORITY_CLASS : 0, nullptr,
+                      nullptr, &startup, &process))
     return 0;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return 1;
 }
+
+int launch_program(const char* path) { return start_program(path, 0); }
 
 HINSTANCE owner_instance() {
   if (!owner_window) return nullptr;

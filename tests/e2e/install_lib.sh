@@ -38,8 +38,6 @@ TEXT_NOT_WRITABLE='指定された場所には書き込み出来ません。\n�
 TEXT_NETWORK='ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。'
 TEXT_ROOT='ルートにはインストールできません'
 CAPTION_SETUP='インストール先のフォルダの指定'
-CAPTION_SHORTCUT='ショートカットの作成'
-CAPTION_END='インストール終了'
 
 sample_package() {
   require_talven_pack

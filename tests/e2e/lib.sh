@@ -31,6 +31,8 @@ e2e_note_err() {
 }
 trap 'e2e_note_err $? $LINENO "$BASH_COMMAND"' ERR
 
+. "$(dirname "${BASH_SOURCE[0]}")/scenarios.sh"
+
 e2e_log() { printf '%s\n' "$*"; }
 
 e2e_fail() {
@@ -175,9 +177,8 @@ media_exe_only() {
 }
 
 # --- package surgery for damaged packages ----------------------------------------------------------
-# All integers of the package are little-endian; an entry is
-#   u16 N, N bytes of name (with its NUL), i32 size (-1 folder), i32 packed size,
-#   then for files a FILETIME (8 bytes) and packed-size bytes of zlib data.
+# The layout is talven-pack's to know: entries and the offsets of their fields come from
+# "talven-pack list --json"; only the bytes themselves are read and written here.
 
 # read_uint FILE OFFSET BYTES: unsigned little-endian integer.
 read_uint() {
@@ -207,42 +208,28 @@ flip_byte() {
   write_uint "$1" "$2" 1 $(( b ^ 255 ))
 }
 
-# package_entries PACKAGE: one line per entry: "OFFSET N SIZE PACKED DATA_OFFSET NAME"
-# (the name shown as UTF-8; DATA_OFFSET is where the zlib data starts, -1 for folders).
+# package_entries PACKAGE: one JSON object per entry and line, from talven-pack; a
+# package damaged on purpose lists up to its damage (an entry refused for its name
+# included, with a "damage" field).
 package_entries() {
-  local file=$1 off=0 total n size packed data name
-  total=$(stat -c %s "$file")
-  while [ $((off + 2)) -le "$total" ]; do
-    n=$(read_uint "$file" "$off" 2)
-    [ "$n" -eq 0 ] && break
-    name=$(dd if="$file" bs=1 skip=$((off + 2)) count=$((n - 1)) status=none | iconv -f CP932 -t UTF-8 2>/dev/null || echo '?')
-    size=$(read_uint "$file" $((off + 2 + n)) 4)
-    packed=$(read_uint "$file" $((off + 6 + n)) 4)
-    [ "$size" -ge 2147483648 ] && size=$((size - 4294967296))
-    if [ "$size" -eq -1 ]; then
-      data=-1
-      echo "$off $n $size $packed $data $name"
-      off=$((off + 10 + n))
-    else
-      data=$((off + 18 + n))
-      echo "$off $n $size $packed $data $name"
-      off=$((data + packed))
-    fi
-  done
+  require_talven_pack
+  "$TALVEN_PACK" list --json "$1" 2>/dev/null || true
 }
 
-# entry_field PACKAGE NAME FIELD: FIELD (offset|n|size|packed|data) of the entry NAME.
+# entry_field PACKAGE NAME FIELD: FIELD of the entry NAME (UTF-8, backslashes between
+# folders): offset (of the entry), n (stored name length), size, packed, data (offset of
+# the zlib data, -1 for folders), size_at, packed_at, time_at (offsets of those fields).
 entry_field() {
-  local line field=$3
-  line=$(package_entries "$1" | while IFS= read -r l; do
-    if [ "$(printf '%s' "$l" | cut -d' ' -f6-)" = "$2" ]; then printf '%s\n' "$l"; break; fi
-  done || true)
-  [ -n "$line" ] || e2e_fail "no entry $2 in $1"
-  set -- $line
-  case $field in
-    offset) echo "$1" ;; n) echo "$2" ;; size) echo "$3" ;; packed) echo "$4" ;; data) echo "$5" ;;
-    *) e2e_fail "entry_field: unknown field $field" ;;
+  local key line name
+  case $3 in
+    n) key=name_length ;;
+    offset | size | packed | data | size_at | packed_at | time_at) key=$3 ;;
+    *) e2e_fail "entry_field: unknown field $3" ;;
   esac
+  name=$(printf '%s' "$2" | sed 's/\\/\\\\/g; s/"/\\"/g')
+  line=$(package_entries "$1" | grep -F "\"name\":\"$name\"}" | head -n 1 || true)
+  [ -n "$line" ] || e2e_fail "no entry $2 in $1"
+  printf '%s\n' "$line" | sed -n "s/.*\"$key\":\(-\{0,1\}[0-9]*\).*/\1/p"
 }
 
 # rename_entry PACKAGE OLD NEW: rewrite an entry's name in place; NEW must be as long as

@@ -55,14 +55,7 @@ EOS
 answer_box "" "[$dest_win]にインストールします" 6
 expect_drive first-end <<EOS
 attach setup.exe
-wait-window class:#32770 "$CAPTION_SHORTCUT" 120
-click 2
-wait-window class:#32770 "$CAPTION_END" 30
-expect-text 1007 説明を読む
-expect-checked 1007 0
-check 1007 1
-click 1
-wait-exit 0 30
+$(install_end_lines "click 2" "expect-text 1007 説明を読む;expect-checked 1007 0;check 1007 1")
 EOS
 for i in $(seq 100); do [ -f "$MEDIA/probe.report" ] && break; sleep 0.2; done
 assert_file "$MEDIA/probe.report" "report of the readme's program"

@@ -59,15 +59,8 @@ EOS
 answer_box "$caption" "[$dest_win]にインストールします" 6
 expect_drive first-end <<EOS
 attach setup.exe
-wait-window class:#32770 "$CAPTION_SHORTCUT" 180
-expect-checked 1007 1
-expect-text 1007 デスクトップにショートカットを作成
-click 1
-wait-window class:#32770 "$CAPTION_END" 30
-expect-text 1007 お読みください
-expect-checked 1007 0
-click 1
-wait-exit 0 30
+$(install_end_lines "expect-checked 1007 1;expect-text 1007 デスクトップにショートカットを作成;click 1" \
+  "expect-text 1007 お読みください;expect-checked 1007 0" 180)
 EOS
 assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
 
@@ -149,12 +142,7 @@ EOS
 answer_box "$caption" "[$dest_win]にインストールします" 6
 expect_drive second-end <<EOS
 attach setup.exe
-wait-window class:#32770 "$CAPTION_SHORTCUT" 180
-check 1007 0
-click 1
-wait-window class:#32770 "$CAPTION_END" 30
-click 1
-wait-exit 0 30
+$(install_end_lines "check 1007 0;click 1" "" 180)
 EOS
 assert_eq 0 "$(inspect_one "exists	$desktop\\$title.LNK")" "desktop shortcut with the box unticked"
 assert_eq 1 "$(inspect_one "exists	$group\\$title.LNK")" "Start menu shortcut of the second install"

@@ -56,11 +56,7 @@ EOS
 answer_box "$caption" "[$dest_win]にインストールします" 6
 expect_drive xp-end <<EOS
 attach setup.exe
-wait-window class:#32770 "$CAPTION_SHORTCUT" 120
-click 1
-wait-window class:#32770 "$CAPTION_END" 30
-click 1
-wait-exit 0 30
+$(install_end_lines "click 1" "")
 EOS
 
 answers=$(inspect \

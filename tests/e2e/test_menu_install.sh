@@ -73,13 +73,7 @@ wait-gone
 wait-window class:#32770 "$game_caption" with:65535 30
 wait-text 65535 [$dest_win]にインストールします
 click 6
-wait-window ショートカットの作成
-check 1007 0
-click 1
-wait-window インストール終了
-check 1007 0
-click 1
-wait-exit 0
+$(install_end_lines "check 1007 0;click 1" "check 1007 0")
 EOS
 assert_empty "$(new_work_folders "$SCRATCH/before-install")" "work folders left after a completed install"
 for f in install.env readme.txt "データ/音楽/曲01.dat" "ソフト/能力表.csv"; do
@@ -119,7 +113,8 @@ left=$(new_work_folders "$SCRATCH/before-quit")
 [ -n "$left" ] || e2e_fail "the work folder should stay after a quit message"
 for f in $left; do rm -rf "${RIG_TEMP:?}/$f"; done
 # The quit came before the end of the package: not every file was written.
-written=$(find "$quit_dest/多数" -type f 2>/dev/null | wc -l)
+# (When the quit comes before the extraction reaches the folder, there is no folder: 0.)
+written=$(find "$quit_dest/多数" -type f 2>/dev/null | wc -l || true)
 e2e_log "  $written of 2500 files written before the quit"
 [ "$written" -lt 2500 ] || e2e_fail "all 2500 files were extracted before the quit took effect"
 

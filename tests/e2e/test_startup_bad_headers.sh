@@ -11,9 +11,11 @@ make_flat_game "$SCRATCH/game" "見出しテスト"
 good=$SCRATCH/good.arc
 pack_dir "$SCRATCH/game" "$good"
 # The first entry (game.exe) is one the start-up pass skips; install.env one it inflates.
-first_n=$(read_uint "$good" 0 2)
-env_offset=$(entry_field "$good" install.env offset)
-env_n=$(entry_field "$good" install.env n)
+[ "$(entry_field "$good" game.exe offset)" = 0 ] || e2e_fail "game.exe is not the first entry of $good"
+first_size_at=$(entry_field "$good" game.exe size_at)
+first_packed_at=$(entry_field "$good" game.exe packed_at)
+env_size_at=$(entry_field "$good" install.env size_at)
+env_packed_at=$(entry_field "$good" install.env packed_at)
 
 # The intact package reaches the menu, separate and appended by hand: the edits below are
 # what makes each case fail.
@@ -44,10 +46,11 @@ bad_case() {  # bad_case NAME separate|appended EDIT
 
 name_261() { write_uint "$1" 0 2 261; }
 name_max() { write_uint "$1" 0 2 65535; }
-name_no_nul() { write_uint "$1" $((2 + first_n - 1)) 1 120; }
-env_name_no_nul() { write_uint "$1" $((env_offset + 2 + env_n - 1)) 1 120; }
-skipped_packed_negative() { write_uint "$1" $((6 + first_n)) 4 -1000; }
-env_packed_negative() { write_uint "$1" $((env_offset + 6 + env_n)) 4 -5; }
+# The last byte of a name (its NUL) lies just before the size field.
+name_no_nul() { write_uint "$1" $((first_size_at - 1)) 1 120; }
+env_name_no_nul() { write_uint "$1" $((env_size_at - 1)) 1 120; }
+skipped_packed_negative() { write_uint "$1" "$first_packed_at" 4 -1000; }
+env_packed_negative() { write_uint "$1" "$env_packed_at" 4 -5; }
 exe_offset_past_end() { write_uint "$1" $(( $(stat -c %s "$1") - 4 )) 4 $(( $(stat -c %s "$1") + 1000 )); }
 exe_offset_zero() { write_uint "$1" $(( $(stat -c %s "$1") - 4 )) 4 0; }
 nothing() { :; }

@@ -43,7 +43,7 @@ cut_in_header() { truncate_file "$1" $((readme_offset + 5)); }
 flip_env_middle() { flip_byte "$1" $((env_data + env_packed / 2)); }
 flip_env_header() { flip_byte "$1" "$env_data"; }
 flip_env_trailer() { flip_byte "$1" $((env_data + env_packed - 1)); }
-short_env_packed() { write_uint "$1" $((env_offset + 6 + $(entry_field "$1" install.env n))) 4 $((env_packed - 4)); }
+short_env_packed() { write_uint "$1" "$(entry_field "$1" install.env packed_at)" 4 $((env_packed - 4)); }
 
 damaged_case cut-in-data separate cut_in_env_data
 damaged_case cut-in-data-appended appended_raw cut_in_env_data

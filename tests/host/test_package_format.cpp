@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "package/package_format.h"
+#include "package_kit.h"
 
 namespace talven {
 namespace {
 
 using bytes = std::vector<unsigned char>;
+using package_kit::pattern;
 
 // A temporary stream that closes itself.
 struct temp_file {
@@ -45,17 +47,6 @@ bytes raw_header(unsigned n, const std::string& name_bytes, int32_t size, int32_
   b.insert(b.end(), name_bytes.begin(), name_bytes.end());
   for (int32_t v : {size, packed})
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(static_cast<uint32_t>(v) >> (8 * i)));
-  return b;
-}
-
-bytes pattern(size_t size, unsigned seed) {
-  // Compressible but not trivial: text-like runs with a varying part.
-  bytes b(size);
-  uint32_t x = seed;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    b[i] = static_cast<unsigned char>((i % 7 == 0) ? (x >> 16) : ('a' + (i / 13) % 26));
-  }
   return b;
 }
 
@@ -311,9 +302,7 @@ TEST(PackageFormat, OutputPathMustFitItsBuffer) {
   EXPECT_EQ(compose_output_path(out, 9, "C:\\g", "abcd"), -1);
 }
 
-void put_u32(bytes* b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b->push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
+using package_kit::put_u32;
 
 TEST(PackageFormat, LocateAppendedPackage) {
   bytes exe = {'M', 'Z', 1, 2, 3, 4, 5, 6, 7, 8};

@@ -18,75 +18,21 @@
 
 #include "install/cp932.h"
 #include "package/package_format.h"
+#include "package_kit.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using bytes = std::vector<unsigned char>;
+using namespace package_kit;
 
 const char* const tool = TALVEN_PACK_EXE;
-
-struct result {
-  int code = -1;
-  std::string out, err;
-};
-
-std::string read_text(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 bytes read_bytes(const fs::path& p) {
   std::string s = read_text(p);
   return bytes(s.begin(), s.end());
 }
 
-void write_bytes(const fs::path& p, const bytes& b) {
-  std::ofstream out(p, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-std::string quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// A scratch folder removed at the end of each test.
-struct scratch {
-  fs::path dir;
-  scratch() {
-    char name[] = "/tmp/talven-pack-test-XXXXXX";
-    dir = ::mkdtemp(name);
-  }
-  ~scratch() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-};
-
-result run(const scratch& s, const std::vector<std::string>& args) {
-  std::string cmd = quoted(tool);
-  for (const std::string& a : args) cmd += " " + quoted(a);
-  fs::path out = s.dir / "stdout.txt", err = s.dir / "stderr.txt";
-  cmd += " >" + quoted(out.string()) + " 2>" + quoted(err.string());
-  int status = std::system(cmd.c_str());
-  result r;
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = read_text(out);
-  r.err = read_text(err);
-  return r;
-}
-
-bytes pattern(size_t size, unsigned seed) {
-  bytes b(size);
-  uint32_t x = seed;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1664525u + 1013904223u;
-    b[i] = static_cast<unsigned char>(i % 3 ? 'A' + (x >> 28) : x >> 24);
-  }
-  return b;
-}
+result run(const scratch& s, const std::vector<std::string>& args) { return run_tool(s.dir, args); }
 
 void set_mtime(const fs::path& p, time_t seconds, long nanoseconds) {
   struct timespec t[2] = {{0, UTIME_OMIT}, {seconds, nanoseconds}};

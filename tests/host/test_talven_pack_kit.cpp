@@ -385,6 +385,7 @@ TEST(TalvenPackExtract, FullDiskClashesAndChosenEntries) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("cannot write the file: File too large"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("does not inflate"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("damaged"), std::string::npos) << r.err;
 
   // Existing files: refused and listed by default, kept with -n, overwritten with -y.
   fs::remove_all(s.dir / "out");

@@ -29,46 +29,26 @@ void usage(FILE* to) {
       to);
 }
 
-bool read_file(const char* path, std::vector<unsigned char>* data) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  data->clear();
-  unsigned char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) data->insert(data->end(), buffer, buffer + got);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
-int check_entry(void*, const package_entry& entry, long, FILE* package, int32_t* position) {
-  if (entry.size == folder_entry_size) return 0;
-  package_entry e = entry;
-  if (skip_file_data(package, &e, position) != 0) {
-    fail("damaged entry %s: the package ends inside it", shown_name(entry.name).c_str());
-    return -1;
-  }
-  return 0;
-}
-
 // The executable's own bytes when it already carries a sound package: the offset in its
-// trailer points at a package that walks to its end marker. 0 when it carries none.
+// trailer points at a package whose headers the reader takes to its end marker. 0 when
+// it carries none; quietly, since a program without a package has a trailer that points
+// at nothing sound.
 size_t carried_package_start(const char* exe_path) {
   package_input input;
   input.file = std::fopen(exe_path, "rb");
   if (!input.file) return 0;
   if (locate_appended_package(input.file, &input.start, &input.length) != 0 || input.start < 2) return 0;
-  input.appended = true;
-  // Quietly: a program without a package has a trailer that points at nothing sound.
-  FILE* saved = stderr;
-  FILE* null = std::fopen("/dev/null", "w");
-  if (null) stderr = null;
-  int r = walk_package(exe_path, &input, entry_visitor{nullptr, check_entry});
-  if (null) {
-    stderr = saved;
-    std::fclose(null);
+  if (std::fseek(input.file, input.start, SEEK_SET) != 0) return 0;
+  package_reader reader;
+  if (open_package_reader(&reader, input.file, input.length) != 0) {
+    close_package_reader(&reader);
+    return 0;
   }
-  return r == 0 ? static_cast<size_t>(input.start) : 0;
+  int header;
+  while ((header = next_package_entry(&reader)) == entry_read) {
+  }
+  close_package_reader(&reader);
+  return header == entry_terminator ? static_cast<size_t>(input.start) : 0;
 }
 
 int run_append(int argc, char** argv) {
@@ -85,7 +65,8 @@ int run_append(int argc, char** argv) {
   if (int code = check_arguments(argc, argv, 3, usage); code >= 0) return code;
   const char *exe_path = argv[1], *package_path = argv[2], *out_path = argv[3];
   std::vector<unsigned char> exe;
-  if (!read_file(exe_path, &exe)) return fail("cannot read %s: %s", exe_path, std::strerror(errno));
+  std::string error;
+  if (!read_whole_file(exe_path, &exe, &error)) return fail("cannot read %s: %s", exe_path, error.c_str());
   if (exe.size() < 2 || exe[0] != 'M' || exe[1] != 'Z') return fail("%s is not a Windows executable (no MZ)", exe_path);
   if (size_t start = carried_package_start(exe_path); start > 0) {
     if (!replace)
@@ -98,10 +79,11 @@ int run_append(int argc, char** argv) {
     package_input input;
     if (open_package_input(package_path, &input) != 0) return exit_failure;
     if (input.appended) return fail("%s is an executable, not a package", package_path);
-    if (walk_package(package_path, &input, entry_visitor{nullptr, check_entry}) != 0) return exit_failure;
+    if (read_headers(package_path, &input) != 0) return exit_failure;
   }
   std::vector<unsigned char> package;
-  if (!read_file(package_path, &package)) return fail("cannot read %s: %s", package_path, std::strerror(errno));
+  if (!read_whole_file(package_path, &package, &error))
+    return fail("cannot read %s: %s", package_path, error.c_str());
   // The installer seeks with signed 32-bit offsets: the whole file stays below 2 GiB.
   if (exe.size() + package.size() + 4 > 0x7FFFFFFFull) return fail("%s would pass 2 GiB", out_path);
   uint32_t offset = static_cast<uint32_t>(exe.size());

@@ -1,22 +1,21 @@
-// extract PACKAGE|EXE DIR: writes what the installer's full pass would write, with
-// Linux names (UTF-8, "/") and each file's stored last-write time.
+// extract PACKAGE|EXE DIR [NAME...]: writes what the installer's full pass would write,
+// with Linux names (UTF-8, "/") and each file's stored last-write time.
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
-
-#include <fnmatch.h>
-
 #include <vector>
 
 #include "cleanup.h"
 #include "command.h"
-#include "pack_common.h"
 #include "game_tree.h"
+#include "pack_common.h"
 #include "progress_line.h"
 
 namespace talven::pack {
@@ -33,7 +32,8 @@ void usage(FILE* to) {
       "file's modification time to its stored last-write time. An entry whose name\n"
       "would leave DIR is refused before anything is written for it (exit 1).\n"
       "NAMEs choose entries: a stored name (\\ or / between folders), a folder (all it\n"
-      "holds), or a shell pattern; a NAME that chooses nothing is an error.\n"
+      "holds), or a shell pattern; a NAME that chooses nothing is an error. Entries\n"
+      "left out are still read, so a damaged package is refused whatever is chosen.\n"
       "Files that already exist under DIR are refused, listed, before anything is written:\n"
       "  -y  overwrite them        -n  keep them (their entries are skipped)\n"
       "  -q  no progress or summary   -v  name each file written\n",
@@ -42,24 +42,38 @@ void usage(FILE* to) {
 
 struct extraction {
   const char* path;
-  fs::path root;
+  std::string root;
+  long start = 0;                       // file offset of the package's first byte
+  const package_reader* reader = nullptr;
+  std::string relative;  // the current entry's name in UTF-8, "/" between parts, no trailing "/"
+  std::string made;      // the last folder made or entered below root (relative), links checked
+  std::string current;   // the file being written
   long files = 0, folders = 0, kept = 0;
-  bool overwrite = false, keep = false, verbose = false, listing = false;
+  bool overwrite = false, keep = false, verbose = false;
   std::vector<std::string> chosen;  // NAME operands, "/" separators
   std::vector<bool> used;
   std::vector<std::string> clashes;
   progress_line bar;
-  int32_t length = 0;
 };
 
-// Whether the entry (its UTF-8 name with "/") is chosen; marks the NAMEs that chose it.
+// The Linux name of a stored one: UTF-8, "/" between parts, no trailing "/". False when
+// the name is not CP932.
+bool linux_name(const char* stored, std::string* relative) {
+  if (!cp932_to_utf8(stored, relative)) return false;
+  for (char& c : *relative)
+    if (c == '\\') c = '/';
+  while (!relative->empty() && relative->back() == '/') relative->pop_back();
+  return true;
+}
+
+// Whether the entry (its Linux name) is chosen; marks the NAMEs that chose it.
 bool is_chosen(extraction* x, const std::string& relative) {
   if (x->chosen.empty()) return true;
   bool any = false;
   for (size_t i = 0; i < x->chosen.size(); ++i) {
     const std::string& c = x->chosen[i];
-    bool hit = relative == c || (relative.size() > c.size() && relative.compare(0, c.size(), c) == 0 &&
-                                 relative[c.size()] == '/') ||
+    bool hit = relative == c ||
+               (relative.size() > c.size() && relative.compare(0, c.size(), c) == 0 && relative[c.size()] == '/') ||
                fnmatch(c.c_str(), relative.c_str(), FNM_PATHNAME) == 0;
     if (hit) {
       x->used[i] = true;
@@ -69,128 +83,143 @@ bool is_chosen(extraction* x, const std::string& relative) {
   return any;
 }
 
-// The first walk: the chosen files that already exist under DIR.
-int find_clash(void* context, const package_entry& entry, long, FILE* package, int32_t* position) {
+bool exists_under_root(const extraction* x, const std::string& relative) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(fs::path(x->root) / relative, ec));
+}
+
+// Before anything is written: the chosen files that already exist under DIR, from the
+// reader's headers. It stops quietly at damage; the pass then reports it.
+int find_clashes(extraction* x, package_input* input) {
+  package_reader reader;
+  if (open_package_reading(x->path, input, &reader) != 0) return -1;
+  std::string relative;
+  while (next_package_entry(&reader) == entry_read) {
+    const package_entry& e = reader.entry;
+    if (e.size == folder_entry_size || !linux_name(e.name, &relative)) continue;
+    if (is_chosen(x, relative) && exists_under_root(x, relative)) x->clashes.push_back(relative);
+  }
+  close_package_reader(&reader);
+  return 0;
+}
+
+long entry_offset(const extraction* x) { return x->start + x->reader->entry_offset; }
+
+// A link already under DIR could carry a write elsewhere; only real folders are entered.
+// The parts of `relative` up to its last "/" (and the last part too when `whole`) are
+// looked at, except those of the folder made last, which were looked at then.
+bool passes_through_link(const extraction* x, const std::string& relative, bool whole) {
+  size_t from = 0;
+  if (!x->made.empty() && relative.compare(0, x->made.size() + 1, x->made + "/") == 0) from = x->made.size() + 1;
+  for (size_t end = relative.find('/', from);; end = relative.find('/', end + 1)) {
+    if (end == std::string::npos && !whole) return false;
+    struct stat st;
+    std::string p = x->root + "/" + relative.substr(0, end);
+    if (::lstat(p.c_str(), &st) != 0) return false;  // not there yet: created as a folder or file
+    if (S_ISLNK(st.st_mode)) return true;
+    if (end == std::string::npos) return false;
+  }
+}
+
+int refuse_link(const extraction* x) {
+  fail("%s: entry %s: %s holds a link on its way; nothing written for it", x->path, x->relative.c_str(),
+       x->root.c_str());
+  return -1;
+}
+
+bool make_folders(extraction* x, const std::string& relative) {
+  if (relative == x->made) return true;
+  std::error_code ec;
+  fs::path folder = fs::path(x->root) / relative;
+  fs::create_directories(folder, ec);
+  if (ec) {
+    fail("cannot create %s: %s", folder.c_str(), ec.message().c_str());
+    return false;
+  }
+  x->made = relative;
+  return true;
+}
+
+// The tool's own name rule, then the Linux name the entry will be written under.
+const char* check_entry(void* context, const package_entry* entry) {
   auto* x = static_cast<extraction*>(context);
-  if (entry.size != folder_entry_size) {
-    package_entry e = entry;
-    if (skip_file_data(package, &e, position) != 0) return 0;  // the real walk reports it
-    std::string relative;
-    if (check_entry_name(entry.name) != 0 || !cp932_to_utf8(entry.name, &relative)) return 0;
-    for (char& c : relative)
-      if (c == '\\') c = '/';
-    std::error_code ec;
-    if (is_chosen(x, relative) && fs::exists(fs::symlink_status(x->root / relative, ec))) x->clashes.push_back(relative);
+  if (const char* why = name_not_cp932(entry)) return why;
+  linux_name(entry->name, &x->relative);
+  return nullptr;
+}
+
+// Entries not chosen, and with -n the files already there, are read but not written.
+int leave_entry(void* context, const package_entry* entry) {
+  auto* x = static_cast<extraction*>(context);
+  if (!is_chosen(x, x->relative)) return 1;
+  if (x->keep && entry->size != folder_entry_size && exists_under_root(x, x->relative)) {
+    ++x->kept;
+    return 1;
   }
   return 0;
 }
 
-// A link already under DIR could carry a write elsewhere; only real folders are entered.
-bool passes_through_link(const fs::path& root, const std::string& relative) {
-  fs::path p = root;
-  for (const fs::path& part : fs::path(relative)) {
-    p /= part;
-    struct stat st;
-    if (::lstat(p.c_str(), &st) != 0) return false;  // not there yet: created as a folder or file
-    if (S_ISLNK(st.st_mode)) return true;
-  }
-  return false;
+int make_folder(void* context, const package_entry*, const char*) {
+  auto* x = static_cast<extraction*>(context);
+  if (passes_through_link(x, x->relative, true)) return refuse_link(x);
+  if (!make_folders(x, x->relative)) return -1;
+  ++x->folders;
+  return 0;
 }
 
-int extract_entry(void* context, const package_entry& entry, long offset, FILE* package, int32_t* position) {
+FILE* open_file(void* context, const package_entry*, const char*) {
   auto* x = static_cast<extraction*>(context);
-  std::string name = shown_name(entry.name);
-  if (check_entry_name(entry.name) != 0) {
-    fail("%s: entry %s at offset %ld would leave %s; nothing written for it", x->path, name.c_str(), offset,
-         x->root.c_str());
-    return -1;
-  }
-  std::string relative;
-  if (!cp932_to_utf8(entry.name, &relative)) {
-    fail("%s: damaged entry at offset %ld: the name %s is not CP932", x->path, offset, name.c_str());
-    return -1;
-  }
-  for (char& c : relative)
-    if (c == '\\') c = '/';
-  while (!relative.empty() && relative.back() == '/') relative.pop_back();
-  if (!is_chosen(x, relative)) {
-    if (entry.size == folder_entry_size) return 0;
-    package_entry e = entry;
-    if (skip_file_data(package, &e, position) != 0) {
-      fail("%s: damaged entry %s at offset %ld: the package ends inside it", x->path, name.c_str(), offset);
-      return -1;
-    }
-    x->bar.update(static_cast<uint64_t>(*position), 0);
-    return 0;
-  }
-  if (passes_through_link(x->root, relative)) {
-    fail("%s: entry %s: %s holds a link on its way; nothing written for it", x->path, name.c_str(), x->root.c_str());
-    return -1;
-  }
-  fs::path target = x->root / relative;
-  std::error_code ec;
-  if (entry.size == folder_entry_size) {
-    fs::create_directories(target, ec);
-    if (ec) {
-      fail("cannot create %s: %s", target.c_str(), ec.message().c_str());
-      return -1;
-    }
-    ++x->folders;
-    return 0;
+  if (passes_through_link(x, x->relative, false)) {
+    refuse_link(x);
+    return nullptr;
   }
   // Entries normally come after their folder's entry; a package that omits it still extracts.
-  fs::create_directories(target.parent_path(), ec);
-  package_entry e = entry;
-  if (x->keep && fs::exists(fs::symlink_status(target, ec))) {
-    if (skip_file_data(package, &e, position) != 0) {
-      fail("%s: damaged entry %s at offset %ld: the package ends inside it", x->path, name.c_str(), offset);
-      return -1;
-    }
-    ++x->kept;
-    return 0;
-  }
-  if (read_entry_time(package, &e, position) != 0) {
-    fail("%s: damaged entry %s at offset %ld: the package ends inside it", x->path, name.c_str(), offset);
-    return -1;
-  }
+  size_t slash = x->relative.rfind('/');
+  if (!make_folders(x, slash == std::string::npos ? std::string() : x->relative.substr(0, slash))) return nullptr;
+  x->current = x->root + "/" + x->relative;
   // Registered before the file exists, so that no signal finds it made and unregistered.
-  remove_on_signal(target.c_str());
-  FILE* out = std::fopen(target.c_str(), "wb");
-  if (!out) {
-    remove_on_signal(nullptr);
-    fail("cannot create %s: %s", target.c_str(), std::strerror(errno));
-    return -1;
+  remove_on_signal(x->current.c_str());
+  // O_NOFOLLOW: a link standing where the file goes is refused, not written through.
+  int fd = ::open(x->current.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  int saved = errno;
+  if (fd < 0) remove_on_signal(nullptr);
+  if (fd < 0 && saved == ELOOP) {
+    refuse_link(x);
+    return nullptr;
   }
-  struct bar_context {
-    extraction* x;
-    int32_t start;
-  } progress_context{x, *position};
-  inflate_progress progress{&progress_context, [](void* c, int32_t, int32_t position) {
-                              auto* p = static_cast<bar_context*>(c);
-                              p->x->bar.update(static_cast<uint64_t>(p->start) + static_cast<uint64_t>(position),
-                                               static_cast<size_t>(p->x->files));
-                            }};
-  int32_t written = 0, inflate_position = 0;
-  int r = inflate_entry_data(package, e.packed_size, out, &inflate_position, &written, &progress);
-  *position += inflate_position;
-  // A write that failed (a full disk) is the file's fault, not the package's.
-  int write_error = std::ferror(out) ? errno : 0;
+  FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (!out) {
+    if (fd >= 0) {
+      saved = errno;
+      ::close(fd);
+      std::remove(x->current.c_str());
+      remove_on_signal(nullptr);
+    }
+    fail("cannot create %s: %s", x->current.c_str(), std::strerror(saved));
+  }
+  return out;
+}
+
+int close_file(void* context, FILE* out, const package_entry* entry, const char*, int sound) {
+  auto* x = static_cast<extraction*>(context);
+  const std::string& target = x->current;
+  // A write that failed (a full disk) is the file's fault, not the package's: named with
+  // its reason. errno still holds the failed write's when the stream's error is set.
+  int write_error = std::ferror(out) ? (errno ? errno : EIO) : 0;
   if (std::fclose(out) != 0 && write_error == 0) write_error = errno ? errno : EIO;
-  std::string why;
-  if (write_error != 0) why = std::string("cannot write the file: ") + std::strerror(write_error);
-  else if (r != 0) why = "its compressed data does not inflate";
-  else if (written != e.size) why = "it inflates to a size other than the stored one";
-  if (!why.empty()) {
-    fail("%s: entry %s at offset %ld: %s; %s removed", x->path, name.c_str(), offset, why.c_str(), target.c_str());
-    std::remove(target.c_str());
+  if (!sound || write_error != 0) {
+    std::remove(target.c_str());  // no partial file of a refused entry
     remove_on_signal(nullptr);
+    if (write_error == 0) return 0;
+    fail("%s: entry %s at offset %ld: cannot write the file: %s; %s removed", x->path, x->relative.c_str(),
+         entry_offset(x), std::strerror(write_error), target.c_str());
     return -1;
   }
   remove_on_signal(nullptr);
-  if (x->verbose) std::printf("%s\n", relative.c_str());
+  if (x->verbose) std::printf("%s\n", x->relative.c_str());
   int64_t seconds;
   long nanoseconds;
-  unix_from_filetime(entry_filetime(e), &seconds, &nanoseconds);
+  unix_from_filetime(entry_filetime(*entry), &seconds, &nanoseconds);
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;  // the last-access time is left alone, as the installer does
@@ -199,8 +228,13 @@ int extract_entry(void* context, const package_entry& entry, long offset, FILE* 
   if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
     std::fprintf(stderr, "talven-pack: warning: cannot set the time of %s: %s\n", target.c_str(), std::strerror(errno));
   ++x->files;
-  x->bar.update(static_cast<uint64_t>(*position), static_cast<size_t>(x->files));
+  x->bar.update(static_cast<uint64_t>(x->reader->position), static_cast<size_t>(x->files));
   return 0;
+}
+
+void on_block(void* context, int32_t, int32_t position) {
+  auto* x = static_cast<extraction*>(context);
+  x->bar.update(static_cast<uint64_t>(position), static_cast<size_t>(x->files));
 }
 
 int run_extract(int argc, char** argv) {
@@ -230,6 +264,7 @@ int run_extract(int argc, char** argv) {
   }
   x.path = plain[0];
   x.root = plain[1];
+  while (x.root.size() > 1 && x.root.back() == '/') x.root.pop_back();
   for (size_t i = 2; i < plain.size(); ++i) {
     std::string c = plain[i];
     for (char& ch : c)
@@ -240,11 +275,12 @@ int run_extract(int argc, char** argv) {
   x.used.assign(x.chosen.size(), false);
   package_input input;
   if (open_package_input(x.path, &input) != 0) return exit_failure;
+  x.start = input.start;
   if (!x.overwrite && !x.keep) {
-    if (walk_package(x.path, &input, entry_visitor{&x, find_clash}) != 0) return exit_failure;
+    if (find_clashes(&x, &input) != 0) return exit_failure;
     if (!x.clashes.empty()) {
       for (size_t i = 0; i < x.clashes.size() && i < 20; ++i)
-        std::fprintf(stderr, "  %s\n", (x.root / x.clashes[i]).c_str());
+        std::fprintf(stderr, "  %s\n", (fs::path(x.root) / x.clashes[i]).c_str());
       if (x.clashes.size() > 20) std::fprintf(stderr, "  ... and %zu more\n", x.clashes.size() - 20);
       return fail("nothing written: %s already exist%s under %s (-y overwrites, -n keeps them)",
                   count_of(x.clashes.size(), "file", "files").c_str(), x.clashes.size() == 1 ? "s" : "",
@@ -254,12 +290,21 @@ int run_extract(int argc, char** argv) {
   std::error_code ec;
   fs::create_directories(x.root, ec);
   if (!fs::is_directory(x.root, ec)) return fail("cannot create the folder %s: %s", x.root.c_str(), ec.message().c_str());
+
+  package_reader reader;
+  x.reader = &reader;
+  if (open_package_reading(x.path, &input, &reader) != 0) return exit_failure;
+  pass_output output = {&x, check_entry, make_folder, open_file, close_file, {&x, on_block}, leave_entry};
   x.bar.unit = "files";
   x.bar.start("extracting", static_cast<uint64_t>(input.length), 0, quiet);
-  int walked = walk_package(x.path, &input, entry_visitor{&x, extract_entry});
+  int result = run_package_pass(&reader, nullptr, full_pass, &output);
   x.bar.items = static_cast<size_t>(x.files);
   x.bar.finish();
-  if (walked != 0) return exit_failure;
+  // A failed output has said why itself (a link, a folder or file not made, a write);
+  // anything else is the package's damage, named as every reader names it.
+  if (result == entry_damaged) report_refusal(x.path, input, reader);
+  close_package_reader(&reader);
+  if (result != 0) return exit_failure;
   for (size_t i = 0; i < x.chosen.size(); ++i)
     if (!x.used[i]) return fail("%s: no entry %s", x.path, x.chosen[i].c_str());
   if (!quiet) {

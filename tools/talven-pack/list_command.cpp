@@ -1,5 +1,6 @@
-// list PACKAGE|EXE: one line per entry, as the installer's reader sees it.
+// list [--json] PACKAGE|EXE: one line per entry, as the installer's reader sees it.
 #include <cstdio>
+#include <cstring>
 
 #include "archive_view.h"
 #include "command.h"
@@ -11,42 +12,83 @@ namespace {
 
 void usage(FILE* to) {
   std::fputs(
-      "usage: talven-pack list PACKAGE|EXE\n\n"
+      "usage: talven-pack list [--json] PACKAGE|EXE\n\n"
       "Lists every entry of an install package, or of the package appended to an\n"
       "executable (a file starting with \"MZ\"): kind, size, packed size, last-write\n"
       "time (UTC) and the name in UTF-8 as stored (backslashes between folders).\n"
+      "With --json, one JSON object per line and entry instead, with the file offsets\n"
+      "of the entry and of its fields (offset, size_at, packed_at, time_at, data; -1\n"
+      "where a folder has none), for scripts that alter packages by hand. An entry\n"
+      "refused for its name is still shown, with \"damage\" saying why (exit 1).\n"
       "An engine archive made by 'archive' (or its .idx) lists its index instead.\n",
       to);
 }
 
-int list_entry(void*, const package_entry& entry, long, FILE* package, int32_t* position) {
-  std::string name = shown_name(entry.name);
-  if (entry.size == folder_entry_size) {
+std::string json_text(const std::string& utf8) {
+  std::string out;
+  for (char c : utf8) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\u%04x", c);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// damage: the reason the entry was refused for, when its header could still be read (a
+// name the rules refuse), so that scripts find the entries they damaged on purpose.
+void print_entry(const package_reader& r, long start, bool json, const char* damage = nullptr) {
+  const package_entry& e = r.entry;
+  const bool folder = e.size == folder_entry_size;
+  std::string name = shown_name(e.name);
+  if (json) {
+    long offset = start + r.entry_offset, size_at = offset + static_cast<long>(size_field_at(e.name_length));
+    long packed_at = offset + static_cast<long>(packed_field_at(e.name_length));
+    long time_at = offset + static_cast<long>(entry_header_bytes(e.name_length));
+    std::printf(
+        "{\"kind\":\"%s\",\"offset\":%ld,\"name_length\":%u,\"size\":%ld,\"packed\":%ld,\"size_at\":%ld,"
+        "\"packed_at\":%ld,\"time_at\":%ld,\"data\":%ld,\"time\":%llu,%s%s%s\"name\":\"%s\"}\n",
+        folder ? "dir" : "file", offset, e.name_length, static_cast<long>(e.size), static_cast<long>(e.packed_size),
+        size_at, packed_at, folder ? -1L : time_at, folder ? -1L : time_at + entry_time_bytes,
+        folder || damage ? 0ULL : static_cast<unsigned long long>(entry_filetime(e)), damage ? "\"damage\":\"" : "",
+        damage ? json_text(damage).c_str() : "", damage ? "\"," : "", json_text(name).c_str());
+  } else if (folder) {
     std::printf("%-4s %10s %10s %-19s %s\n", "dir", "-", "-", "-", name.c_str());
-    return 0;
+  } else {
+    std::printf("%-4s %10ld %10ld %-19s %s\n", "file", static_cast<long>(e.size), static_cast<long>(e.packed_size),
+                format_filetime(entry_filetime(e)).c_str(), name.c_str());
   }
-  package_entry e = entry;
-  if (skip_file_data(package, &e, position) != 0) {
-    fail("damaged entry %s: the package ends inside it", name.c_str());
-    return -1;
-  }
-  std::printf("%-4s %10ld %10ld %-19s %s\n", "file", static_cast<long>(e.size), static_cast<long>(e.packed_size),
-              format_filetime(entry_filetime(e)).c_str(), name.c_str());
-  return 0;
 }
 
 int run_list(int argc, char** argv) {
+  bool json = argc > 1 && std::strcmp(argv[1], "--json") == 0;
+  if (json) {
+    --argc;
+    ++argv;
+  }
   if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
   if (int code = engine_archive_command(argv[1], false); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
-  std::printf("%-4s %10s %10s %-19s %s\n", "kind", "size", "packed", "time (UTC)", "name");
-  if (walk_package(argv[1], &input, entry_visitor{nullptr, list_entry}) != 0) return exit_failure;
-  return exit_ok;
+  package_reader reader;
+  if (open_package_reading(argv[1], &input, &reader) != 0) return exit_failure;
+  if (!json) std::printf("%-4s %10s %10s %-19s %s\n", "kind", "size", "packed", "time (UTC)", "name");
+  int header;
+  while ((header = next_package_entry(&reader)) == entry_read) print_entry(reader, input.start, json);
+  if (header == entry_damaged && json && reader.header_whole) print_entry(reader, input.start, json, reader.msg);
+  int code = header == entry_terminator ? exit_ok : report_refusal(argv[1], input, reader);
+  close_package_reader(&reader);
+  return code;
 }
 
 }  // namespace
 
-TALVEN_PACK_COMMAND(list, "list", "PACKAGE|EXE: show the entries of a package", run_list);
+TALVEN_PACK_COMMAND(list, "list", "[--json] PACKAGE|EXE: show the entries of a package", run_list);
 
 }  // namespace talven::pack

@@ -152,8 +152,9 @@ int write_streamed_entry(FILE* out, const pack_item& item, int level, uint64_t w
     *error = std::string("cannot write the package: ") + std::strerror(errno);
     return -1;
   }
-  uint64_t header = item.name.size() + 1 + 18;
-  uint64_t limit = largest_package - 2 - written - header;
+  const int64_t n = static_cast<int64_t>(item.name.size()) + 1;
+  uint64_t header = static_cast<uint64_t>(file_entry_bytes(n, 0));  // all but the data
+  uint64_t limit = largest_package - terminator_bytes - written - header;
   uint64_t size = 0, packed = 0;
   if (stream_file(item.path.c_str(), out, level, limit, &size, &packed, error) != 0) {
     *error = item.shown + ": " + *error;
@@ -166,8 +167,7 @@ int write_streamed_entry(FILE* out, const pack_item& item, int level, uint64_t w
   long end = std::ftell(out);
   unsigned char field[4];
   for (int i = 0; i < 4; ++i) field[i] = static_cast<unsigned char>(packed >> (8 * i));
-  // The packed size follows the 2-byte length, the name and the 4-byte size.
-  if (end < 0 || std::fseek(out, header_at + 2 + static_cast<long>(item.name.size()) + 1 + 4, SEEK_SET) != 0 ||
+  if (end < 0 || std::fseek(out, header_at + static_cast<long>(packed_field_at(n)), SEEK_SET) != 0 ||
       std::fwrite(field, 1, 4, out) != 4 || std::fseek(out, end, SEEK_SET) != 0) {
     *error = std::string("cannot write the package: ") + std::strerror(errno);
     return -1;
@@ -205,7 +205,7 @@ int write_package(const pack_options& o, const std::vector<pack_item>& items, FI
         status = fail("cannot write the package: %s", std::strerror(errno));
         break;
       }
-      written += item.name.size() + 11;
+      written += static_cast<uint64_t>(folder_entry_bytes(static_cast<int64_t>(item.name.size()) + 1));
       ++totals->folders;
       if (o.verbose) std::printf("%s\n", item.shown.c_str());
       continue;
@@ -229,8 +229,9 @@ int write_package(const pack_options& o, const std::vector<pack_item>& items, FI
         status = fail("%s", r.error.c_str());
         break;
       }
-      entry_bytes = item.name.size() + 1 + 18 + r.packed.size();
-      if (written + entry_bytes + 2 > largest_package) {
+      entry_bytes = static_cast<uint64_t>(
+          file_entry_bytes(static_cast<int64_t>(item.name.size()) + 1, static_cast<int64_t>(r.packed.size())));
+      if (written + entry_bytes + terminator_bytes > largest_package) {
         status = fail("%s: the package would pass 2 GiB; stopped before compressing the rest", item.shown.c_str());
         break;
       }
@@ -262,7 +263,7 @@ int write_package(const pack_options& o, const std::vector<pack_item>& items, FI
   for (std::thread& t : pool) t.join();
   bar.finish();
   if (status == exit_ok && write_terminator(out) != 0) status = fail("cannot write the package: %s", std::strerror(errno));
-  totals->package = written + 2;
+  totals->package = written + terminator_bytes;
   return status;
 }
 

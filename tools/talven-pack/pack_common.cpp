@@ -14,9 +14,19 @@ namespace talven::pack {
 
 namespace {
 
+// One converter per direction for the whole run: opening one costs far more than
+// converting a name, and list or extract convert one name per entry.
+iconv_t converter(const char* to, const char* from) {
+  static iconv_t to_cp932 = reinterpret_cast<iconv_t>(-1), to_utf8 = reinterpret_cast<iconv_t>(-1);
+  iconv_t* cd = std::strcmp(to, "CP932") == 0 ? &to_cp932 : &to_utf8;
+  if (*cd == reinterpret_cast<iconv_t>(-1)) *cd = iconv_open(to, from);
+  return *cd;
+}
+
 bool convert(const char* to, const char* from, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
+  iconv_t cd = converter(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   out->clear();
   std::string buffer(in.size() * 4 + 16, '\0');
   char* src = const_cast<char*>(in.data());
@@ -27,7 +37,6 @@ bool convert(const char* to, const char* from, const std::string& in, std::strin
   bool ok = r != static_cast<size_t>(-1) && src_left == 0;
   // Flush any shift state (none for these encodings, but iconv asks for it).
   if (ok) ok = iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
-  iconv_close(cd);
   if (!ok) return false;
   out->assign(buffer.data(), buffer.size() - dst_left);
   return true;
@@ -134,86 +143,69 @@ std::string shown_name(const char* cp932) {
   return shown;
 }
 
-namespace {
-
-// Why read_entry_header refused an entry, from what it left in the record.
-const char* header_damage(const package_entry& e, FILE* package) {
-  if (e.name_length > max_entry_name) return "name length above 260";
-  if (std::feof(package)) return "the package ends inside the entry header";
-  if (std::memchr(e.name, '\0', e.name_length) == nullptr) return "name without its NUL";
-  if (e.packed_size < 0) return "negative packed size";
-  if (e.size < folder_entry_size) return "size below -1";
-  return "unreadable entry header";
-}
-
-}  // namespace
-
-int walk_package(const char* path, package_input* input, const entry_visitor& visitor) {
-  FILE* f = input->file;
-  if (std::fseek(f, input->start, SEEK_SET) != 0) {
+int open_package_reading(const char* path, package_input* input, package_reader* reader) {
+  if (std::fseek(input->file, input->start, SEEK_SET) != 0) {
     fail("%s: cannot seek to the package", path);
     return -1;
   }
-  int32_t position = 0;
-  for (;;) {
-    long offset = input->start + position;
-    if (position == input->length) {
-      fail("%s: damaged package: it ends at offset %ld without its end marker", path, offset);
-      return -1;
-    }
-    package_entry entry;
-    int r = read_entry_header(f, &entry, &position);
-    if (r == entry_terminator) {
-      if (position != input->length) {
-        fail("%s: damaged package: %ld bytes after the end marker at offset %ld", path,
-             static_cast<long>(input->length) - position, offset);
-        return -1;
-      }
-      return 0;
-    }
-    if (r == entry_damaged || position > input->length) {
-      const char* why = r == entry_damaged ? header_damage(entry, f) : "the entry header runs past the package";
-      if (entry.name_length > 0 && entry.name_length <= max_entry_name && entry.name[0])
-        fail("%s: damaged entry %s at offset %ld: %s", path, shown_name(entry.name).c_str(), offset, why);
-      else
-        fail("%s: damaged entry at offset %ld: %s", path, offset, why);
-      return -1;
-    }
-    if (visitor.visit(visitor.context, entry, offset, f, &position) != 0) return -1;
-    if (position > input->length) {
-      fail("%s: damaged entry %s at offset %ld: its data runs past the package", path,
-           shown_name(entry.name).c_str(), offset);
-      return -1;
-    }
+  if (open_package_reader(reader, input->file, input->length) != 0) {
+    fail("%s: %s", path, reader->msg);
+    return -1;
   }
+  return 0;
 }
 
-int skip_file_data(FILE* package, package_entry* entry, int32_t* position) {
-  if (read_entry_time(package, entry, position) != 0) return -1;
-  if (entry->packed_size > INT32_MAX - *position) return -1;
-  if (std::fseek(package, entry->packed_size, SEEK_CUR) != 0) return -1;
-  *position += entry->packed_size;
-  return 0;
+int report_refusal(const char* path, const package_input& input, const package_reader& reader) {
+  long entry = input.start + reader.entry_offset, at = input.start + reader.msg_offset;
+  const char* why = reader.msg ? reader.msg : "unreadable entry";
+  if (reader.entry.name[0])
+    return fail("%s: damaged entry %ld (%s) at offset %ld: %s (at offset %ld)", path, reader.entry_number,
+                shown_name(reader.entry.name).c_str(), entry, why, at);
+  return fail("%s: damaged entry %ld at offset %ld: %s (at offset %ld)", path, reader.entry_number, entry, why, at);
+}
+
+const char* name_not_cp932(const package_entry* entry) {
+  std::string utf8;
+  return cp932_to_utf8(entry->name, &utf8) ? nullptr : "the name is not CP932";
+}
+
+int read_headers(const char* path, package_input* input) {
+  package_reader reader;
+  if (open_package_reading(path, input, &reader) != 0) return -1;
+  int header;
+  while ((header = next_package_entry(&reader)) == entry_read) {
+  }
+  if (header != entry_terminator) report_refusal(path, *input, reader);
+  close_package_reader(&reader);
+  return header == entry_terminator ? 0 : -1;
+}
+
+int run_pass(const char* path, package_input* input, int mode, pass_output output, package_reader* reader) {
+  if (open_package_reading(path, input, reader) != 0) return -1;
+  int r = run_package_pass(reader, nullptr, mode, &output);
+  if (r != 0) report_refusal(path, *input, *reader);
+  close_package_reader(reader);
+  return r == 0 ? 0 : -1;
 }
 
 void startup_check::see(const char* name, bool folder) {
   if (stopped) return;
-  const char* separator = mb_find_char(name, '\\');
-  if (folder) {
-    // As the installer does: a folder named without a backslash is stepped over too.
-    if (separator && separator[1] != '\0') stopped = true;
-    return;
-  }
-  char lowered[max_entry_name + 1];
-  if (copy_text(lowered, sizeof lowered, name) != 0) return;
-  mb_lower(lowered);
-  bool matches = mb_find_text(lowered, "insttscr.rct") || mb_find_text(lowered, "install.env") ||
-                 mb_find_text(lowered, ".txt");
-  if (!matches) return;
-  if (separator) {
-    if (fatal.empty()) fatal = shown_name(name);
-  } else if (std::strcmp(lowered, "install.env") == 0) {
-    settings_seen = true;
+  package_entry entry;
+  if (copy_text(entry.name, sizeof entry.name, name) != 0) return;
+  entry.size = folder ? folder_entry_size : 0;
+  switch (startup_action(&entry)) {
+    case startup_stop:
+      stopped = true;
+      break;
+    case startup_refuse:
+      if (fatal.empty()) fatal = shown_name(name);
+      break;
+    case startup_write:
+      mb_lower(entry.name);
+      if (std::strcmp(entry.name, "install.env") == 0) settings_seen = true;
+      break;
+    default:
+      break;
   }
 }
 
@@ -229,6 +221,25 @@ void startup_check::warn(const char* path) const {
                  "talven-pack: warning: %s: no install.env before the start-up pass stops; the installer "
                  "would not start\n",
                  path);
+}
+
+bool read_whole_file(const char* path, std::vector<unsigned char>* data, std::string* error, size_t limit) {
+  data->clear();
+  FILE* f = std::fopen(path, "rb");
+  if (!f) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  unsigned char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+    data->insert(data->end(), buffer, buffer + got);
+    if (data->size() > limit) break;
+  }
+  bool ok = !std::ferror(f);
+  if (!ok) *error = "read error";
+  std::fclose(f);
+  return ok;
 }
 
 int fail(const char* format, ...) {

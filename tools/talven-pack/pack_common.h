@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "package/package_format.h"
+#include "package/package_pass.h"
 
 namespace talven::pack {
 
@@ -42,21 +44,25 @@ int open_package_input(const char* path, package_input* input);
 // The stored CP932 name in UTF-8 for messages; bytes that do not convert are shown as \xNN.
 std::string shown_name(const char* cp932);
 
-// Walks every entry with the shared reader. For each entry visit() is called with the
-// package stream just after the header; for a file entry it must consume the time stamp
-// and the packed data (read_entry_time, then inflate or skip_file_data) and keep
-// *position in step. visit() returns 0 to go on, or prints why and returns non-zero.
-// Header damage, an entry running past the package, a missing end marker or bytes after
-// it are reported on stderr with the entry's offset in the file. 0 when the walk reached
-// the end marker, -1 otherwise.
-struct entry_visitor {
-  void* context;
-  int (*visit)(void* context, const package_entry& entry, long offset, FILE* package, int32_t* position);
-};
-int walk_package(const char* path, package_input* input, const entry_visitor& visitor);
+// Opens the shared reader on the package (positioned at its first entry). 0, or -1
+// after printing why.
+int open_package_reading(const char* path, package_input* input, package_reader* reader);
 
-// Reads the time stamp and seeks over a file entry's data. 0 or -1.
-int skip_file_data(FILE* package, package_entry* entry, int32_t* position);
+// Prints why the reader refused the package: the entry's number, name as far as it was
+// read, offset in the file, the reason and the offset it points at. Returns exit_failure.
+int report_refusal(const char* path, const package_input& input, const package_reader& reader);
+
+// The tool's own name rule, for verify and extract alike: a name that iconv cannot turn
+// into UTF-8 has no Linux name. Null, or the reason.
+const char* name_not_cp932(const package_entry* entry);
+
+// Reads every entry's header (and time stamp) to the end marker without inflating.
+// 0, or -1 after printing why.
+int read_headers(const char* path, package_input* input);
+
+// Runs the shared pass walk (check_pass or full_pass, no destination: the output side
+// makes its own paths) and reports a refusal. 0, or -1 after printing why.
+int run_pass(const char* path, package_input* input, int mode, pass_output output, package_reader* reader);
 
 // What the installer's start-up pass will make of the entries, seen in package order.
 // It writes the files whose names contain "insttscr.rct", "install.env" or ".txt" (any
@@ -70,6 +76,12 @@ struct startup_check {
   void see(const char* name, bool folder);
   void warn(const char* path) const;
 };
+
+// The whole of a file, read until its end or until it holds more than `limit` bytes
+// (the caller then sees a size above the limit). False with *error (strerror or "read
+// error") when it cannot be opened or read.
+bool read_whole_file(const char* path, std::vector<unsigned char>* data, std::string* error,
+                     size_t limit = static_cast<size_t>(-1));
 
 // Prints "talven-pack: " and the message on stderr; returns exit_failure.
 int fail(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -205,22 +205,6 @@ int write_png(const char* path, const unsigned char* bgr, int width, int height)
   return t.finish(write_png_file(t.name, bgr, width, height) == 0, path);
 }
 
-int read_whole_file(const char* path, std::vector<unsigned char>* data) {
-  file_closer in{std::fopen(path, "rb")};
-  if (!in.file) {
-    fail("cannot open %s: %s", path, std::strerror(errno));
-    return -1;
-  }
-  unsigned char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in.file)) > 0) data->insert(data->end(), buffer, buffer + n);
-  if (std::ferror(in.file)) {
-    fail("cannot read %s", path);
-    return -1;
-  }
-  return 0;
-}
-
 int run_encode(int argc, char** argv) {
   const char* in = nullptr;
   const char* out = nullptr;
@@ -314,7 +298,8 @@ int run_decode(int argc, char** argv) {
   const char* in = argv[1];
   const char* out = argv[2];
   std::vector<unsigned char> file;
-  if (read_whole_file(in, &file) != 0) return exit_failure;
+  std::string error;
+  if (!read_whole_file(in, &file, &error)) return fail("cannot read %s: %s", in, error.c_str());
   rct_header header;
   int result = rct_parse_header(file.data(), file.size(), &header);
   switch (result) {

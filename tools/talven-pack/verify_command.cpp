@@ -16,12 +16,15 @@ namespace {
 
 void usage(FILE* to) {
   std::fputs(
-      "usage: talven-pack verify PACKAGE|EXE\n\n"
+      "usage: talven-pack verify [-q] PACKAGE|EXE\n\n"
       "Walks every entry of an install package (or of the package appended to an\n"
       "executable), inflates every file and checks its size. The first damage is\n"
-      "reported with the entry's name and offset in the file (exit 1). It also warns\n"
-      "when the installer's start-up pass would fail on the package (no install.env,\n"
-      "or a settings or text file inside a folder before the first nested folder).\n"
+      "reported with the entry's number, name and offset in the file (exit 1): the\n"
+      "same verdict, for the same reason, as extract and the installer give. It warns\n"
+      "of names Windows alters (an earlier entry of the same name ignoring case, a\n"
+      "name part ending in a dot or a space), and when the installer's start-up pass\n"
+      "would fail on the package (no install.env, or a settings or text file inside\n"
+      "a folder before the first nested folder).\n"
       "An engine archive made by 'archive' (or its .idx) is checked against its index.\n"
       "  -q  no progress line\n",
       to);
@@ -29,58 +32,31 @@ void usage(FILE* to) {
 
 struct tally {
   const char* path;
+  const package_reader* reader;
   startup_check startup;
   progress_line bar;
   long files = 0, folders = 0;
   int64_t size = 0, packed = 0;
 };
 
-int verify_entry(void* context, const package_entry& entry, long offset, FILE* package, int32_t* position) {
+// Each entry the walk takes: the tool's name rule (as extract), the start-up pass's
+// view, the counts and the doubts that are not damage.
+const char* see_entry(void* context, const package_entry* entry) {
   auto* t = static_cast<tally*>(context);
-  std::string name = shown_name(entry.name);
-  if (check_entry_name(entry.name) != 0) {
-    fail("%s: damaged entry %s at offset %ld: the name would leave the install folder", t->path, name.c_str(), offset);
-    return -1;
-  }
-  t->startup.see(entry.name, entry.size == folder_entry_size);
-  if (entry.size == folder_entry_size) {
+  if (const char* why = name_not_cp932(entry)) return why;
+  t->startup.see(entry->name, entry->size == folder_entry_size);
+  if (t->reader->doubt)
+    std::fprintf(stderr, "talven-pack: warning: %s: entry %s: %s\n", t->path, shown_name(entry->name).c_str(),
+                 t->reader->doubt);
+  if (entry->size == folder_entry_size) {
     ++t->folders;
-    return 0;
+  } else {
+    ++t->files;
+    t->size += entry->size;
+    t->packed += entry->packed_size;
   }
-  package_entry e = entry;
-  if (read_entry_time(package, &e, position) != 0) {
-    fail("%s: damaged entry %s at offset %ld: the package ends inside it", t->path, name.c_str(), offset);
-    return -1;
-  }
-  int32_t written = 0;
-  struct bar_context {
-    tally* t;
-    int32_t start;
-  } progress_context{t, *position};
-  inflate_progress progress{&progress_context, [](void* c, int32_t, int32_t position) {
-                              auto* p = static_cast<bar_context*>(c);
-                              p->t->bar.update(static_cast<uint64_t>(p->start) + static_cast<uint64_t>(position),
-                                               static_cast<size_t>(p->t->files));
-                            }};
-  int32_t read = 0;
-  int inflated = inflate_entry_data(package, e.packed_size, nullptr, &read, &written, &progress);
-  *position += read;
-  if (inflated != 0) {
-    fail("%s: damaged entry %s at offset %ld: its compressed data does not inflate (damaged, cut short or of "
-         "the wrong packed size)",
-         t->path, name.c_str(), offset);
-    return -1;
-  }
-  if (written != e.size) {
-    fail("%s: damaged entry %s at offset %ld: inflates to %ld bytes, %ld stored", t->path, name.c_str(), offset,
-         static_cast<long>(written), static_cast<long>(e.size));
-    return -1;
-  }
-  ++t->files;
-  t->bar.update(static_cast<uint64_t>(*position), static_cast<size_t>(t->files));
-  t->size += e.size;
-  t->packed += e.packed_size;
-  return 0;
+  t->bar.update(static_cast<uint64_t>(t->reader->position), static_cast<size_t>(t->files));
+  return nullptr;
 }
 
 int run_verify(int argc, char** argv) {
@@ -100,8 +76,17 @@ int run_verify(int argc, char** argv) {
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
   tally t;
   t.path = argv[1];
+  package_reader reader;
+  t.reader = &reader;
+  // Blocks of inflated output move the bar by the reader's place in the package.
+  pass_output output = {&t, see_entry, nullptr, nullptr, nullptr,
+                        {&t, [](void* c, int32_t, int32_t position) {
+                           auto* p = static_cast<tally*>(c);
+                           p->bar.update(static_cast<uint64_t>(position), static_cast<size_t>(p->files));
+                         }},
+                        nullptr};
   t.bar.start("verifying", static_cast<uint64_t>(input.length), 0, quiet);
-  int walked = walk_package(argv[1], &input, entry_visitor{&t, verify_entry});
+  int walked = run_pass(argv[1], &input, check_pass, output, &reader);
   t.bar.finish();
   if (walked != 0) return exit_failure;
   t.startup.warn(argv[1]);

@@ -1,0 +1,46 @@
+// The host side of the extraction seam: the same passes as on Windows, writing with "/"
+// between folders and without a dialog, so that tests and the fuzzing harness run the
+// installer's walk on Linux.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "install/cp932.h"
+#include "package/extract.h"
+
+namespace talven {
+
+int32_t package_length = 0;
+const char* package_refusal = nullptr;
+
+namespace {
+
+// The composed "destination\name" with its real backslashes turned into "/".
+const char* host_path(char* out, const char* path) {
+  std::memcpy(out, path, std::strlen(path) + 1);
+  return mb_replace_char(out, '\\', '/');
+}
+
+int make_folder(void*, const package_entry*, const char* path) {
+  char host[output_path_size];
+  ::mkdir(host_path(host, path), 0777);  // an existing folder is fine, as on Windows
+  return 0;
+}
+
+FILE* open_output(void*, const package_entry*, const char* path) {
+  char host[output_path_size];
+  return std::fopen(host_path(host, path), "wb");
+}
+
+int close_output(void*, FILE* out, const package_entry*, const char*, int) { return std::fclose(out) != 0; }
+
+}  // namespace
+
+int extract_package_from(FILE* package, const char* destination, int mode) {
+  package_refusal = nullptr;
+  if (!package) return -1;
+  pass_output output = {nullptr, nullptr, make_folder, open_output, close_output, {nullptr, nullptr}, nullptr};
+  return extract_with(package, package_length, destination, mode, &output, &package_refusal);
+}
+
+}  // namespace talven

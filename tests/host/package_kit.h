@@ -1,0 +1,129 @@
+// Shared pieces of the host tests that build packages by hand and run talven-pack:
+// byte helpers, a scratch folder, the tool runner and raw entries with any field wrong.
+#pragma once
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "package/package_format.h"
+
+namespace package_kit {
+
+namespace fs = std::filesystem;
+using bytes = std::vector<unsigned char>;
+
+inline std::string read_text(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void write_bytes(const fs::path& p, const bytes& b) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+inline std::string quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// A scratch folder removed at the end of each test.
+struct scratch {
+  fs::path dir;
+  scratch() {
+    char name[] = "/tmp/talven-package-test-XXXXXX";
+    dir = ::mkdtemp(name);
+  }
+  ~scratch() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+};
+
+struct result {
+  int code = -1;
+  std::string out, err;
+};
+
+// Runs the tool with its output and errors caught in files of the scratch folder.
+inline result run_tool(const fs::path& where, const std::vector<std::string>& args) {
+  std::string cmd = quoted(TALVEN_PACK_EXE);
+  for (const std::string& a : args) cmd += " " + quoted(a);
+  fs::path out = where / "stdout.txt", err = where / "stderr.txt";
+  cmd += " >" + quoted(out.string()) + " 2>" + quoted(err.string());
+  int status = std::system(cmd.c_str());
+  result r;
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = read_text(out);
+  r.err = read_text(err);
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+// Compressible but not trivial: runs of a few letters with a random byte every third.
+inline bytes pattern(size_t size, unsigned seed) {
+  bytes b(size);
+  uint32_t x = seed;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1664525u + 1013904223u;
+    b[i] = static_cast<unsigned char>(i % 3 ? 'A' + (x >> 28) : x >> 24);
+  }
+  return b;
+}
+
+inline void put_u32(bytes* b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b->push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+inline bytes zlib_of(const std::string& data) {
+  bytes packed;
+  talven::compress_data(reinterpret_cast<const unsigned char*>(data.data()), data.size(), 9, &packed);
+  return packed;
+}
+
+// One entry laid out by hand: name_bytes are stored as given (their NUL included by the
+// caller), n is the stored length; file entries get a time stamp and `stream`.
+inline bytes raw_entry(unsigned n, const std::string& name_bytes, int32_t size, int32_t packed,
+                       const bytes& stream = {}) {
+  bytes b(2 + name_bytes.size());
+  b[0] = static_cast<unsigned char>(n);
+  b[1] = static_cast<unsigned char>(n >> 8);
+  std::copy(name_bytes.begin(), name_bytes.end(), b.begin() + 2);
+  put_u32(&b, static_cast<uint32_t>(size));
+  put_u32(&b, static_cast<uint32_t>(packed));
+  if (size != talven::folder_entry_size) {
+    put_u32(&b, 0xD53E8000u);  // 2001-01-01
+    put_u32(&b, 0x01C07385u);
+    b.insert(b.end(), stream.begin(), stream.end());
+  }
+  return b;
+}
+
+// A sound entry of a name (NUL added here) holding `data`, or a folder.
+inline bytes file_entry(const std::string& name, const std::string& data) {
+  bytes packed = zlib_of(data);
+  return raw_entry(static_cast<unsigned>(name.size() + 1), name + std::string(1, '\0'),
+                   static_cast<int32_t>(data.size()), static_cast<int32_t>(packed.size()), packed);
+}
+inline bytes folder_entry(const std::string& name) {
+  return raw_entry(static_cast<unsigned>(name.size() + 1), name + std::string(1, '\0'), -1, 0);
+}
+
+inline bytes package_of(const std::vector<bytes>& entries) {
+  bytes all;
+  for (const bytes& e : entries) all.insert(all.end(), e.begin(), e.end());
+  all.push_back(0);
+  all.push_back(0);
+  return all;
+}
+
+}  // namespace package_kit
