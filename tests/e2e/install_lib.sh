@@ -5,6 +5,7 @@
 #                                    UNINST packed as its UnInst.exe)
 #   build_inspect                    checks that the inspection program ($INSPECT_EXE,
 #                                    tests/e2e/inspect.c) is built
+#   assert_batch_gone                the access batch ran and removed itself
 #   inspect LINE...                  asks it questions, one answer line each (UTF-8):
 #       reg<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE      a REG_SZ value, or <none>
 #       reg64<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE    the same in the registry's 64-bit view
@@ -68,6 +69,16 @@ answer_box() {
   text=$(inspect_one "box	$1" | sed 's/\x01/\\n/g')
   assert_eq "$2" "$text" "message box text"
   assert_eq ok "$(inspect_one "press	$1	$3")" "button $3 of the message box"
+}
+
+# assert_batch_gone: the access batch ran in the background and removed itself (10 s).
+assert_batch_gone() {
+  local i
+  for i in $(seq 50); do
+    [ -e "$RIG_TEMP/Kelvanrothe_fullaccess.bat" ] || break
+    sleep 0.2
+  done
+  assert_no_file "$RIG_TEMP/Kelvanrothe_fullaccess.bat" "access batch"
 }
 
 # inspect_one LINE: the one answer, for assert_eq.

@@ -123,11 +123,7 @@ expected=$(printf '%s\n' \
 $(diff <(echo "$expected") <(echo "$links"))"
 
 # The access batch ran (in the background) and removed itself.
-for i in $(seq 50); do
-  [ -e "$RIG_TEMP/Kelvanrothe_fullaccess.bat" ] || break
-  sleep 0.2
-done
-assert_no_file "$RIG_TEMP/Kelvanrothe_fullaccess.bat" "access batch"
+assert_batch_gone
 
 # --- Second install: the earlier folder proposed, no desktop shortcut this time.
 rm -f "$(unix_path "$desktop")/$title.LNK"

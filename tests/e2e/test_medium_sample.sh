@@ -53,11 +53,7 @@ EOS
 answer_box "$caption" "[$dest_win]にインストールします" 6
 expect_drive install-end <<EOS
 attach setup.exe
-wait-window class:#32770 "$CAPTION_SHORTCUT" 180
-click 2
-wait-window class:#32770 "$CAPTION_END" 30
-click 1
-wait-exit 0 30
+$(install_end_lines "click 2" "" 180)
 EOS
 assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
 [ -d "$dest" ] || e2e_fail "no install folder $dest"
@@ -90,11 +86,7 @@ EOS
 answer_box "" "[$dest_win]にインストールします" 6
 expect_drive force-end <<EOS
 attach setup.exe
-wait-window class:#32770 "$CAPTION_SHORTCUT" 120
-click 2
-wait-window class:#32770 "$CAPTION_END" 30
-click 1
-wait-exit 0 30
+$(install_end_lines "click 2" "" 120)
 EOS
 assert_same_file "$SCRATCH/force/game.exe" "$dest/game.exe"
 assert_same_file "$SCRATCH/UnInst.exe" "$dest/UnInst.exe"

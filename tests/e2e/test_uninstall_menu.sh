@@ -57,12 +57,7 @@ EOS
 answer_box "$caption" "[$dest_win]にインストールします" 6
 expect_drive install-end <<EOS
 attach setup.exe
-wait-window class:#32770 "$CAPTION_SHORTCUT" 180
-expect-checked 1007 1
-click 1
-wait-window class:#32770 "$CAPTION_END" 30
-click 1
-wait-exit 0 30
+$(install_end_lines "expect-checked 1007 1;click 1" "" 180)
 EOS
 assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
 assert_file "$dest/install.env" "the uninstaller's record"

@@ -47,12 +47,7 @@ click 1
 wait-window class:#32770 "$caption" with:65535 20
 expect-text 65535 "[$(q "$dest_win")]にインストールします"
 click 6
-wait-window class:#32770 "$CAPTION_SHORTCUT" 180
-expect-checked 1007 1
-click 1
-wait-window class:#32770 "$CAPTION_END" 30
-click 1
-wait-exit 0 30
+$(install_end_lines "expect-checked 1007 1;click 1" "" 180)
 EOS
 
 diff -r "$stage" "$dest" >"$SCRATCH/diff.log" 2>&1 || e2e_fail "installed tree differs: $(head -n 5 "$SCRATCH/diff.log")"
@@ -81,10 +76,6 @@ expected=$(printf '%s\n' \
 [ "$answers" = "$expected" ] || e2e_fail "what the 64-bit machine holds (expected, got):
 $(diff <(echo "$expected") <(echo "$answers"))"
 
-for i in $(seq 50); do
-  [ -e "$RIG_TEMP/Kelvanrothe_fullaccess.bat" ] || break
-  sleep 0.2
-done
-assert_no_file "$RIG_TEMP/Kelvanrothe_fullaccess.bat" "access batch"
+assert_batch_gone
 
 e2e_pass
