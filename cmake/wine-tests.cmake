@@ -1,7 +1,7 @@
 # Windows-side tests, all run under Wine through scripts/wine-rig.sh:
 #   win_tests.exe   GoogleTest cases from tests/win/*.cpp (one CTest test per suite)
 #   uidriver.exe    the UI driver of the end-to-end tests (tests/e2e/uidriver.cpp), and the
-#                   tests' inspection program and probe (tests/e2e/inspect.c, probe.c)
+#                   tests' inspection program and probe (tests/e2e/examine.c, probe.c)
 #   e2e.<name>      every tests/e2e/test_*.sh, run with the rig's environment
 #   wow64.<name>    (i686 build) every tests/e2e/wow64_*.sh, run in a second rig whose
 #                   prefix is 64-bit, as a player's Windows is
@@ -107,7 +107,7 @@ target_compile_definitions(uidriver PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0
 target_link_libraries(uidriver PRIVATE user32 gdi32 kernel32)
 target_link_options(uidriver PRIVATE -mconsole)
 
-add_executable(e2e_inspect ${CMAKE_SOURCE_DIR}/tests/e2e/inspect.c)
+add_executable(e2e_inspect ${CMAKE_SOURCE_DIR}/tests/e2e/examine.c)
 target_link_libraries(e2e_inspect PRIVATE ole32 uuid shell32 advapi32 user32)
 set_target_properties(e2e_inspect PROPERTIES OUTPUT_NAME inspect)
 add_executable(e2e_probe ${CMAKE_SOURCE_DIR}/tests/e2e/probe.c)

@@ -4,7 +4,7 @@
 #   sample_package OUTDIR [UNINST]   the sample game packed into OUTDIR/instdat.arc (with
 #                                    UNINST packed as its UnInst.exe)
 #   build_inspect                    checks that the inspection program ($INSPECT_EXE,
-#                                    tests/e2e/inspect.c) is built
+#                                    tests/e2e/examine.c) is built
 #   assert_batch_gone                the access batch ran and removed itself
 #   inspect LINE...                  asks it questions, one answer line each (UTF-8):
 #       reg<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE      a REG_SZ value, or <none>

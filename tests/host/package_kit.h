@@ -53,9 +53,11 @@ struct result {
   std::string out, err;
 };
 
-// Runs the tool with its output and errors caught in files of the scratch folder.
-inline result run_tool(const fs::path& where, const std::vector<std::string>& args) {
-  std::string cmd = quoted(TALVEN_PACK_EXE);
+// Runs the tool (or another build of it) with its output and errors caught in files of
+// the scratch folder.
+inline result run_tool(const fs::path& where, const std::vector<std::string>& args,
+                       const std::string& program = TALVEN_PACK_EXE) {
+  std::string cmd = quoted(program);
   for (const std::string& a : args) cmd += " " + quoted(a);
   fs::path out = where / "stdout.txt", err = where / "stderr.txt";
   cmd += " >" + quoted(out.string()) + " 2>" + quoted(err.string());

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/rct.h"
+#include "package_kit.h"
 
 namespace {
 
@@ -23,15 +24,9 @@ namespace fs = std::filesystem;
 
 const char* const tool = std::getenv("TALVEN_PACK_UNDER_TEST") ? std::getenv("TALVEN_PACK_UNDER_TEST") : TALVEN_PACK_EXE;
 
-struct result {
-  int code = -1;
-  std::string out, err;
-};
-
-std::string read_text(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using package_kit::read_text;
+using package_kit::result;
+std::string sh_quote(const std::string& s) { return package_kit::quoted(s); }
 
 void write_text(const fs::path& p, const std::string& text) {
   fs::create_directories(p.parent_path());
@@ -39,32 +34,10 @@ void write_text(const fs::path& p, const std::string& text) {
   out << text;
 }
 
-std::string sh_quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct scratch {
-  fs::path dir;
-  scratch() {
-    char name[] = "/tmp/talven-kit-test-XXXXXX";
-    dir = ::mkdtemp(name);
-  }
-  ~scratch() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
+// The shared scratch folder, with the tool (or a copy of it elsewhere) run inside it.
+struct scratch : package_kit::scratch {
   result run(const std::vector<std::string>& args, const std::string& program = tool) const {
-    std::string cmd = sh_quote(program);
-    for (const std::string& a : args) cmd += " " + sh_quote(a);
-    cmd += " >" + sh_quote((dir / "stdout.txt").string()) + " 2>" + sh_quote((dir / "stderr.txt").string());
-    int status = std::system(cmd.c_str());
-    result r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = read_text(dir / "stdout.txt");
-    r.err = read_text(dir / "stderr.txt");
-    return r;
+    return package_kit::run_tool(dir, args, program);
   }
 };
 
