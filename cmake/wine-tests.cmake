@@ -75,7 +75,7 @@ if(win_test_sources)
   target_include_directories(win_tests PRIVATE ${clip_dir} ${CMAKE_SOURCE_DIR}/resources)
   target_compile_options(win_tests PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${CP932_FLAGS} ${WARN_FLAGS}>)
   target_compile_definitions(win_tests PRIVATE TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-  target_link_libraries(win_tests PRIVATE setup_win gtest_main gtest)
+  target_link_libraries(win_tests PRIVATE setup_win gtest_main gtest uxtheme)
   set_target_properties(win_tests PROPERTIES OUTPUT_NAME win_tests)
 
   # One CTest test per suite, found by reading the sources (the program cannot be run at

@@ -103,6 +103,14 @@ int find_clashes(extraction* x, package_input* input) {
   return 0;
 }
 
+// Nothing can clash under a folder that is not there yet or holds nothing: the usual
+// extraction into a fresh folder skips a whole reading of the headers and a look-up per file.
+bool may_hold_files(const std::string& root) {
+  std::error_code ec;
+  if (!fs::exists(root, ec)) return ec.value() != 0;  // unreadable: the clash pass says why
+  return !fs::is_directory(root, ec) || !fs::is_empty(root, ec) || ec;
+}
+
 long entry_offset(const extraction* x) { return x->start + x->reader->entry_offset; }
 
 // A link already under DIR could carry a write elsewhere; only real folders are entered.
@@ -276,7 +284,7 @@ int run_extract(int argc, char** argv) {
   package_input input;
   if (open_package_input(x.path, &input) != 0) return exit_failure;
   x.start = input.start;
-  if (!x.overwrite && !x.keep) {
+  if (!x.overwrite && !x.keep && may_hold_files(x.root)) {
     if (find_clashes(&x, &input) != 0) return exit_failure;
     if (!x.clashes.empty()) {
       for (size_t i = 0; i < x.clashes.size() && i < 20; ++i)

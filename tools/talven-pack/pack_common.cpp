@@ -24,6 +24,14 @@ iconv_t converter(const char* to, const char* from) {
 }
 
 bool convert(const char* to, const char* from, const std::string& in, std::string* out) {
+  // Plain ASCII is the same bytes in CP932 and UTF-8 (glibc keeps 0x5C and 0x7E as they
+  // are), and most names are nothing else.
+  bool ascii = true;
+  for (unsigned char c : in) ascii = ascii && c < 0x80;
+  if (ascii) {
+    *out = in;
+    return true;
+  }
   iconv_t cd = converter(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
