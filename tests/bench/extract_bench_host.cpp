@@ -148,7 +148,7 @@ void compare(const char* what, const std::string& tool, const fs::path& dir, int
              size_t largest) {
   fs::path package = dir / "bench.arc", out = dir / "out";
   std::vector<stored> entries = make_package(package, files, smallest, largest);
-  const int runs = 7;
+  const int runs = 11;
   double extract = 1e9, bare = 1e9, verify = 1e9, inflate_only = 1e9;
   for (int i = 0; i < runs; ++i) {
     fs::remove_all(out);
