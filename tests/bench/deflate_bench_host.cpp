@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "package/package_format.h"
+#include "tool_run.h"
 
 namespace fs = std::filesystem;
 
@@ -73,34 +74,6 @@ double cpu_now() {
   struct timespec t;
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-struct child_run {
-  double cpu = 0;
-  long max_rss_kb = 0;
-  bool ok = false;
-};
-
-child_run run_tool(const std::vector<std::string>& args) {
-  child_run r;
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    int null = open("/dev/null", 1);
-    dup2(null, 1);
-    dup2(null, 2);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage u;
-  wait4(pid, &status, 0, &u);
-  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  r.cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-  r.max_rss_kb = u.ru_maxrss;
-  return r;
 }
 
 // Sum of the packed sizes in a package, read with the installer's own reader.

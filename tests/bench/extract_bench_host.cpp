@@ -4,7 +4,6 @@
 // from this program on packages it generates; it prints each time and the ratios, for a
 // package of large files and one of many small files.
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "package/package_format.h"
+#include "tool_run.h"
 
 namespace fs = std::filesystem;
 
@@ -112,29 +112,16 @@ void bare_loop(const fs::path& package, const std::vector<stored>& entries, cons
   std::fclose(f);
 }
 
-// The tool's own processor time, started directly (a shell in between would be counted
-// as the tool's), its output thrown away.
-double tool_cpu(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  double before = cpu_seconds(RUSAGE_CHILDREN);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+// The tool's own processor time; a tool that fails ends the benchmark.
+double tool_cpu(const std::vector<std::string>& args) {
+  child_run r = run_tool(args);
+  if (!r.ok) {
     std::string command;
     for (const std::string& a : args) command += " " + a;
     std::fprintf(stderr, "failed:%s\n", command.c_str());
     std::exit(1);
   }
-  return cpu_seconds(RUSAGE_CHILDREN) - before;
+  return r.cpu;
 }
 
 double bare_cpu(const fs::path& package, const std::vector<stored>& entries, const fs::path* root) {

@@ -207,6 +207,17 @@ LRESULT CALLBACK record_dialog_messages(int code, WPARAM wparam, LPARAM lparam) 
   return CallNextHookEx(message_hook, code, wparam, lparam);
 }
 
+// A pass with every message to the dialog recorded in dialog_messages.
+int extract_recording_dialog(const scratch_folder& scratch, const std::string& bytes, const std::string& out,
+                             int mode) {
+  dialog_messages.clear();
+  message_hook = SetWindowsHookExA(WH_CALLWNDPROC, record_dialog_messages, nullptr, GetCurrentThreadId());
+  if (!message_hook) return -2;
+  int result = extract_bytes(scratch, bytes, out, mode);
+  UnhookWindowsHookEx(message_hook);
+  return result;
+}
+
 // Filled pixels of a smooth bar of this width at a position of 0 .. top.
 int filled(int width, int top, int position) { return top <= 0 ? 0 : position * width / top; }
 
@@ -222,12 +233,7 @@ TEST_F(ExtractFullPass, DialogShowsEveryFileAndEndsBothBarsWhereTheDataEnds) {
       file_item("d.bin", noise.substr(0, 2 * 131072), time_b),
   };
   std::string bytes = package_bytes(items);
-  dialog_messages.clear();
-  message_hook = SetWindowsHookExA(WH_CALLWNDPROC, record_dialog_messages, nullptr, GetCurrentThreadId());
-  ASSERT_NE(message_hook, nullptr);
-  int result = extract_bytes(scratch, bytes, dest, full_pass);
-  UnhookWindowsHookEx(message_hook);
-  ASSERT_EQ(result, 0);
+  ASSERT_EQ(extract_recording_dialog(scratch, bytes, dest, full_pass), 0);
 
   // The file name: once per file, the output path, in package order.
   std::vector<std::string> names;
@@ -498,10 +504,7 @@ TEST_F(ExtractFullPass, DISABLED_BenchmarkDialogAgainstNone) {
   {
     std::string out = scratch / "counted";
     ASSERT_TRUE(CreateDirectoryA(out.c_str(), nullptr));
-    dialog_messages.clear();
-    message_hook = SetWindowsHookExA(WH_CALLWNDPROC, record_dialog_messages, nullptr, GetCurrentThreadId());
-    ASSERT_EQ(extract_bytes(scratch, bytes, out, full_pass), 0);
-    UnhookWindowsHookEx(message_hook);
+    ASSERT_EQ(extract_recording_dialog(scratch, bytes, out, full_pass), 0);
     int file_moves = 0, total_moves = 0, ranges = 0, texts = 0;
     for (const dialog_message& m : dialog_messages) {
       if (m.message == WM_SETTEXT) ++texts;

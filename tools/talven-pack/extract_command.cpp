@@ -108,7 +108,7 @@ int find_clashes(extraction* x, package_input* input) {
 bool may_hold_files(const std::string& root) {
   std::error_code ec;
   if (!fs::exists(root, ec)) return ec.value() != 0;  // unreadable: the clash pass says why
-  return !fs::is_directory(root, ec) || !fs::is_empty(root, ec) || ec;
+  return !(fs::is_directory(root, ec) && fs::is_empty(root, ec));
 }
 
 long entry_offset(const extraction* x) { return x->start + x->reader->entry_offset; }

@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -26,9 +27,7 @@ iconv_t converter(const char* to, const char* from) {
 bool convert(const char* to, const char* from, const std::string& in, std::string* out) {
   // Plain ASCII is the same bytes in CP932 and UTF-8 (glibc keeps 0x5C and 0x7E as they
   // are), and most names are nothing else.
-  bool ascii = true;
-  for (unsigned char c : in) ascii = ascii && c < 0x80;
-  if (ascii) {
+  if (std::all_of(in.begin(), in.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
     *out = in;
     return true;
   }
