@@ -24,23 +24,6 @@ void usage(FILE* to) {
       to);
 }
 
-std::string json_text(const std::string& utf8) {
-  std::string out;
-  for (char c : utf8) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\u%04x", c);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 // damage: the reason the entry was refused for, when its header could still be read (a
 // name the rules refuse), so that scripts find the entries they damaged on purpose.
 void print_entry(const package_reader& r, long start, bool json, const char* damage = nullptr) {
@@ -67,12 +50,13 @@ void print_entry(const package_reader& r, long start, bool json, const char* dam
 }
 
 int run_list(int argc, char** argv) {
+  static const char* const known_options[] = {"--json", "--help", nullptr};
   bool json = argc > 1 && std::strcmp(argv[1], "--json") == 0;
   if (json) {
     --argc;
     ++argv;
   }
-  if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
+  if (int code = check_arguments(argc, argv, "PACKAGE", known_options, usage); code >= 0) return code;
   if (int code = engine_archive_command(argv[1], false); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;

@@ -60,6 +60,7 @@ const char* see_entry(void* context, const package_entry* entry) {
 }
 
 int run_verify(int argc, char** argv) {
+  static const char* const known_options[] = {"-q", "--quiet", "--help", nullptr};
   bool quiet = false;
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
@@ -70,7 +71,7 @@ int run_verify(int argc, char** argv) {
   }
   argc = static_cast<int>(args.size());
   argv = args.data();
-  if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
+  if (int code = check_arguments(argc, argv, "PACKAGE", known_options, usage); code >= 0) return code;
   if (int code = engine_archive_command(argv[1], true); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
