@@ -13,6 +13,7 @@
 #include "command.h"
 #include "engine/mounts.h"
 #include "install/cp932.h"
+#include "game_tree.h"
 #include "pack_common.h"
 
 namespace talven::pack {
@@ -202,15 +203,18 @@ int run_archive(int argc, char** argv) {
   for (const member& m : members) by_key.push_back(&m);
   std::sort(by_key.begin(), by_key.end(),
             [](const member* a, const member* b) { return a->key < b->key; });
-  bool duplicates = false;
+  // Reported in path order, whatever order the keys put them in.
+  std::vector<std::pair<std::string, std::string>> clashes;
   for (size_t i = 1; i < by_key.size(); ++i)
-    if (by_key[i]->key == by_key[i - 1]->key) {
-      fail("%s and %s have the same index key (the same name ignoring case and folder, or a "
-           "checksum collision): rename one",
-           by_key[i - 1]->shown.c_str(), by_key[i]->shown.c_str());
-      duplicates = true;
-    }
-  if (duplicates) return exit_failure;
+    if (by_key[i]->key == by_key[i - 1]->key)
+      clashes.push_back(std::minmax(by_key[i - 1]->shown, by_key[i]->shown));
+  std::sort(clashes.begin(), clashes.end());
+  for (const auto& [a, b] : clashes)
+    fail("%s and %s have the same index key (the same name ignoring case and folder, or a checksum collision): "
+         "rename one",
+         a.c_str(), b.c_str());
+  if (!clashes.empty())
+    return fail("nothing written: %s", count_of(clashes.size(), "clash", "clashes").c_str());
 
   // Both files are written beside their targets and renamed at the end, so a failure
   // leaves neither a partial archive nor an index that does not match it.

@@ -19,7 +19,8 @@ void usage(FILE* to) {
       "With --json, one JSON object per line and entry instead, with the file offsets\n"
       "of the entry and of its fields (offset, size_at, packed_at, time_at, data; -1\n"
       "where a folder has none), for scripts that alter packages by hand. An entry\n"
-      "refused for its name is still shown, with \"damage\" saying why (exit 1).\n"
+      "refused for its name is still shown (kind \"bad\" in the text list; \"damage\" saying\n"
+      "why in JSON), then the error (exit 1).\n"
       "An engine archive made by 'archive' (or its .idx) lists its index instead.\n",
       to);
 }
@@ -41,6 +42,8 @@ void print_entry(const package_reader& r, long start, bool json, const char* dam
         size_at, packed_at, folder ? -1L : time_at, folder ? -1L : time_at + entry_time_bytes,
         folder || damage ? 0ULL : static_cast<unsigned long long>(entry_filetime(e)), damage ? "\"damage\":\"" : "",
         damage ? json_text(damage).c_str() : "", damage ? "\"," : "", json_text(name).c_str());
+  } else if (damage) {
+    std::printf("%-4s %10s %10s %-19s %s\n", "bad", "-", "-", "-", name.c_str());
   } else if (folder) {
     std::printf("%-4s %10s %10s %-19s %s\n", "dir", "-", "-", "-", name.c_str());
   } else {
@@ -65,7 +68,9 @@ int run_list(int argc, char** argv) {
   if (!json) std::printf("%-4s %10s %10s %-19s %s\n", "kind", "size", "packed", "time (UTC)", "name");
   int header;
   while ((header = next_package_entry(&reader)) == entry_read) print_entry(reader, input.start, json);
-  if (header == entry_damaged && json && reader.header_whole) print_entry(reader, input.start, json, reader.msg);
+  // The entry refused for its name is still shown, so that the line before the error
+  // is the entry it names.
+  if (header == entry_damaged && reader.header_whole) print_entry(reader, input.start, json, reader.msg);
   int code = header == entry_terminator ? exit_ok : report_refusal(argv[1], input, reader);
   close_package_reader(&reader);
   return code;

@@ -167,6 +167,11 @@ int open_package_reading(const char* path, package_input* input, package_reader*
 int report_refusal(const char* path, const package_input& input, const package_reader& reader) {
   long entry = input.start + reader.entry_offset, at = input.start + reader.msg_offset;
   const char* why = reader.msg ? reader.msg : "unreadable entry";
+  // A file whose first bytes are no entry header (a readme, a picture) is not a damaged
+  // package but none at all.
+  if (reader.entry_number == 1 && !input.appended && !reader.header_whole &&
+      (reader.entry.name_length > max_entry_name || input.length < 4))
+    return fail("%s: not an install package (its first bytes are not an entry)", path);
   if (reader.entry.name[0])
     return fail("%s: damaged entry %ld (%s) at offset %ld: %s (at offset %ld)", path, reader.entry_number,
                 shown_name(reader.entry.name).c_str(), entry, why, at);
