@@ -314,8 +314,8 @@ struct checker {
       if (r != 0)
         error("section-unclosed", sections.open_line,
               std::string("[") + (open ? open : "?") +
-                  "] is still open at the end of the file (a line beginning with '-' closes it): the installer "
-                  "stops at start-up");
+                  "] is not closed by the end of the file (a line beginning with '-' closes it; the next "
+                  "header closes the one before it): the installer stops at start-up");
     }
     f = stream_of(bytes);
     if (!f) return;

@@ -296,7 +296,7 @@ int run_extract(int argc, char** argv) {
   if (look_for_clashes || !x.chosen.empty()) {
     if (scan_headers(&x, &input, look_for_clashes) != 0) return exit_failure;
     for (size_t i = 0; i < x.chosen.size(); ++i)
-      if (!x.used[i]) return fail("nothing written: no entry of %s matches %s", x.path, x.chosen[i].c_str());
+      if (!x.used[i]) return fail("nothing written: no entry %s in %s (no name or pattern matches)", x.chosen[i].c_str(), x.path);
     if (!x.clashes.empty()) {
       for (size_t i = 0; i < x.clashes.size() && i < 20; ++i)
         std::fprintf(stderr, "  %s\n", (fs::path(x.root) / x.clashes[i]).c_str());

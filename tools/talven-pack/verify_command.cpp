@@ -8,6 +8,7 @@
 #include "archive_view.h"
 #include "command.h"
 #include "progress_line.h"
+#include "game_tree.h"
 #include "pack_common.h"
 
 namespace talven::pack {
@@ -99,8 +100,10 @@ int run_verify(int argc, char** argv) {
   t.startup.warn(argv[1]);
   if (quiet) return exit_ok;
   char line[512];
-  std::snprintf(line, sizeof line, "%s: sound: %ld files, %ld folders, %lld bytes (%lld packed)%s", argv[1], t.files,
-                t.folders, static_cast<long long>(t.size), static_cast<long long>(t.packed),
+  std::snprintf(line, sizeof line, "%s: sound: %s, %s, %lld bytes (%lld packed)%s", argv[1],
+                count_of(static_cast<size_t>(t.files), "file", "files").c_str(),
+                count_of(static_cast<size_t>(t.folders), "folder", "folders").c_str(), static_cast<long long>(t.size),
+                static_cast<long long>(t.packed),
                 input.appended ? ", appended to an executable" : "");
   print_summary(line);
   return exit_ok;
