@@ -779,4 +779,29 @@ TEST(TalvenPackFrictions, SummariesWrapBetweenWordsAndProgressEndsAtHundred) {
   EXPECT_NE(words.find("packed 5 files and 1 folder"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("verifying 100%"), std::string::npos) << r.out;
 }
+
+TEST(TalvenPackFrictions, SmallerPoints) {
+  scratch s;
+  fs::path game = make_game(s.dir / "game");
+  // A missing output folder is named as such.
+  result r = s.run({"pack", game.string(), (s.dir / "no/such/p.arc").string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+  // The text list shows the refused entry before the error that names it.
+  std::string pkg = (s.dir / "bad.arc").string();
+  package_kit::write_bytes(pkg, package_kit::package_of({package_kit::file_entry("ok.txt", "x"),
+                                                         package_kit::file_entry("aux.txt", "y")}));
+  r = s.run({"list", pkg});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("aux.txt"), std::string::npos) << r.out;
+  // archive: clashes in path order, counted.
+  for (const char* name : {"D/y.dat", "A/x.dat", "C/Y.dat", "B/X.dat"}) write_text(s.dir / "data" / name, name);
+  r = s.run({"archive", (s.dir / "data").string(), (s.dir / "data.arc").string()});
+  EXPECT_EQ(r.code, 1);
+  size_t first = r.err.find("A/x.dat and B/X.dat"), second = r.err.find("C/Y.dat and D/y.dat");
+  EXPECT_NE(first, std::string::npos) << r.err;
+  EXPECT_NE(second, std::string::npos) << r.err;
+  EXPECT_LT(first, second) << r.err;
+  EXPECT_NE(r.err.find("2 clashes"), std::string::npos) << r.err;
+}
 }  // namespace
