@@ -98,21 +98,6 @@ std::string lowered(const std::string& s) {
   return l;
 }
 
-// Edit distance with adjacent transpositions, ignoring ASCII case.
-size_t key_distance(const std::string& a0, const std::string& b0) {
-  std::string a = lowered(a0), b = lowered(b0);
-  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-  for (size_t i = 1; i <= a.size(); ++i)
-    for (size_t j = 1; j <= b.size(); ++j) {
-      size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-    }
-  return d[a.size()][b.size()];
-}
-
 const known_setting* find_known(const std::string& key) {
   for (const known_setting* k = known_settings; k->key; ++k)
     if (key == k->key) return k;
@@ -123,7 +108,7 @@ std::string nearest_known(const std::string& key) {
   const char* best = nullptr;
   size_t best_d = 0;
   for (const known_setting* k = known_settings; k->key; ++k) {
-    size_t d = key_distance(key, k->key);
+    size_t d = edit_distance(key, k->key);
     if (!best || d < best_d) {
       best = k->key;
       best_d = d;
@@ -663,6 +648,18 @@ void check_tree_names(const game_tree& tree, const fs::path& dir, check_report* 
                       "): setup.exe would stop with its damaged-package message");
   }
   release_seen_names(&names);
+}
+
+void load_game_settings(const fs::path& dir) {
+  reset_settings_for_tests();
+  std::string bytes, converted, why;
+  if (!read_all(dir / "install.env", &bytes, &why) || bytes.size() > largest_settings_file) return;
+  check_report ignored;  // the check before packing reports them
+  if (is_utf8_text(bytes) && text_to_cp932(bytes, "", &ignored, &converted) == 0) bytes = converted;
+  if (FILE* f = stream_of(bytes)) {
+    load_settings_stream(f);
+    std::fclose(f);
+  }
 }
 
 void print_report(const check_report& report, FILE* to) {

@@ -47,6 +47,10 @@ void print_report_json(const check_report& report, FILE* to);
 // verify give one verdict. Shared by check and pack.
 void check_tree_names(const game_tree& tree, const std::filesystem::path& dir, check_report* report);
 
+// Loads the installer's settings store from DIR/install.env as the package will hold it
+// (UTF-8 converted); the caller reads the getters, then calls reset_settings_for_tests.
+void load_game_settings(const std::filesystem::path& dir);
+
 // UTF-8 (with or without a BOM) or CP932 bytes to CP932 with CR LF line ends, in memory.
 // Characters CP932 cannot hold are findings of `name` with their line and column; 0 on
 // success, -1 when there was one.

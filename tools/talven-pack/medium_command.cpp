@@ -197,20 +197,7 @@ std::string utf8_path(const char* cp932) {
 }
 
 void read_medium_settings(const fs::path& game, medium_settings* s) {
-  reset_settings_for_tests();
-  std::vector<unsigned char> data;
-  std::string error, converted;
-  read_whole_file((game / "install.env").c_str(), &data, &error, 1 << 20);
-  std::string bytes(data.begin(), data.end());
-  check_report ignored;  // the check before packing reports them
-  if (is_utf8_text(bytes) && text_to_cp932(bytes, "", &ignored, &converted) == 0) bytes = converted;
-  FILE* f = std::tmpfile();
-  if (f) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::rewind(f);
-    load_settings_stream(f);
-    std::fclose(f);
-  }
+  load_game_settings(game);
   s->force = setting_int("FORCEINSTALL", 0) != 0;
   s->exename = utf8_path(get_exename());
   char readme[128];

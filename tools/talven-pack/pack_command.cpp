@@ -378,26 +378,11 @@ int parse_pack_option(const char* command, int argc, char** argv, int* i, pack_o
   return 1;
 }
 
-// The settings pack needs from install.env, read by the installer's store from the text
-// as it will be stored.
+// INSTREADMEFL, as the installer's store reads it.
 std::string readme_name(const fs::path& dir) {
-  std::string bytes, converted;
-  std::vector<unsigned char> data;
-  std::string error;
-  if (!read_whole_file((dir / "install.env").c_str(), &data, &error, 1 << 20)) return "readme.txt";
-  bytes.assign(data.begin(), data.end());
-  check_report ignored;
-  if (is_utf8_text(bytes) && text_to_cp932(bytes, "", &ignored, &converted) == 0) bytes = converted;
-  reset_settings_for_tests();
-  FILE* f = std::tmpfile();
-  char readme[128] = "readme.txt";
-  if (f) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::rewind(f);
-    load_settings_stream(f);
-    std::fclose(f);
-    setting_string("INSTREADMEFL", readme, sizeof readme, "readme.txt");
-  }
+  load_game_settings(dir);
+  char readme[128];
+  setting_string("INSTREADMEFL", readme, sizeof readme, "readme.txt");
   reset_settings_for_tests();
   return readme;
 }
