@@ -18,6 +18,7 @@
 #include "package/entry_names.h"
 #include "package/package_format.h"
 #include "pack_common.h"
+#include "progress_line.h"
 
 namespace talven::pack {
 
@@ -30,6 +31,7 @@ constexpr const char* assumed_windows_dir = "C:\\WINDOWS";
 // A CD-ROM root of the usual length, for the markers of the entry lines.
 constexpr const char* assumed_cd_root = "Q:\\";
 constexpr size_t largest_settings_file = 1 << 20;
+constexpr uint64_t largest_package_bytes = 0x7FFFFFFFull;
 
 bool read_all(const fs::path& p, std::string* bytes, std::string* error) {
   std::ifstream in(p, std::ios::binary);
@@ -554,6 +556,14 @@ struct checker {
                          std::to_string(length - 1) + " bytes, " + std::to_string(length - output_path_size) +
                          " over what the installer writes (255): the install would stop here");
     }
+    // Found here, before a pack that would stop only once 2 GiB are compressed: games of
+    // that size are mostly pictures, sound and film, which do not shrink.
+    uint64_t total = 0;
+    for (const pack_item& item : tree->items) total += item.size;
+    if (total > largest_package_bytes)
+      report->add(finding_warning, "package-size", dir.string(), 0,
+                  "the files hold " + human_bytes(total) + ", and a package holds less than 2 GiB: pack stops "
+                  "when the compressed data passes it (pictures, sound and film barely compress)");
     std::string fatal = startup.fatal;
     std::replace(fatal.begin(), fatal.end(), '\\', '/');
     if (!fatal.empty())
