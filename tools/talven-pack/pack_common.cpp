@@ -307,6 +307,7 @@ size_t edit_distance(const std::string& a0, const std::string& b0) {
 }
 
 std::string nearest_word(const std::string& word, const char* const* words) {
+  if (word.size() <= 2) return "";  // "-x" is a step from every short option
   const char* best = nullptr;
   size_t best_d = 0;
   for (const char* const* w = words; *w; ++w) {
