@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -63,9 +64,10 @@ const char* const good_env =
 
 fs::path make_game(const fs::path& dir, const std::string& env = good_env) {
   write_text(dir / "install.env", env);
-  unsigned char pixels[2 * 2 * 3] = {};
-  std::vector<unsigned char> rct(talven::rct_encode_bound(2, 2, 0));
-  size_t n = talven::rct_encode(pixels, 2, 2, talven::rct_tc00, nullptr, 0, rct.data(), rct.size());
+  // The size the menu shows; any other is a warning.
+  std::vector<unsigned char> pixels(410 * 291 * 3, 0);
+  std::vector<unsigned char> rct(talven::rct_encode_bound(410, 291, 0));
+  size_t n = talven::rct_encode(pixels.data(), 410, 291, talven::rct_tc00, nullptr, 0, rct.data(), rct.size());
   write_text(dir / "insttscr.rct", std::string(rct.begin(), rct.begin() + static_cast<long>(n)));
   write_text(dir / "readme.txt", "お読みください\r\n");
   write_text(dir / "game.exe", "MZ program\r\n");
@@ -155,7 +157,7 @@ TEST(TalvenPackCheck, TreeFindings) {
   write_text(game / deep, "x");
   result r = s.run({"check", game.string()});
   EXPECT_EQ(r.code, 2) << r.out;
-  EXPECT_TRUE(has_finding(r.out, (game / "CON.txt").string() + ": warning", "device")) << r.out;
+  EXPECT_TRUE(has_finding(r.out, (game / "CON.txt").string() + ": error", "device")) << r.out;
   EXPECT_TRUE(has_finding(r.out, (game / u8"データ/save.DAT").string() + ": warning", "only in case")) << r.out;
   EXPECT_TRUE(has_finding(r.out, (game / "DATA/notes.txt").string() + ": error", "start-up pass")) << r.out;
   // C:\Program Files\Tsukikage (26) + "\" + 220 = 247 bytes: within 255.
@@ -516,4 +518,300 @@ TEST(TalvenPackConventions, VersionHelpAndAProgressLineThatFits) {
   EXPECT_GT(lines, 0) << seen;
 }
 
+
+// The JSON findings of check, one object a line, each as "code@line:column severity".
+std::vector<std::string> json_findings(const std::string& out) {
+  std::vector<std::string> found;
+  size_t at = 0;
+  while (at < out.size()) {
+    size_t end = out.find('\n', at);
+    std::string o = out.substr(at, end - at);
+    auto field = [&](const std::string& name) {
+      size_t p = o.find("\"" + name + "\":");
+      if (p == std::string::npos) return std::string("?");
+      p += name.size() + 3;
+      if (o[p] == '"') return o.substr(p + 1, o.find('"', p + 1) - p - 1);
+      return o.substr(p, o.find_first_of(",}", p) - p);
+    };
+    EXPECT_NE(o.find("\"file\":\""), std::string::npos) << o;
+    EXPECT_NE(o.find("\"text\":\""), std::string::npos) << o;
+    found.push_back(field("code") + "@" + field("line") + ":" + field("column") + " " + field("severity"));
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return found;
+}
+
+TEST(TalvenPackFrictions, CheckFindingsAsJsonWithCodeLineAndColumn) {
+  scratch s;
+  fs::path game = make_game(s.dir / "game");
+  struct row {
+    const char* what;
+    std::string env;                          // after three lines of settings
+    void (*tree)(const fs::path&);            // a change to the game folder, or null
+    std::string expected;                     // "code@line:column severity", "" for none
+    int code;
+  };
+  const row rows[] = {
+      {"plain space in the title", "TITLEBAR\t月影の譜 体験版\r\n", nullptr, "value-space@4:14 warning", 1},
+      {"comment after a value", "INSTFOL\tTALVEN  // note\r\n", nullptr, "", 0},
+      {"single backslash", "[reg]\r\n\"Save\"=\"REP_INSTALL\\save\"\r\n-\r\n", nullptr,
+       "reg-single-backslash@5:20 warning", 1},
+      {"doubled backslash", "[reg]\r\n\"Save\"=\"REP_INSTALL\\\\save\"\r\n-\r\n", nullptr, "", 0},
+      // The section reader ends [reg] at the next header: only the last one open stops it.
+      {"reg closed by the next header", "[reg]\r\n\"A\"=\"1\"\r\n[delfiles]\r\nsave\\\r\n-\r\n", nullptr, "", 0},
+      {"last section open", "[delfiles]\r\nsave\\\r\n", nullptr, "section-unclosed@4:0 error", 2},
+      {"device file", "", [](const fs::path& g) { write_text(g / "aux.txt", "x"); }, "name-refused@0:0 error", 2},
+      {"device folder", "", [](const fs::path& g) { write_text(g / "con/data.bin", "x"); }, "name-refused@0:0 error",
+       2},
+      {"picture of another size", "",
+       [](const fs::path& g) {
+         unsigned char pixels[640 * 4 * 3] = {};
+         std::vector<unsigned char> rct(talven::rct_encode_bound(640, 4, 0));
+         size_t n = talven::rct_encode(pixels, 640, 4, talven::rct_tc00, nullptr, 0, rct.data(), rct.size());
+         write_text(g / "insttscr.rct", std::string(rct.begin(), rct.begin() + static_cast<long>(n)));
+       },
+       "picture-size@0:0 warning", 1},
+      {"over 2 GiB in all", "",
+       [](const fs::path& g) {
+         for (const char* big : {"movie1.mpg", "movie2.mpg"}) {
+           write_text(g / big, "");
+           fs::resize_file(g / big, 1100ull << 20);  // sparse: nothing is read or stored
+         }
+       },
+       "package-size@0:0 warning", 1},
+  };
+  for (const row& r : rows) {
+    fs::remove_all(game);
+    make_game(game, "EXENAME\tgame.exe\r\nREG_GLOBAL\tTALVEN\r\nREG_LOCAL\tGame\r\n" + r.env);
+    if (r.tree) r.tree(game);
+    result got = s.run({"check", "--json", game.string()});
+    std::vector<std::string> found = json_findings(got.out);
+    EXPECT_EQ(got.code, r.code) << r.what << "\n" << got.out;
+    if (r.expected.empty())
+      EXPECT_TRUE(found.empty()) << r.what << "\n" << got.out;
+    else
+      EXPECT_NE(std::find(found.begin(), found.end(), r.expected), found.end()) << r.what << "\n" << got.out;
+  }
+}
+
+TEST(TalvenPackFrictions, RefusedNamesNeverReachAPackageOrMedium) {
+  scratch s;
+  fs::path game = make_game(s.dir / "game");
+  write_text(game / "con/data.bin", "x");
+  write_text(s.dir / "setup.exe", "MZ installer");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"pack", "--no-check", game.string(), (s.dir / "p.arc").string()},
+        std::vector<std::string>{"medium", "--setup", (s.dir / "setup.exe").string(), game.string(),
+                                 (s.dir / "medium").string()}}) {
+    result r = s.run(args);
+    EXPECT_EQ(r.code, 1) << args[0];
+    EXPECT_NE(r.err.find("device name"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(s.dir / "p.arc"));
+  EXPECT_FALSE(fs::exists(s.dir / "medium"));  // the refused run takes back the folder it made
+}
+
+TEST(TalvenPackFrictions, Utf8TextGoesIntoThePackageAsCp932) {
+  scratch s;
+  std::string env = std::string(u8"TITLEBAR\t月影の譜\n") + "EXENAME\tgame.exe\nINSTREADMEFL\treadme.txt\n";
+  fs::path game = make_game(s.dir / "game", env);
+  write_text(game / "readme.txt", u8"お読みください\n");
+  result r = s.run({"check", "--json", game.string()});
+  std::vector<std::string> found = json_findings(r.out);
+  EXPECT_NE(std::find(found.begin(), found.end(), "settings-utf8@1:0 warning"), found.end()) << r.out;
+  EXPECT_NE(std::find(found.begin(), found.end(), "readme-utf8@0:0 warning"), found.end()) << r.out;
+  std::string pkg = (s.dir / "p.arc").string();
+  r = s.run({"pack", game.string(), pkg});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("2 warnings above"), std::string::npos) << r.out;
+  ASSERT_EQ(s.run({"extract", pkg, (s.dir / "x").string()}).code, 0);
+  EXPECT_EQ(read_text(s.dir / "x/install.env"), "TITLEBAR\t月影の譜\r\nEXENAME\tgame.exe\r\nINSTREADMEFL\treadme.txt\r\n");
+  EXPECT_EQ(read_text(s.dir / "x/readme.txt"), "お読みください\r\n");
+  EXPECT_EQ(read_text(game / "install.env"), env);  // the game folder as it was
+
+  // check --fix converts in place and keeps the UTF-8 text, which pack leaves out.
+  ASSERT_EQ(s.run({"check", "--fix", game.string()}).code, 1) << "the readme is still UTF-8";
+  EXPECT_EQ(read_text(game / "install.env.bak"), env);
+  ASSERT_EQ(s.run({"pack", "-q", game.string(), pkg}).code, 0);
+  EXPECT_EQ(s.run({"list", pkg}).out.find("install.env.bak"), std::string::npos);
+}
+
+TEST(TalvenPackFrictions, ExtractPatternsFollowTar) {
+  scratch s;
+  fs::path game = s.dir / "game";
+  write_text(game / "top.csv", "1");
+  write_text(game / u8"表示/a.csv", "2");
+  write_text(game / u8"表示/sub/b.csv", "3");
+  write_text(game / u8"表示/c.txt", "4");
+  std::string pkg = (s.dir / "p.arc").string();
+  ASSERT_EQ(s.run({"pack", "-q", "--no-check", game.string(), pkg}).code, 0);
+  struct row {
+    std::vector<std::string> names;
+    std::vector<std::string> written;  // every file the run leaves
+  };
+  const row rows[] = {
+      {{"*.csv"}, {"top.csv", u8"表示/a.csv", u8"表示/sub/b.csv"}},
+      {{u8"表示/*"}, {u8"表示/a.csv", u8"表示/sub/b.csv", u8"表示/c.txt"}},
+      {{u8"表示\\sub"}, {u8"表示/sub/b.csv"}},
+      {{"top.csv", "*.png"}, {}},  // one NAME matches nothing: nothing at all is written
+  };
+  for (const row& r : rows) {
+    fs::path out = s.dir / "out";
+    fs::remove_all(out);
+    std::vector<std::string> args = {"extract", "-q", pkg, out.string()};
+    args.insert(args.end(), r.names.begin(), r.names.end());
+    result got = s.run(args);
+    EXPECT_EQ(got.code, r.written.empty() ? 1 : 0) << r.names[0] << got.err;
+    std::vector<std::string> files;
+    if (fs::exists(out))
+      for (const fs::directory_entry& e : fs::recursive_directory_iterator(out))
+        if (e.is_regular_file()) files.push_back(fs::relative(e.path(), out).string());
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> want = r.written;
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(files, want) << r.names[0];
+    EXPECT_EQ(fs::exists(out), !r.written.empty()) << r.names[0];
+  }
+}
+
+TEST(TalvenPackFrictions, UsageErrorsAreOneLineWithExitTwo) {
+  scratch s;
+  fs::path game = make_game(s.dir / "game");
+  write_text(s.dir / "p.arc", "x");
+  write_text(s.dir / "readme.txt", u8"お読みください\n");
+  struct row {
+    std::vector<std::string> args;
+    int code;
+    const char* piece;
+  };
+  const row rows[] = {
+      {{"pack", "--levle", "8", game.string(), "o.arc"}, 2, "did you mean --level?"},
+      {{"pack", game.string()}, 2, "missing OUT"},
+      {{"pack", (s.dir / "p.arc").string(), game.string()}, 2, "the game folder comes first"},
+      {{"check", "nosuch"}, 2, "no such folder: nosuch"},
+      {{"pakc"}, 2, "did you mean pack?"},
+      {{"extract", "p.arc"}, 2, "missing DIR"},
+      {{"medium", "--forse", game.string(), "m"}, 2, "did you mean --force?"},
+      {{"medium", game.string(), (game / "out").string()}, 2, "inside the game folder"},
+      {{"medium", "--iso", (s.dir / "g.iso").string(), "--label", std::string(33, 'L'), game.string(),
+        (s.dir / "m").string()},
+       2, "holds 32"},
+      {{"verify", (s.dir / "readme.txt").string()}, 1, "not an install package"},
+  };
+  for (const row& r : rows) {
+    result got = s.run(r.args);
+    EXPECT_EQ(got.code, r.code) << r.args[0] << " " << r.args[1] << "\n" << got.err;
+    EXPECT_NE(got.err.find(r.piece), std::string::npos) << got.err;
+    EXPECT_EQ(std::count(got.err.begin(), got.err.end(), '\n'), 1) << got.err;
+  }
+  EXPECT_FALSE(fs::exists(s.dir / "m"));
+  EXPECT_FALSE(fs::exists(game / "out"));
+}
+
+TEST(TalvenPackFrictions, VersionControlLitterIsLeftOutUnlessKept) {
+  scratch s;
+  fs::path game = make_game(s.dir / "game");
+  for (const char* litter : {".git/config", ".svn/entries", "Thumbs.db", u8"データ/desktop.ini", ".DS_Store",
+                             "install.env~", "old.bak", ".game.exe.swp"})
+    write_text(game / litter, "x");
+  std::string pkg = (s.dir / "p.arc").string();
+  result r = s.run({"pack", game.string(), pkg});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("left out 8 version-control folders, system files and editor backups (--include-vcs"),
+            std::string::npos)
+      << r.out;
+  std::string listed = s.run({"list", pkg}).out;
+  for (const char* gone : {".git", ".svn", "Thumbs.db", "desktop.ini", ".DS_Store", "install.env~", "old.bak", ".swp"})
+    EXPECT_EQ(listed.find(gone), std::string::npos) << gone;
+  ASSERT_EQ(s.run({"pack", "-q", "--no-check", "--include-vcs", game.string(), pkg}).code, 0);
+  listed = s.run({"list", pkg}).out;
+  for (const char* kept : {".git\\config", "Thumbs.db", "install.env~"})
+    EXPECT_NE(listed.find(kept), std::string::npos) << kept;
+}
+
+TEST(TalvenPackFrictions, MediumForceSummaryAndQuietXorriso) {
+  scratch s;
+  fs::path game = make_game(s.dir / "game");
+  write_text(s.dir / "setup.exe", "MZ installer");
+  fs::path out = s.dir / "medium";
+  write_text(out / "old.txt", "from before");
+  std::vector<std::string> args = {"medium", "--setup", (s.dir / "setup.exe").string(), "--iso",
+                                   (s.dir / "g.iso").string(), game.string(), out.string()};
+  result r = s.run(args);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+  args.insert(args.begin() + 1, "-y");
+  r = s.run(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_FALSE(fs::exists(out / "old.txt"));
+  EXPECT_TRUE(fs::exists(s.dir / "g.iso"));
+  EXPECT_EQ(r.err, "");  // xorriso's banner and notes stay hidden when it works
+  EXPECT_EQ(r.out.find("instdat.arc"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find((out / "setup.exe").string()), std::string::npos) << r.out;
+  // -q: nothing but warnings and errors.
+  EXPECT_EQ(s.run({"medium", "-q", "-y", "--setup", (s.dir / "setup.exe").string(), game.string(), out.string()}).out,
+            "");
+}
+
+TEST(TalvenPackFrictions, ClosedPipeLeavesNoTemporaryFile) {
+  scratch s;
+  make_mixed_tree(s.dir / "game");
+  // Killed by SIGPIPE, and with SIGPIPE ignored, ended by the EPIPE of its next write (the
+  // entries after the first take long enough at --best for head to be gone).
+  for (const char* line : {"$P pack -v --best --threads 1 game p.arc | head -c 1 >/dev/null",
+                           "trap '' PIPE; $P pack -v --best --threads 1 game p.arc | head -c 1 >/dev/null"}) {
+    shell(s, line);
+    for (const fs::directory_entry& e : fs::directory_iterator(s.dir))
+      EXPECT_EQ(e.path().filename().string().rfind("p.arc", 0), std::string::npos) << line << ": " << e.path();
+  }
+}
+
+TEST(TalvenPackFrictions, SummariesWrapBetweenWordsAndProgressEndsAtHundred) {
+  scratch s;
+  make_game(s.dir / "game");
+  result r = shell(s, "COLUMNS=30 script -qfec \"$P pack game p.arc; $P verify p.arc\" /dev/null");
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::string words;
+  size_t start = 0;
+  while (start < r.out.size()) {
+    size_t end = r.out.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = r.out.size();
+    std::string line = r.out.substr(start, end - start);
+    start = end + 1;
+    if (line.rfind("packed", 0) != 0 && line.rfind("  ", 0) != 0) continue;
+    // Within 29 columns, unless the line is one word (a path) too long to break.
+    if (line.size() > 29) {
+      EXPECT_EQ(line.find(' ', 2), std::string::npos) << line;
+    }
+    words += line + " ";
+  }
+  EXPECT_NE(words.find("packed 5 files and 1 folder"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("verifying 100%"), std::string::npos) << r.out;
+}
+
+TEST(TalvenPackFrictions, SmallerPoints) {
+  scratch s;
+  fs::path game = make_game(s.dir / "game");
+  // A missing output folder is named as such.
+  result r = s.run({"pack", game.string(), (s.dir / "no/such/p.arc").string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+  // The text list shows the refused entry before the error that names it.
+  std::string pkg = (s.dir / "bad.arc").string();
+  package_kit::write_bytes(pkg, package_kit::package_of({package_kit::file_entry("ok.txt", "x"),
+                                                         package_kit::file_entry("aux.txt", "y")}));
+  r = s.run({"list", pkg});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("aux.txt"), std::string::npos) << r.out;
+  // archive: clashes in path order, counted.
+  for (const char* name : {"D/y.dat", "A/x.dat", "C/Y.dat", "B/X.dat"}) write_text(s.dir / "data" / name, name);
+  r = s.run({"archive", (s.dir / "data").string(), (s.dir / "data.arc").string()});
+  EXPECT_EQ(r.code, 1);
+  size_t first = r.err.find("A/x.dat and B/X.dat"), second = r.err.find("C/Y.dat and D/y.dat");
+  EXPECT_NE(first, std::string::npos) << r.err;
+  EXPECT_NE(second, std::string::npos) << r.err;
+  EXPECT_LT(first, second) << r.err;
+  EXPECT_NE(r.err.find("2 clashes"), std::string::npos) << r.err;
+}
 }  // namespace

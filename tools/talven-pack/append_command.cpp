@@ -52,6 +52,7 @@ size_t carried_package_start(const char* exe_path) {
 }
 
 int run_append(int argc, char** argv) {
+  static const char* const known_options[] = {"--replace", "--help", nullptr};
   bool replace = false;
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
@@ -62,7 +63,7 @@ int run_append(int argc, char** argv) {
   }
   argc = static_cast<int>(args.size());
   argv = args.data();
-  if (int code = check_arguments(argc, argv, 3, usage); code >= 0) return code;
+  if (int code = check_arguments(argc, argv, "SETUP.EXE PACKAGE OUT.EXE", known_options, usage); code >= 0) return code;
   const char *exe_path = argv[1], *package_path = argv[2], *out_path = argv[3];
   std::vector<unsigned char> exe;
   std::string error;

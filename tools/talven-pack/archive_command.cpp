@@ -13,6 +13,7 @@
 #include "command.h"
 #include "engine/mounts.h"
 #include "install/cp932.h"
+#include "game_tree.h"
 #include "pack_common.h"
 
 namespace talven::pack {
@@ -32,7 +33,7 @@ struct member {
 
 void usage(FILE* to) {
   std::fputs(
-      "usage: talven-pack archive [--index crc32|hash64] [--index-file PATH] DIR OUT.arc\n\n"
+      "usage: talven-pack archive [-q] [--index crc32|hash64] [--index-file PATH] DIR OUT.arc\n\n"
       "Writes every file under DIR (sub-folders included) into OUT.arc, the files' bytes\n"
       "one after another in the order of their paths, and beside it the sorted index the\n"
       "engine mounts (OUT.idx: the name with its .arc replaced, or .idx added).\n"
@@ -40,7 +41,8 @@ void usage(FILE* to) {
       "(A-Z and full-width Ａ-Ｚ), so two files whose names differ only in case or folder\n"
       "are the same member: that, like two names with the same checksum, is an error.\n"
       "  --index hash64   64-bit name hash, 16-byte entries (the default)\n"
-      "  --index crc32    CRC-32 of the name, 12-byte entries\n\n"
+      "  --index crc32    CRC-32 of the name, 12-byte entries\n"
+      "  -q               no summary\n\n"
       "Index file, little-endian: \"TVIX\", u32 kind (1 crc32, 2 hash64), u32 entry\n"
       "count, u32 entry size (12 or 16); then the entries sorted by key as unsigned\n"
       "numbers: key (u32, or u64 low word first), u32 offset of the member's first byte\n"
@@ -150,6 +152,7 @@ int run_archive(int argc, char** argv) {
     return exit_ok;
   }
   int32_t kind = mount_hash_archive;
+  bool quiet = false;
   std::string index_path;
   std::vector<const char*> positional;
   for (int i = 1; i < argc; ++i) {
@@ -163,18 +166,16 @@ int run_archive(int argc, char** argv) {
       }
     } else if (std::strcmp(argv[i], "--index-file") == 0 && i + 1 < argc) {
       index_path = argv[++i];
+    } else if (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0) {
+      quiet = true;
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "talven-pack archive: unknown option '%s'\n", argv[i]);
-      usage(stderr);
-      return exit_usage;
+      static const char* const known_options[] = {"--index", "--index-file", "-q", "--quiet", "--help", nullptr};
+      return unknown_option("archive", argv[i], known_options);
     } else {
       positional.push_back(argv[i]);
     }
   }
-  if (positional.size() != 2) {
-    usage(stderr);
-    return exit_usage;
-  }
+  if (positional.size() != 2) return operand_error("archive", "DIR OUT.arc", positional.size());
   fs::path dir = positional[0];
   std::string out_path = positional[1];
   if (index_path.empty()) index_path = default_index_path(out_path);
@@ -202,15 +203,18 @@ int run_archive(int argc, char** argv) {
   for (const member& m : members) by_key.push_back(&m);
   std::sort(by_key.begin(), by_key.end(),
             [](const member* a, const member* b) { return a->key < b->key; });
-  bool duplicates = false;
+  // Reported in path order, whatever order the keys put them in.
+  std::vector<std::pair<std::string, std::string>> clashes;
   for (size_t i = 1; i < by_key.size(); ++i)
-    if (by_key[i]->key == by_key[i - 1]->key) {
-      fail("%s and %s have the same index key (the same name ignoring case and folder, or a "
-           "checksum collision): rename one",
-           by_key[i - 1]->shown.c_str(), by_key[i]->shown.c_str());
-      duplicates = true;
-    }
-  if (duplicates) return exit_failure;
+    if (by_key[i]->key == by_key[i - 1]->key)
+      clashes.push_back(std::minmax(by_key[i - 1]->shown, by_key[i]->shown));
+  std::sort(clashes.begin(), clashes.end());
+  for (const auto& [a, b] : clashes)
+    fail("%s and %s have the same index key (the same name ignoring case and folder, or a checksum collision): "
+         "rename one",
+         a.c_str(), b.c_str());
+  if (!clashes.empty())
+    return fail("nothing written: %s", count_of(clashes.size(), "clash", "clashes").c_str());
 
   // Both files are written beside their targets and renamed at the end, so a failure
   // leaves neither a partial archive nor an index that does not match it.
@@ -249,7 +253,8 @@ int run_archive(int argc, char** argv) {
     std::remove(index_tmp.c_str());
     return exit_failure;
   }
-  std::printf("%s: %zu members, %llu bytes; index %s (%s)\n", out_path.c_str(), members.size(),
+  if (!quiet)
+    std::printf("%s: %zu members, %llu bytes; index %s (%s)\n", out_path.c_str(), members.size(),
               static_cast<unsigned long long>(at), index_path.c_str(),
               kind == mount_hash_archive ? "hash64" : "crc32");
   return exit_ok;

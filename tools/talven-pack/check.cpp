@@ -15,8 +15,10 @@
 #include "install/cp932.h"
 #include "install/destination.h"
 #include "install/markers.h"
+#include "package/entry_names.h"
 #include "package/package_format.h"
 #include "pack_common.h"
+#include "progress_line.h"
 
 namespace talven::pack {
 
@@ -29,6 +31,7 @@ constexpr const char* assumed_windows_dir = "C:\\WINDOWS";
 // A CD-ROM root of the usual length, for the markers of the entry lines.
 constexpr const char* assumed_cd_root = "Q:\\";
 constexpr size_t largest_settings_file = 1 << 20;
+constexpr uint64_t largest_package_bytes = 0x7FFFFFFFull;
 
 bool read_all(const fs::path& p, std::string* bytes, std::string* error) {
   std::ifstream in(p, std::ios::binary);
@@ -97,21 +100,6 @@ std::string lowered(const std::string& s) {
   return l;
 }
 
-// Edit distance with adjacent transpositions, ignoring ASCII case.
-size_t key_distance(const std::string& a0, const std::string& b0) {
-  std::string a = lowered(a0), b = lowered(b0);
-  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-  for (size_t i = 1; i <= a.size(); ++i)
-    for (size_t j = 1; j <= b.size(); ++j) {
-      size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-    }
-  return d[a.size()][b.size()];
-}
-
 const known_setting* find_known(const std::string& key) {
   for (const known_setting* k = known_settings; k->key; ++k)
     if (key == k->key) return k;
@@ -122,7 +110,7 @@ std::string nearest_known(const std::string& key) {
   const char* best = nullptr;
   size_t best_d = 0;
   for (const known_setting* k = known_settings; k->key; ++k) {
-    size_t d = key_distance(key, k->key);
+    size_t d = edit_distance(key, k->key);
     if (!best || d < best_d) {
       best = k->key;
       best_d = d;
@@ -136,7 +124,7 @@ std::string nearest_known(const std::string& key) {
 struct settings_seen {
   struct entry {
     int line;
-    std::string key, value;
+    std::string key, value, raw;
   };
   std::vector<entry> entries;
   std::vector<std::pair<int, std::string>> no_value;  // line, key
@@ -151,7 +139,7 @@ void on_settings_line(void* context, int kind, const char* raw, const char* key,
   int line = s->line;
   size_t n = std::strlen(raw);
   if (n > 0 && raw[n - 1] == '\n') ++s->line;
-  if (kind == settings_line_entry) s->entries.push_back({line, key, value});
+  if (kind == settings_line_entry) s->entries.push_back({line, key, value, raw});
   if (kind == settings_line_no_value) s->no_value.push_back({line, key});
   if (kind == settings_line_end_marker) s->end_marker = true;
 }
@@ -184,6 +172,25 @@ void on_section_line(void* context, int line, int kind, const char* section, con
   }
 }
 
+// Characters (CP932: a lead byte and its trail byte are one) before byte offset `end`.
+int characters_before(const std::string& s, size_t end) {
+  int n = 0;
+  for (size_t i = 0; i < end && i < s.size(); i += is_lead_byte(static_cast<unsigned char>(s[i])) ? 2 : 1) ++n;
+  return n;
+}
+
+// A FILE* holding the bytes, for the readers that take a stream.
+FILE* stream_of(const std::string& bytes) {
+  FILE* f = std::tmpfile();
+  if (!f) return nullptr;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+    std::fclose(f);
+    return nullptr;
+  }
+  std::rewind(f);
+  return f;
+}
+
 struct checker {
   fs::path dir;
   std::string env_file;  // shown name
@@ -193,11 +200,16 @@ struct checker {
   sections_seen sections;
   std::string destination;  // the default install folder, CP932
   bool unreadable = false;  // UTF-16: what the store makes of it is noise
+  bool utf8 = false;        // read as pack will store it: converted to CP932
 
-  void error(int line, const std::string& text) { report->add(finding_error, env_file, line, text); }
-  void warning(int line, const std::string& text) { report->add(finding_warning, env_file, line, text); }
-  void tree_finding(int severity, const std::string& relative, const std::string& text) {
-    report->add(severity, (dir / relative).string(), 0, text);
+  void error(const char* code, int line, const std::string& text, int column = 0) {
+    report->add(finding_error, code, env_file, line, text, column);
+  }
+  void warning(const char* code, int line, const std::string& text, int column = 0) {
+    report->add(finding_warning, code, env_file, line, text, column);
+  }
+  void tree_finding(int severity, const char* code, const std::string& relative, const std::string& text) {
+    report->add(severity, code, (dir / relative).string(), 0, text);
   }
 
   int line_of(const char* key) const {
@@ -222,9 +234,9 @@ struct checker {
 
   std::string shown(const std::string& cp932) const { return shown_name(cp932.c_str()); }
 
-  void check_encoding(const std::string& bytes) {
+  void check_encoding(const std::string& bytes, bool detect_utf8 = true) {
     if (looks_utf16(bytes)) {
-      error(1, "the file is UTF-16: the installer reads it byte by byte as CP932 and finds none of its "
+      error("settings-utf16", 1, "the file is UTF-16: the installer reads it byte by byte as CP932 and finds none of its "
                "settings; save it as CP932 (Shift-JIS)");
       unreadable = true;
       return;
@@ -236,10 +248,12 @@ struct checker {
         break;
       }
     int line, column;
-    if (first_high != std::string::npos && is_utf8_text(bytes)) {
+    if (detect_utf8 && first_high != std::string::npos && is_utf8_text(bytes)) {
       position_of(bytes, first_high, &line, &column);
-      warning(line, "the file is UTF-8: the installer reads CP932 (Shift-JIS), so its Japanese text would "
-                    "show as garbage; 'talven-pack check --fix' or 'talven-pack convert' converts it");
+      warning("settings-utf8", line,
+              "the file is UTF-8: the installer reads CP932 (Shift-JIS); pack and medium convert it on the way "
+              "into the package (the game folder keeps it as it is), 'talven-pack check --fix' converts the file");
+      utf8 = true;
       return;
     }
     size_t bad = first_non_cp932(bytes);
@@ -248,12 +262,12 @@ struct checker {
       char text[160];
       std::snprintf(text, sizeof text, "column %d: byte 0x%02X is not CP932 (Shift-JIS) text", column,
                     static_cast<unsigned char>(bytes[bad]));
-      error(line, text);
+      error("settings-not-cp932", line, text, column);
     }
     size_t eof = bytes.find('\x1A');
     if (eof != std::string::npos && bytes.find_first_not_of(" \t\r\n\x1A", eof) != std::string::npos) {
       position_of(bytes, eof, &line, &column);
-      warning(line, "a Ctrl-Z byte ends the file for the installer: what follows it is not read");
+      warning("settings-ctrl-z", line, "a Ctrl-Z byte ends the file for the installer: what follows it is not read");
     }
     // Over-long lines are read in pieces of 511 bytes.
     size_t start = 0;
@@ -264,29 +278,33 @@ struct checker {
       size_t length = end - start;
       if (length > 0 && bytes[end - 1] == '\r') --length;
       if (length > static_cast<size_t>(settings_line_size - 1))
-        warning(number, "the line is " + std::to_string(length) +
+        warning("settings-long-line", number, "the line is " + std::to_string(length) +
                             " bytes: the installer reads lines in pieces of 511 bytes, the rest as a line of its own");
       start = end + 1;
       ++number;
     }
   }
 
-  void load(const fs::path& env) {
+  // The bytes as the installer gets them, through the readers' own stream functions.
+  void load(const std::string& bytes) {
     reset_settings_for_tests();
     reset_sections_for_tests();
-    FILE* f = std::fopen(env.c_str(), "rb");
+    FILE* f = stream_of(bytes);
     if (f) {
       set_sections_line_hook(on_section_line, &sections);
       const char* open = nullptr;
       int r = load_sections_stream(f, &open);
       set_sections_line_hook(nullptr, nullptr);
       std::fclose(f);
+      // The reader ends a section at a line beginning with '-' or at the next section's
+      // header; only the one still open at the end of the file stops the installer.
       if (r != 0)
-        error(sections.open_line, std::string("[") + (open ? open : "?") +
-                                      "] is not closed (a line beginning with '-' closes it): the installer stops "
-                                      "at start-up");
+        error("section-unclosed", sections.open_line,
+              std::string("[") + (open ? open : "?") +
+                  "] is not closed by the end of the file (a line beginning with '-' closes it; the next "
+                  "header closes the one before it): the installer stops at start-up");
     }
-    f = std::fopen(env.c_str(), "rb");
+    f = stream_of(bytes);
     if (!f) return;
     set_settings_line_hook(on_settings_line, &settings);
     load_settings_stream(f);
@@ -315,7 +333,7 @@ struct checker {
     std::string keys;
     for (size_t i = 0; i < lost.size() && i < 5; ++i) keys += (i ? ", " : "") + lost[i].second;
     if (lost.size() > 5) keys += ", ...";
-    warning(lost.front().first, "the installer reads the first 400 lines only (comments and blank lines count): " +
+    warning("settings-past-400", lost.front().first, "the installer reads the first 400 lines only (comments and blank lines count): " +
                                     count_of(lost.size(), "setting", "settings") + " after them " +
                                     (lost.size() == 1 ? "is" : "are") + " ignored (" + keys + ")");
   }
@@ -327,7 +345,7 @@ struct checker {
       if (sections.lines.count(e.line)) continue;
       const known_setting* k = find_known(e.key);
       if (!k && e.key[0] == ';') {
-        warning(e.line, "';' starts a comment only for the section reader; the settings store reads this line as "
+        warning("key-semicolon", e.line, "';' starts a comment only for the section reader; the settings store reads this line as "
                         "a key: write // for a comment");
         continue;
       }
@@ -335,32 +353,68 @@ struct checker {
         std::string near = nearest_known(e.key);
         std::string key = shown(e.key);
         if (!near.empty() && lowered(near) == lowered(e.key))
-          warning(e.line, "unknown key " + key + ": keys are case-sensitive; did you mean " + near + "?");
+          warning("key-case", e.line, "unknown key " + key + ": keys are case-sensitive; did you mean " + near + "?");
         else if (!near.empty())
-          warning(e.line, "unknown key " + key + ": did you mean " + near + "?");
+          warning("key-unknown", e.line, "unknown key " + key + ": did you mean " + near + "?");
         else
-          warning(e.line, "unknown key " + key + ": the installer does not read it");
+          warning("key-unknown", e.line, "unknown key " + key + ": the installer does not read it");
         continue;
       }
       auto seen = first_line.find(e.key);
       if (seen != first_line.end()) {
-        warning(e.line, e.key + " is set again: the installer takes the first, at line " + std::to_string(seen->second));
+        warning("key-repeated", e.line, e.key + " is set again: the installer takes the first, at line " + std::to_string(seen->second));
         continue;
       }
       first_line[e.key] = e.line;
+      check_value_end(e);
       if (k->area > 0 && e.value.size() > static_cast<size_t>(k->area - 1)) {
         char cut[600];
         setting_string(e.key.c_str(), cut, static_cast<size_t>(k->area), "");
-        warning(e.line, e.key + " is " + std::to_string(e.value.size()) + " bytes: the installer reads the first " +
+        warning("value-cut", e.line, e.key + " is " + std::to_string(e.value.size()) + " bytes: the installer reads the first " +
                             std::to_string(std::strlen(cut)) + " (" + shown(cut) + ")");
       }
     }
     for (const auto& [line, key] : settings.no_value) {
       if (sections.lines.count(line)) continue;
       if (find_known(key))
-        warning(line, key + " has no value: the line is ignored (a space in a value is written |)");
+        warning("value-missing", line, key + " has no value: the line is ignored (a space in a value is written |)");
       else
-        warning(line, "the line is neither a setting (KEY, tab, VALUE) nor a comment (//): the installer ignores it");
+        warning("line-unread", line, "the line is neither a setting (KEY, tab, VALUE) nor a comment (//): the installer ignores it");
+    }
+  }
+
+  // The store takes a value up to its first blank: "TITLEBAR 月影の譜 体験版" is read as
+  // "月影の譜". Text after the blank other than a // comment was meant as part of it.
+  void check_value_end(const settings_seen::entry& e) {
+    const std::string& raw = e.raw;
+    size_t at = e.key.size();
+    while (at < raw.size() && static_cast<unsigned char>(raw[at]) <= 0x20) ++at;
+    size_t value_end = at;
+    while (value_end < raw.size() && static_cast<unsigned char>(raw[value_end]) > 0x20) ++value_end;
+    size_t rest = value_end;
+    while (rest < raw.size() && static_cast<unsigned char>(raw[rest]) <= 0x20) ++rest;
+    if (rest == raw.size() || raw.compare(rest, 2, "//") == 0) return;
+    size_t rest_end = raw.find_last_not_of(" \t\r\n");
+    warning("value-space", e.line,
+            e.key + ": the installer reads the value up to the blank, as " + shown(raw.substr(at, value_end - at)) +
+                ", and ignores " + shown(raw.substr(rest, rest_end + 1 - rest)) + " (write | for a space)",
+            characters_before(raw, value_end) + 1);
+  }
+
+  // A backslash escapes the character after it and vanishes: "REP_INSTALL\save" stores
+  // "REP_INSTALLsave". Only \\ and \" mean what a maker writes them for.
+  void check_reg_backslashes(int line, const std::string& text) {
+    for (size_t i = 0; i < text.size(); i += is_lead_byte(static_cast<unsigned char>(text[i])) ? 2 : 1) {
+      if (text[i] != '\\') continue;
+      if (i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '"')) {
+        ++i;
+        continue;
+      }
+      warning("reg-single-backslash", line,
+              "a single backslash escapes the next character and is dropped (the separator vanishes): write \\\\ "
+              "for one backslash",
+              characters_before(text, i) + 1);
+      return;
     }
   }
 
@@ -372,29 +426,32 @@ struct checker {
       has_reg |= e.section == "reg" || e.section == "regall";
     }
     if (has_reg && get_reg_global()[0] == '-')
-      warning(sections.opened.count("reg") ? sections.opened["reg"] : sections.opened["regall"],
+      warning("reg-without-key", sections.opened.count("reg") ? sections.opened["reg"] : sections.opened["regall"],
               "[reg]/[regall] lines, but REG_GLOBAL is not set: the installer writes none of them");
     if (has_ini && get_ini_file()[0] == '-')
-      warning(sections.opened["ini"], "[ini] lines, but INI_FILE is not set: the installer writes them into a file "
+      warning("ini-without-file", sections.opened["ini"], "[ini] lines, but INI_FILE is not set: the installer writes them into a file "
                                       "named \"-\" in the Windows folder");
     for (const auto& [line, section] : sections.reopened)
-      warning(line, "[" + section + "] again: its lines replace those of the earlier [" + section + "]");
+      warning("section-repeated", line, "[" + section + "] again: its lines replace those of the earlier [" + section + "]");
     for (const sections_seen::entry& e : sections.entries) {
       if (e.section == "ini") {
         char key[ini_key_size], value[ini_value_size];
         if (parse_ini_entry_with(e.text.c_str(), destination.c_str(), assumed_cd_root, key, value) == 0) continue;
         if (!mb_find_char(e.text.c_str(), '='))
-          error(e.line, "the installer skips this [ini] line: it has no '=' (KEY=VALUE)");
+          error("ini-line-skipped", e.line, "the installer skips this [ini] line: it has no '=' (KEY=VALUE)");
         else
-          error(e.line, "the installer skips this [ini] line: with the install folder put in, it does not fit its "
+          error("ini-line-skipped", e.line, "the installer skips this [ini] line: with the install folder put in, it does not fit its "
                         "buffers (512-byte line, 260-byte key, 512-byte value)");
       } else if (e.section == "reg" || e.section == "regall") {
         char name[reg_name_size], value[reg_value_size];
-        if (parse_reg_entry_with(e.text.c_str(), destination.c_str(), assumed_cd_root, name, value) == 0) continue;
+        if (parse_reg_entry_with(e.text.c_str(), destination.c_str(), assumed_cd_root, name, value) == 0) {
+          check_reg_backslashes(e.line, e.text);
+          continue;
+        }
         if (!mb_find_text(e.text.c_str(), "\"=\""))
-          error(e.line, "the installer skips this [" + e.section + "] line: it is not \"NAME\"=\"VALUE\"");
+          error("reg-line-skipped", e.line, "the installer skips this [" + e.section + "] line: it is not \"NAME\"=\"VALUE\"");
         else
-          error(e.line, "the installer skips this [" + e.section + "] line: with the install folder put in, it does "
+          error("reg-line-skipped", e.line, "the installer skips this [" + e.section + "] line: with the install folder put in, it does "
                         "not fit its buffers (512-byte line and name, 260-byte value)");
       }
     }
@@ -410,20 +467,29 @@ struct checker {
                                   instfol.empty() ? nullptr : instfol.c_str(), instto.c_str());
     destination = path;
     if (r == destination_too_long)
-      warning(line_of("INSTTO"), "the default install folder would pass 259 bytes; the installer refuses it");
+      warning("destination-too-long", line_of("INSTTO"), "the default install folder would pass 259 bytes; the installer refuses it");
   }
 
   void check_named_files() {
     const pack_item* picture = find_item("insttscr.rct");
     if (!picture) {
-      error(0, "no insttscr.rct in the game folder: the installer's menu keeps asking for its picture");
+      error("picture-missing", 0, "no insttscr.rct in the game folder: the installer's menu keeps asking for its picture");
     } else {
       std::string bytes, why;
       rct_header header;
-      if (read_all(picture->path, &bytes, &why) &&
-          rct_parse_header(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &header) != rct_ok)
-        tree_finding(finding_error, picture->shown, "not an RCT picture (talven-pack rct encode makes one): the menu "
-                                                   "would have no background");
+      if (read_all(picture->path, &bytes, &why)) {
+        if (rct_parse_header(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &header) != rct_ok)
+          tree_finding(finding_error, "picture-not-rct", picture->shown,
+                       "not an RCT picture (talven-pack rct encode makes one): the menu would have no background");
+        else if (header.width != menu_picture_width || header.height != menu_picture_height)
+          tree_finding(finding_warning, "picture-size", picture->shown,
+                       "the picture is " + std::to_string(header.width) + "x" + std::to_string(header.height) +
+                           " pixels; the menu shows " + std::to_string(menu_picture_width) + "x" +
+                           std::to_string(menu_picture_height) + " at 96 DPI, centred: " +
+                           (header.width > menu_picture_width || header.height > menu_picture_height
+                                ? "the rest is cut off"
+                                : "a black border fills the rest"));
+      }
     }
     char readme_label[128], readme[128];
     setting_string("INSTREADME", readme_label, sizeof readme_label, "-");
@@ -433,13 +499,13 @@ struct checker {
       int line = line_of("INSTREADMEFL") ? line_of("INSTREADMEFL") : line_of("INSTREADME");
       const pack_item* item = find_item(readme);
       if (!item || item->folder) {
-        error(line, std::string("INSTREADMEFL names ") + shown(readme) + ", which is not in the game folder");
+        error("readme-missing", line, std::string("INSTREADMEFL names ") + shown(readme) + ", which is not in the game folder");
       } else {
         char lower[128];
         copy_text(lower, sizeof lower, readme);
         mb_lower(lower);
         if (!mb_find_text(lower, ".txt") && readme_label[0] != '-')
-          warning(line, std::string("the menu opens ") + shown(readme) + " from its work folder, which holds only "
+          warning("readme-not-txt", line, std::string("the menu opens ") + shown(readme) + " from its work folder, which holds only "
                                                                           "names with .txt: the readme button "
                                                                           "would do nothing");
         check_readme_text(*item);
@@ -449,7 +515,7 @@ struct checker {
     const pack_item* program = find_item(exe);
     int force = setting_int("FORCEINSTALL", 0);
     if (!program || program->folder)
-      error(line_of("EXENAME"), "EXENAME names " + shown(exe) + ", which is not in the game folder" +
+      error("program-missing", line_of("EXENAME"), "EXENAME names " + shown(exe) + ", which is not in the game folder" +
                                     (force ? " (medium copies it into bin/ from there)" : "") +
                                     (line_of("EXENAME") ? "" : " (EXENAME is not set; talven.exe is its default)"));
   }
@@ -458,72 +524,61 @@ struct checker {
     std::string bytes, why;
     if (!read_all(item.path, &bytes, &why)) return;
     bool high = std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-    if (high && is_utf8_text(bytes))
-      tree_finding(finding_warning, item.shown, "the readme is UTF-8: Japanese Windows opens it as CP932 "
-                                                "('talven-pack convert' converts it)");
+    if (high && is_utf8_text(bytes)) {
+      tree_finding(finding_warning, "readme-utf8", item.shown,
+                   "the readme is UTF-8: Japanese Windows opens it as CP932; pack and medium convert it on the way "
+                   "(the game folder keeps it as it is)");
+      return;  // converted with CR LF too
+    }
     size_t lf = bytes.find('\n');
     if (lf != std::string::npos && (lf == 0 || bytes[lf - 1] != '\r'))
-      tree_finding(finding_warning, item.shown, "the readme has LF line ends: older Notepad shows it as one line");
+      tree_finding(finding_warning, "readme-lf", item.shown, "the readme has LF line ends: older Notepad shows it as one line");
   }
 
   void check_tree() {
-    for (const std::string& e : tree->errors) {
-      size_t colon = e.find(": ");
-      report->add(finding_error, (dir / e.substr(0, colon)).string(), 0, colon == std::string::npos ? e : e.substr(colon + 2));
-    }
+    check_tree_names(*tree, dir, report);
     std::map<std::string, const pack_item*> lower_names;
     startup_check startup;
-    static const char* const devices[] = {"con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4",
-                                          "com5", "com6", "com7", "com8", "com9", "lpt1", "lpt2", "lpt3",
-                                          "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
     for (const pack_item& item : tree->items) {
       startup.see(item.name.c_str(), item.folder);
-      if (item.name.size() + 1 > max_entry_name) {
-        tree_finding(finding_error, item.shown, "the name is " + std::to_string(item.name.size()) +
-                                                    " bytes in CP932; a package entry holds 259");
-        continue;
-      }
-      if (check_entry_name(item.name.c_str()) != 0)
-        tree_finding(finding_error, item.shown, "the name would not stay inside the install folder");
+      if (item.name.size() + 1 > max_entry_name) continue;  // refused above
       char lower[max_entry_name + 1];
       copy_text(lower, sizeof lower, item.name.c_str());
       mb_lower(lower);
       auto [it, added] = lower_names.insert({lower, &item});
       if (!added)
-        tree_finding(finding_warning, item.shown, "differs from " + it->second->shown +
-                                                      " only in case: on Windows one overwrites the other");
-      std::string base = item.shown;
-      if (!base.empty() && base.back() == '/') base.pop_back();
-      base = lowered(base.substr(base.find_last_of('/') + 1));
-      base = base.substr(0, base.find('.'));
-      while (!base.empty() && base.back() == ' ') base.pop_back();
-      for (const char* d : devices)
-        if (base == d) {
-          tree_finding(finding_warning, item.shown, std::string("Windows takes ") + d +
-                                                        " for a device: the file cannot be written there");
-          break;
-        }
+        tree_finding(finding_warning, "name-case-clash", item.shown,
+                     "differs from " + it->second->shown + " only in case: on Windows one overwrites the other");
       size_t length = destination.size() + 1 + item.name.size() + 1;
       if (length > output_path_size)
-        tree_finding(finding_warning, item.shown,
+        tree_finding(finding_warning, "path-too-long", item.shown,
                      "under the default install folder (" + shown(destination) + ") the path is " +
                          std::to_string(length - 1) + " bytes, " + std::to_string(length - output_path_size) +
                          " over what the installer writes (255): the install would stop here");
     }
+    // Found here, before a pack that would stop only once 2 GiB are compressed: games of
+    // that size are mostly pictures, sound and film, which do not shrink.
+    uint64_t total = 0;
+    for (const pack_item& item : tree->items) total += item.size;
+    if (total > largest_package_bytes)
+      report->add(finding_warning, "package-size", dir.string(), 0,
+                  "the files hold " + human_bytes(total) + ", and a package holds less than 2 GiB: pack stops "
+                  "when the compressed data passes it (pictures, sound and film barely compress)");
     std::string fatal = startup.fatal;
     std::replace(fatal.begin(), fatal.end(), '\\', '/');
     if (!fatal.empty())
-      tree_finding(finding_error, fatal, "the installer's start-up pass writes names holding .txt, "
-                                                 "install.env or insttscr.rct into its work folder, which has no "
-                                                 "sub-folders: this one in a folder (before the first nested "
-                                                 "folder) stops it with its damaged-package message");
+      tree_finding(finding_error, "startup-text-in-folder", fatal,
+                   "the installer's start-up pass writes names holding .txt, install.env or insttscr.rct into its "
+                   "work folder, which has no sub-folders: this one in a folder (before the first nested folder) "
+                   "stops it with its damaged-package message");
   }
 };
 
 }  // namespace
 
-void check_report::add(int severity, const std::string& file, int line, const std::string& text) {
-  findings.push_back({severity, file, line, text});
+void check_report::add(int severity, const char* code, const std::string& file, int line, const std::string& text,
+                       int column) {
+  findings.push_back({severity, file, line, column, code, text});
   (severity == finding_error ? errors : warnings) += 1;
 }
 
@@ -548,14 +603,20 @@ void check_game(const fs::path& dir, const game_tree& tree, check_report* report
   std::string bytes, why;
   std::error_code ec;
   if (!fs::exists(env, ec)) {
-    report->add(finding_error, c.env_file, 0, "missing: the installer ends at start-up without it");
+    report->add(finding_error, "settings-missing", c.env_file, 0, "missing: the installer ends at start-up without it");
   } else if (!read_all(env, &bytes, &why)) {
-    report->add(finding_error, c.env_file, 0, "cannot read: " + why);
+    report->add(finding_error, "settings-unreadable", c.env_file, 0, "cannot read: " + why);
   } else if (bytes.size() > largest_settings_file) {
-    report->add(finding_error, c.env_file, 0, "over 1 MiB: not a settings file");
+    report->add(finding_error, "settings-too-large", c.env_file, 0, "over 1 MiB: not a settings file");
   } else {
     c.check_encoding(bytes);
-    c.load(env);
+    // What the installer will read is what pack stores: the converted text.
+    std::string converted;
+    if (c.utf8 && text_to_cp932(bytes, c.env_file, report, &converted) == 0) {
+      bytes = converted;
+      c.check_encoding(bytes, false);
+    }
+    c.load(bytes);
     c.compute_destination();
     c.check_keys();
     c.check_sections();
@@ -572,6 +633,45 @@ void check_game(const fs::path& dir, const game_tree& tree, check_report* report
   reset_sections_for_tests();
 }
 
+void check_tree_names(const game_tree& tree, const fs::path& dir, check_report* report) {
+  for (const std::string& e : tree.errors) {
+    size_t colon = e.find(": ");
+    report->add(finding_error, "name-unpackable", (dir / e.substr(0, colon)).string(), 0,
+                colon == std::string::npos ? e : e.substr(colon + 2));
+  }
+  seen_names names = {};
+  for (const pack_item& item : tree.items) {
+    std::string file = (dir / item.shown).string();
+    const unsigned n = static_cast<unsigned>(item.name.size() + 1);
+    if (n > max_entry_name) {
+      report->add(finding_error, "name-too-long", file, 0,
+                  "the name is " + std::to_string(item.name.size()) + " bytes in CP932; a package entry holds " +
+                      std::to_string(max_entry_name - 1));
+      continue;
+    }
+    const char* doubt = nullptr;
+    const char* why = entry_name_damage(item.name.c_str(), n);
+    if (!why) why = note_entry_name(&names, item.name.c_str(), item.folder, &doubt);
+    if (why)
+      report->add(finding_error, "name-refused", file, 0,
+                  std::string("the installer refuses the package for this name (") + why +
+                      "): setup.exe would stop with its damaged-package message");
+  }
+  release_seen_names(&names);
+}
+
+void load_game_settings(const fs::path& dir) {
+  reset_settings_for_tests();
+  std::string bytes, converted, why;
+  if (!read_all(dir / "install.env", &bytes, &why) || bytes.size() > largest_settings_file) return;
+  check_report ignored;  // the check before packing reports them
+  if (is_utf8_text(bytes) && text_to_cp932(bytes, "", &ignored, &converted) == 0) bytes = converted;
+  if (FILE* f = stream_of(bytes)) {
+    load_settings_stream(f);
+    std::fclose(f);
+  }
+}
+
 void print_report(const check_report& report, FILE* to) {
   for (const finding& f : report.findings) {
     if (f.line > 0)
@@ -583,16 +683,16 @@ void print_report(const check_report& report, FILE* to) {
   }
 }
 
-int convert_to_cp932(const std::string& in, const std::string& out, check_report* report, std::string* error) {
-  std::string bytes;
-  if (!read_all(in, &bytes, error)) {
-    *error = "cannot read " + in + ": " + *error;
-    return -1;
-  }
-  if (looks_utf16(bytes)) {
-    *error = in + " is UTF-16; save it as UTF-8 or CP932 first";
-    return -1;
-  }
+void print_report_json(const check_report& report, FILE* to) {
+  for (const finding& f : report.findings)
+    std::fprintf(to, "{\"file\":\"%s\",\"line\":%d,\"column\":%d,\"severity\":\"%s\",\"code\":\"%s\",\"text\":\"%s\"}\n",
+                 json_text(f.file).c_str(), f.line, f.column, f.severity == finding_error ? "error" : "warning", f.code,
+                 json_text(f.text).c_str());
+}
+
+int text_to_cp932(const std::string& input, const std::string& in, check_report* report, std::string* converted) {
+  std::string bytes = input;
+  const size_t errors_before = report->errors;
   bool utf8 = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 || is_utf8_text(bytes);
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
   std::string result;
@@ -623,7 +723,7 @@ int convert_to_cp932(const std::string& in, const std::string& out, check_report
           char text_buf[96];
           std::snprintf(text_buf, sizeof text_buf, "column %d: %s (U+%04X) has no CP932 (Shift-JIS) form", column,
                         one.c_str(), code);
-          report->add(finding_error, in, line, text_buf);
+          report->add(finding_error, "text-not-cp932", in, line, text_buf, column);
         }
         i += n;
       }
@@ -634,7 +734,23 @@ int convert_to_cp932(const std::string& in, const std::string& out, check_report
     start = end + 1;
     ++line;
   }
-  if (report->errors) return -1;
+  if (report->errors != errors_before) return -1;
+  *converted = std::move(result);
+  return 0;
+}
+
+int convert_to_cp932(const std::string& in, const std::string& out, check_report* report, std::string* error) {
+  std::string bytes;
+  if (!read_all(in, &bytes, error)) {
+    *error = "cannot read " + in + ": " + *error;
+    return -1;
+  }
+  if (looks_utf16(bytes)) {
+    *error = in + " is UTF-16; save it as UTF-8 or CP932 first";
+    return -1;
+  }
+  std::string result;
+  if (text_to_cp932(bytes, in, report, &result) != 0) return -1;
   std::string tmp = out + ".convert-" + std::to_string(::getpid());
   FILE* f = std::fopen(tmp.c_str(), "wb");
   if (!f) {

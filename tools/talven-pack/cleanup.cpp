@@ -16,6 +16,11 @@ namespace {
 char pending[4096];
 volatile sig_atomic_t armed = 0;
 
+// Every signal that ends a process by default and can be caught: Ctrl-C, kill, a closed
+// terminal or pipe (pack -v | head), timers and resource limits.
+constexpr int ending_signals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGPIPE, SIGQUIT,   SIGALRM, SIGUSR1,
+                                  SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGABRT};
+
 void on_signal(int sig) {
   if (armed) ::unlink(pending);
   std::signal(sig, SIG_DFL);
@@ -37,7 +42,13 @@ void remove_on_signal(const char* path) {
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_signal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    for (int sig : ending_signals) {
+      // One the caller ignores stays ignored (nohup, trap '' XFSZ): its failure then shows
+      // as an error of the call, which cleans up the same way.
+      struct sigaction old;
+      if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+      sigaction(sig, &sa, nullptr);
+    }
   }
 }
 
@@ -51,7 +62,7 @@ int make_temporary_beside(const char* target, char* name, unsigned long size) {
   // the signals until both are done.
   sigset_t block, old;
   sigemptyset(&block);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
+  for (int sig : ending_signals) sigaddset(&block, sig);
   sigprocmask(SIG_BLOCK, &block, &old);
   int fd = ::mkstemp(name);
   int saved = errno;

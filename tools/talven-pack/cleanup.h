@@ -1,6 +1,7 @@
 // A file that must not outlive an interrupted command: pack's temporary package,
-// extract's half-written file. On SIGINT, SIGTERM or SIGHUP it is removed and the
-// signal then ends the process as it would have.
+// extract's half-written file. On any signal that would end the process (SIGINT, SIGTERM,
+// SIGHUP, SIGPIPE, SIGQUIT, ...) it is removed and the signal then ends the process as it
+// would have; signals the caller ignores stay ignored.
 #pragma once
 
 namespace talven::pack {

@@ -31,12 +31,14 @@ void usage(FILE* to) {
       "to an executable) under DIR, names converted from CP932 to UTF-8, and sets each\n"
       "file's modification time to its stored last-write time. An entry whose name\n"
       "would leave DIR is refused before anything is written for it (exit 1).\n"
-      "NAMEs choose entries: a stored name (\\ or / between folders), a folder (all it\n"
-      "holds), or a shell pattern; a NAME that chooses nothing is an error. Entries\n"
-      "left out are still read, so a damaged package is refused whatever is chosen.\n"
+      "NAMEs choose entries as tar does: a stored name (\\ or / between folders), a folder\n"
+      "(all it holds), or a shell pattern in which * and ? cross folders ('*.csv' takes\n"
+      "every .csv, 'DIR/*' what DIR holds). A NAME that chooses nothing is refused before\n"
+      "anything is written. Entries left out are still read, so a damaged package is\n"
+      "refused whatever is chosen.\n"
       "Files that already exist under DIR are refused, listed, before anything is written:\n"
       "  -y  overwrite them        -n  keep them (their entries are skipped)\n"
-      "  -q  no progress or summary   -v  name each file written\n",
+      "  -q  no progress, no summary   -v  name each file written\n",
       to);
 }
 
@@ -74,7 +76,7 @@ bool is_chosen(extraction* x, const std::string& relative) {
     const std::string& c = x->chosen[i];
     bool hit = relative == c ||
                (relative.size() > c.size() && relative.compare(0, c.size(), c) == 0 && relative[c.size()] == '/') ||
-               fnmatch(c.c_str(), relative.c_str(), FNM_PATHNAME) == 0;
+               fnmatch(c.c_str(), relative.c_str(), 0) == 0;
     if (hit) {
       x->used[i] = true;
       any = true;
@@ -88,19 +90,30 @@ bool exists_under_root(const extraction* x, const std::string& relative) {
   return fs::exists(fs::symlink_status(fs::path(x->root) / relative, ec));
 }
 
-// Before anything is written: the chosen files that already exist under DIR, from the
-// reader's headers. It stops quietly at damage; the pass then reports it.
-int find_clashes(extraction* x, package_input* input) {
+// Before anything is written, from the reader's headers: which NAMEs choose something
+// and, when `clashes`, the chosen files that already exist under DIR. It stops quietly at
+// damage; the pass then reports it.
+int scan_headers(extraction* x, package_input* input, bool clashes) {
   package_reader reader;
   if (open_package_reading(x->path, input, &reader) != 0) return -1;
   std::string relative;
   while (next_package_entry(&reader) == entry_read) {
     const package_entry& e = reader.entry;
-    if (e.size == folder_entry_size || !linux_name(e.name, &relative)) continue;
-    if (is_chosen(x, relative) && exists_under_root(x, relative)) x->clashes.push_back(relative);
+    if (!linux_name(e.name, &relative)) continue;
+    bool chosen = is_chosen(x, relative);
+    if (clashes && chosen && e.size != folder_entry_size && exists_under_root(x, relative))
+      x->clashes.push_back(relative);
   }
   close_package_reader(&reader);
   return 0;
+}
+
+// A refused or failed run takes back the folders it made and left empty.
+void remove_empty_folders(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (it->is_directory(ec) && !it->is_symlink(ec)) remove_empty_folders(it->path());
+  fs::remove(folder, ec);  // only when empty
 }
 
 // Nothing can clash under a folder that is not there yet or holds nothing: the usual
@@ -250,6 +263,7 @@ int run_extract(int argc, char** argv) {
     usage(stdout);
     return exit_ok;
   }
+  static const char* const known_options[] = {"-y", "-n", "-q", "--quiet", "-v", "--verbose", "--help", nullptr};
   extraction x;
   bool quiet = false;
   std::vector<const char*> plain;
@@ -259,17 +273,11 @@ int run_extract(int argc, char** argv) {
     else if (a == "-n") x.keep = true;
     else if (a == "-q" || a == "--quiet") quiet = true;
     else if (a == "-v" || a == "--verbose") x.verbose = true;
-    else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "talven-pack extract: unknown option %s\n", argv[i]);
-      usage(stderr);
-      return exit_usage;
-    } else plain.push_back(argv[i]);
+    else if (a.size() > 1 && a[0] == '-') return unknown_option("extract", argv[i], known_options);
+    else plain.push_back(argv[i]);
   }
-  if (plain.size() < 2 || (x.overwrite && x.keep)) {
-    if (x.overwrite && x.keep) std::fprintf(stderr, "talven-pack extract: -y and -n exclude each other\n");
-    usage(stderr);
-    return exit_usage;
-  }
+  if (plain.size() < 2) return operand_error("extract", "PACKAGE DIR", plain.size());
+  if (x.overwrite && x.keep) return usage_error("extract", "-y and -n exclude each other");
   x.path = plain[0];
   x.root = plain[1];
   while (x.root.size() > 1 && x.root.back() == '/') x.root.pop_back();
@@ -284,8 +292,11 @@ int run_extract(int argc, char** argv) {
   package_input input;
   if (open_package_input(x.path, &input) != 0) return exit_failure;
   x.start = input.start;
-  if (!x.overwrite && !x.keep && may_hold_files(x.root)) {
-    if (find_clashes(&x, &input) != 0) return exit_failure;
+  bool look_for_clashes = !x.overwrite && !x.keep && may_hold_files(x.root);
+  if (look_for_clashes || !x.chosen.empty()) {
+    if (scan_headers(&x, &input, look_for_clashes) != 0) return exit_failure;
+    for (size_t i = 0; i < x.chosen.size(); ++i)
+      if (!x.used[i]) return fail("nothing written: no entry %s in %s (no name or pattern matches)", x.chosen[i].c_str(), x.path);
     if (!x.clashes.empty()) {
       for (size_t i = 0; i < x.clashes.size() && i < 20; ++i)
         std::fprintf(stderr, "  %s\n", (fs::path(x.root) / x.clashes[i]).c_str());
@@ -296,6 +307,7 @@ int run_extract(int argc, char** argv) {
     }
   }
   std::error_code ec;
+  bool root_existed = fs::exists(x.root, ec);
   fs::create_directories(x.root, ec);
   if (!fs::is_directory(x.root, ec)) return fail("cannot create the folder %s: %s", x.root.c_str(), ec.message().c_str());
 
@@ -307,19 +319,21 @@ int run_extract(int argc, char** argv) {
   x.bar.start("extracting", static_cast<uint64_t>(input.length), 0, quiet);
   int result = run_package_pass(&reader, nullptr, full_pass, &output);
   x.bar.items = static_cast<size_t>(x.files);
+  if (result == 0) x.bar.update(x.bar.total, static_cast<size_t>(x.files));
   x.bar.finish();
   // A failed output has said why itself (a link, a folder or file not made, a write);
   // anything else is the package's damage, named as every reader names it.
   if (result == entry_damaged) report_refusal(x.path, input, reader);
   close_package_reader(&reader);
-  if (result != 0) return exit_failure;
-  for (size_t i = 0; i < x.chosen.size(); ++i)
-    if (!x.used[i]) return fail("%s: no entry %s", x.path, x.chosen[i].c_str());
+  if (result != 0) {
+    if (!root_existed) remove_empty_folders(x.root);
+    return exit_failure;
+  }
   if (!quiet) {
-    std::printf("extracted %s and %s into %s", count_of(static_cast<size_t>(x.files), "file", "files").c_str(),
-                count_of(static_cast<size_t>(x.folders), "folder", "folders").c_str(), x.root.c_str());
-    if (x.kept) std::printf(" (%ld existing files kept)", x.kept);
-    std::printf("\n");
+    std::string line = "extracted " + count_of(static_cast<size_t>(x.files), "file", "files") + " and " +
+                       count_of(static_cast<size_t>(x.folders), "folder", "folders") + " into " + x.root;
+    if (x.kept) line += " (" + std::to_string(x.kept) + " existing files kept)";
+    print_summary(line);
   }
   return exit_ok;
 }

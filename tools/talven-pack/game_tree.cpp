@@ -73,6 +73,10 @@ void collect(game_tree* t, const fs::path& dir, const std::string& prefix_shown,
       t->errors.push_back(shown + ": cannot read: " + std::strerror(errno));
       continue;
     }
+    if (!t->include_vcs && is_litter(component, S_ISDIR(st.st_mode))) {
+      ++t->litter;
+      continue;
+    }
     if (pattern_excludes(t->patterns, shown, S_ISDIR(st.st_mode))) {
       ++t->skipped;
       continue;
@@ -151,6 +155,14 @@ bool pattern_excludes(const std::vector<std::string>& patterns, const std::strin
     if (fnmatch(p.c_str(), relative.c_str(), FNM_PATHNAME) == 0) return true;
     if (!has_slash && fnmatch(p.c_str(), base.c_str(), 0) == 0) return true;
   }
+  return false;
+}
+
+bool is_litter(const std::string& name, bool folder) {
+  static const char* const folders[] = {".git", ".svn", ".hg", nullptr};
+  static const char* const files[] = {"Thumbs.db", "desktop.ini", ".DS_Store", "*~", "*.bak", ".*.swp", ".git", nullptr};
+  for (const char* const* p = folder ? folders : files; *p; ++p)
+    if (fnmatch(*p, name.c_str(), FNM_CASEFOLD) == 0) return true;
   return false;
 }
 

@@ -17,6 +17,7 @@ struct pack_item {
   std::string shown;  // UTF-8 relative path for messages ("/" separators, folders end in one)
   std::filesystem::path path;
   bool folder = false;
+  bool convert = false;  // install.env or the readme: UTF-8 text is stored as CP932
   uint64_t size = 0;
   uint64_t filetime = 0;
 };
@@ -29,6 +30,9 @@ struct game_tree {
   // ends in "/" matches folders only. From --exclude and the ignore file.
   std::vector<std::string> patterns;
   size_t skipped = 0;  // entries left out by a pattern
+  // Version-control folders, OS litter and editor backups are left out unless kept.
+  bool include_vcs = false;
+  size_t litter = 0;  // entries left out as such
 };
 
 // Reads DIR/.talvenignore, if any: one pattern a line, "#" starts a comment. 0, or -1 with
@@ -37,6 +41,10 @@ int read_ignore_file(const std::filesystem::path& dir, std::vector<std::string>*
 
 // True when a pattern of the tree leaves this relative path out.
 bool pattern_excludes(const std::vector<std::string>& patterns, const std::string& relative, bool folder);
+
+// .git/.svn/.hg folders, Thumbs.db, desktop.ini, .DS_Store, *~, *.bak, .*.swp: never part
+// of a game, and easily packed by accident from a work tree.
+bool is_litter(const std::string& name, bool folder);
 
 // Fills tree->items and tree->errors from DIR.
 void collect_tree(game_tree* tree, const std::filesystem::path& dir);

@@ -19,26 +19,10 @@ void usage(FILE* to) {
       "With --json, one JSON object per line and entry instead, with the file offsets\n"
       "of the entry and of its fields (offset, size_at, packed_at, time_at, data; -1\n"
       "where a folder has none), for scripts that alter packages by hand. An entry\n"
-      "refused for its name is still shown, with \"damage\" saying why (exit 1).\n"
+      "refused for its name is still shown (kind \"bad\" in the text list; \"damage\" saying\n"
+      "why in JSON), then the error (exit 1).\n"
       "An engine archive made by 'archive' (or its .idx) lists its index instead.\n",
       to);
-}
-
-std::string json_text(const std::string& utf8) {
-  std::string out;
-  for (char c : utf8) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\u%04x", c);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 // damage: the reason the entry was refused for, when its header could still be read (a
@@ -58,6 +42,8 @@ void print_entry(const package_reader& r, long start, bool json, const char* dam
         size_at, packed_at, folder ? -1L : time_at, folder ? -1L : time_at + entry_time_bytes,
         folder || damage ? 0ULL : static_cast<unsigned long long>(entry_filetime(e)), damage ? "\"damage\":\"" : "",
         damage ? json_text(damage).c_str() : "", damage ? "\"," : "", json_text(name).c_str());
+  } else if (damage) {
+    std::printf("%-4s %10s %10s %-19s %s\n", "bad", "-", "-", "-", name.c_str());
   } else if (folder) {
     std::printf("%-4s %10s %10s %-19s %s\n", "dir", "-", "-", "-", name.c_str());
   } else {
@@ -67,12 +53,13 @@ void print_entry(const package_reader& r, long start, bool json, const char* dam
 }
 
 int run_list(int argc, char** argv) {
+  static const char* const known_options[] = {"--json", "--help", nullptr};
   bool json = argc > 1 && std::strcmp(argv[1], "--json") == 0;
   if (json) {
     --argc;
     ++argv;
   }
-  if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
+  if (int code = check_arguments(argc, argv, "PACKAGE", known_options, usage); code >= 0) return code;
   if (int code = engine_archive_command(argv[1], false); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
@@ -81,7 +68,9 @@ int run_list(int argc, char** argv) {
   if (!json) std::printf("%-4s %10s %10s %-19s %s\n", "kind", "size", "packed", "time (UTC)", "name");
   int header;
   while ((header = next_package_entry(&reader)) == entry_read) print_entry(reader, input.start, json);
-  if (header == entry_damaged && json && reader.header_whole) print_entry(reader, input.start, json, reader.msg);
+  // The entry refused for its name is still shown, so that the line before the error
+  // is the entry it names.
+  if (header == entry_damaged && reader.header_whole) print_entry(reader, input.start, json, reader.msg);
   int code = header == entry_terminator ? exit_ok : report_refusal(argv[1], input, reader);
   close_package_reader(&reader);
   return code;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "command.h"
+#include "pack_common.h"
 
 namespace talven::pack {
 
@@ -42,6 +43,20 @@ void print_overview(FILE* out) {
   std::fputs("\nexit codes: 0 ok, 1 failure, 2 usage (check: 0 clean, 1 warnings, 2 errors)\n", out);
 }
 
+// "unknown command X" with the nearest command, one line; exit 2.
+int unknown_command(const char* name) {
+  command_table& t = table();
+  std::array<const char*, max_commands + 1> names{};
+  for (size_t i = 0; i < t.count; ++i) names[i] = t.entries[i].name;
+  std::string near = nearest_word(name, names.data());
+  if (!near.empty())
+    std::fprintf(stderr, "talven-pack: unknown command '%s'; did you mean %s? (talven-pack --help lists them)\n", name,
+                 near.c_str());
+  else
+    std::fprintf(stderr, "talven-pack: unknown command '%s' (talven-pack --help lists them)\n", name);
+  return 2;
+}
+
 }  // namespace
 
 int register_command(const command& cmd) {
@@ -64,7 +79,7 @@ int register_command(const command& cmd) {
 int main(int argc, char** argv) {
   using namespace talven::pack;
   if (argc < 2) {
-    print_overview(stderr);
+    std::fprintf(stderr, "talven-pack: a command is missing (talven-pack --help lists them)\n");
     return 2;
   }
   command_table& t = table();
@@ -80,8 +95,7 @@ int main(int argc, char** argv) {
         char* args[] = {argv[2], help, nullptr};
         return t.entries[i].run(2, args);
       }
-    std::fprintf(stderr, "talven-pack: unknown command '%s' (talven-pack --help lists them)\n", argv[2]);
-    return 2;
+    return unknown_command(argv[2]);
   }
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
       std::strcmp(argv[1], "help") == 0) {
@@ -94,6 +108,5 @@ int main(int argc, char** argv) {
   }
   for (size_t i = 0; i < t.count; ++i)
     if (std::strcmp(t.entries[i].name, argv[1]) == 0) return t.entries[i].run(argc - 1, argv + 1);
-  std::fprintf(stderr, "talven-pack: unknown command '%s' (talven-pack --help lists them)\n", argv[1]);
-  return 2;
+  return unknown_command(argv[1]);
 }

@@ -1,6 +1,7 @@
 // medium GAME_DIR OUT_DIR: the whole distribution medium in one command: setup.exe with
 // the package appended (or beside it as instdat.arc), bin/ for an immediate install, the
 // readme, a DirectX folder, and on request an ISO 9660 + Joliet image of it all.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "cleanup.h"
 #include "command.h"
 #include "config/settings.h"
@@ -29,12 +31,14 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint64_t largest_setup = 0x7FFFFFFFull;  // the installer seeks with signed 32-bit offsets
+constexpr size_t largest_label = 32;               // bytes of an ISO 9660 volume id
 
 void usage(FILE* to) {
   std::fprintf(to,
                "usage: talven-pack medium [OPTIONS] GAME_DIR OUT_DIR\n\n"
                "Builds the distribution medium of GAME_DIR in OUT_DIR (made if missing; it must be\n"
-               "empty): GAME_DIR is checked and packed as 'pack' does, then\n"
+               "empty, or --force replaces what it holds; it cannot be inside GAME_DIR): GAME_DIR is\n"
+               "checked and packed as 'pack' does, then\n"
                "  setup.exe       the installer with the package appended (--separate: the\n"
                "                  package beside it as instdat.arc)\n"
                "  bin/            when install.env sets FORCEINSTALL: the game program (EXENAME,\n"
@@ -50,7 +54,10 @@ void usage(FILE* to) {
                "                  setup.exe used (they are built together)\n"
                "  --directx DIR   copied as OUT_DIR/DirectX\n"
                "  --iso FILE      also write an ISO 9660 + Joliet image of OUT_DIR (xorriso)\n"
-               "  --label TEXT    its volume label (default: INSTTO in capitals, 16 characters)\n"
+               "  --label TEXT    its volume label (default: INSTTO in capitals, 16 characters;\n"
+               "                  at most 32 bytes, checked before anything is built)\n"
+               "  -y, --force     empty a non-empty OUT_DIR first\n"
+               "A refused or failed run leaves OUT_DIR as it found it (a folder it made is removed).\n"
                "%s",
                pack_options_help);
 }
@@ -59,7 +66,7 @@ struct medium_options {
   pack_options pack;
   const char* game = nullptr;
   const char* out = nullptr;
-  bool separate = false;
+  bool separate = false, force = false;
   std::string setup, uninst, directx, iso, label;
 };
 
@@ -115,6 +122,29 @@ bool copy_tree(const fs::path& from, const fs::path& to, std::string* error) {
   return true;
 }
 
+// The readme for a reader of the disc, as the package holds it: UTF-8 text in CP932.
+bool copy_readme(const fs::path& from, const fs::path& to, std::string* error) {
+  std::vector<unsigned char> data;
+  if (!read_whole_file(from.c_str(), &data, error, 8 << 20)) {
+    *error = "cannot read " + from.string() + ": " + *error;
+    return false;
+  }
+  std::string bytes(data.begin(), data.end()), converted;
+  check_report report;
+  if (data.size() > (8 << 20) || !is_utf8_text(bytes) || text_to_cp932(bytes, from.string(), &report, &converted) != 0)
+    return copy_with_time(from, to, error);
+  FILE* f = std::fopen(to.c_str(), "wb");
+  bool ok = f && std::fwrite(converted.data(), 1, converted.size(), f) == converted.size();
+  if (f && std::fclose(f) != 0) ok = false;
+  if (!ok) {
+    *error = "cannot write " + to.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  std::error_code ec;
+  fs::last_write_time(to, fs::last_write_time(from, ec), ec);
+  return true;
+}
+
 // setup.exe, the package, then the package's offset as 4 little-endian bytes.
 int write_appended(const std::string& setup, const std::string& package, const fs::path& out) {
   FILE* exe = std::fopen(setup.c_str(), "rb");
@@ -167,12 +197,7 @@ std::string utf8_path(const char* cp932) {
 }
 
 void read_medium_settings(const fs::path& game, medium_settings* s) {
-  reset_settings_for_tests();
-  FILE* f = std::fopen((game / "install.env").c_str(), "rb");
-  if (f) {
-    load_settings_stream(f);
-    std::fclose(f);
-  }
+  load_game_settings(game);
   s->force = setting_int("FORCEINSTALL", 0) != 0;
   s->exename = utf8_path(get_exename());
   char readme[128];
@@ -201,10 +226,20 @@ int run_xorriso(const medium_options& o, const std::string& label) {
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
   remove_on_signal(tmp.c_str());
+  // Its banner and notes are noise when it works: kept in a file, shown when it fails.
+  FILE* said = std::tmpfile();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (said) {
+    posix_spawn_file_actions_adddup2(&actions, fileno(said), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fileno(said), STDERR_FILENO);
+  }
   pid_t pid;
-  int r = ::posix_spawnp(&pid, "xorriso", nullptr, nullptr, argv.data(), environ);
+  int r = ::posix_spawnp(&pid, "xorriso", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   if (r != 0) {
     remove_on_signal(nullptr);
+    if (said) std::fclose(said);
     return fail("cannot run xorriso (apt-get install xorriso): %s", std::strerror(r));
   }
   int status = 0;
@@ -213,8 +248,16 @@ int run_xorriso(const medium_options& o, const std::string& label) {
   remove_on_signal(nullptr);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::remove(tmp.c_str());
+    if (said) {
+      std::rewind(said);
+      char buffer[4096];
+      size_t got;
+      while ((got = std::fread(buffer, 1, sizeof buffer, said)) > 0) std::fwrite(buffer, 1, got, stderr);
+      std::fclose(said);
+    }
     return fail("xorriso could not write %s", o.iso.c_str());
   }
+  if (said) std::fclose(said);
   if (std::rename(tmp.c_str(), o.iso.c_str()) != 0) {
     std::remove(tmp.c_str());
     return fail("cannot rename %s to %s: %s", tmp.c_str(), o.iso.c_str(), std::strerror(errno));
@@ -223,74 +266,111 @@ int run_xorriso(const medium_options& o, const std::string& label) {
 }
 
 int parse(int argc, char** argv, medium_options* o) {
+  static std::vector<const char*> known;
+  if (known.empty()) {
+    for (const char* const* p = pack_option_names; *p; ++p) known.push_back(*p);
+    for (const char* p : {"--setup", "--uninst", "--directx", "--iso", "--label", "--separate", "--force", "-y"})
+      known.push_back(p);
+    known.push_back(nullptr);
+  }
   std::vector<const char*> plain;
   for (int i = 1; i < argc; ++i) {
     int r = parse_pack_option("medium", argc, argv, &i, &o->pack);
-    if (r < 0) return -1;
+    if (r < 0) return exit_usage;
     if (r > 0) continue;
     std::string a = argv[i];
     std::string* value = a == "--setup" ? &o->setup : a == "--uninst" ? &o->uninst : a == "--directx" ? &o->directx
                          : a == "--iso" ? &o->iso : a == "--label" ? &o->label : nullptr;
     if (value) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "talven-pack medium: %s needs a value\n", argv[i]);
-        return -1;
-      }
+      if (i + 1 >= argc) return usage_error("medium", "%s needs a value", argv[i]);
       *value = argv[++i];
     } else if (a == "--separate") {
       o->separate = true;
+    } else if (a == "--force" || a == "-y") {
+      o->force = true;
     } else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "talven-pack medium: unknown option %s\n", argv[i]);
-      return -1;
+      return unknown_option("medium", argv[i], known.data());
     } else {
       plain.push_back(argv[i]);
     }
   }
-  if (plain.size() != 2) return -1;
+  if (plain.size() != 2) return operand_error("medium", "GAME_DIR OUT_DIR", plain.size());
   o->game = plain[0];
   o->out = plain[1];
   return 0;
 }
 
-int run_medium(int argc, char** argv) {
-  if (wants_help(argc, argv)) {
-    usage(stdout);
-    return exit_ok;
+// Whether `inner` is `outer` or lies inside it (both as they resolve on disk).
+bool is_within(const fs::path& inner, const fs::path& outer) {
+  std::error_code ec;
+  std::string a = fs::weakly_canonical(fs::absolute(inner), ec).string() + "/";
+  std::string b = fs::weakly_canonical(fs::absolute(outer), ec).string() + "/";
+  return a.compare(0, b.size(), b) == 0;
+}
+
+// Removes what a run wrote into OUT_DIR, which it found empty or missing.
+struct medium_folder {
+  fs::path path;
+  bool made = false, done = false;
+  ~medium_folder() {
+    if (done || path.empty()) return;
+    std::error_code ec;
+    if (made) {
+      fs::remove_all(path, ec);
+      return;
+    }
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) fs::remove_all(it->path(), ec);
   }
-  medium_options o;
-  if (parse(argc, argv, &o) != 0) {
-    usage(stderr);
-    return exit_usage;
-  }
+};
+
+int build_medium(medium_options& o) {
   std::error_code ec;
   fs::path game = o.game, out = o.out;
-  if (!fs::is_directory(game, ec)) return fail("%s is not a folder", o.game);
+  if (!fs::is_directory(game, ec)) return not_a_folder("medium", o.game);
+  if (is_within(out, game))
+    return usage_error("medium", "%s is inside the game folder %s: the medium would be packed into the next one",
+                       o.out, o.game);
+  std::string label;
+  if (!o.iso.empty()) {
+    medium_settings early;
+    read_medium_settings(game, &early);
+    label = o.label.empty() ? default_label(early.instto) : o.label;
+    if (label.size() > largest_label)
+      return usage_error("medium", "--label %s is %zu bytes; an ISO volume label holds %zu", label.c_str(),
+                         label.size(), largest_label);
+    if (is_within(fs::absolute(o.iso).parent_path(), out))
+      return usage_error("medium", "the image %s would be inside the medium %s", o.iso.c_str(), o.out);
+  }
   std::vector<fs::path> folders = build_folders();
   std::string looked;
   std::string setup = o.setup.empty() ? find_built("setup.exe", folders, &looked) : o.setup;
   if (setup.empty()) return fail("no setup.exe found (looked at %s); build the win32 preset or give --setup PATH", looked.c_str());
   if (!fs::is_regular_file(setup, ec)) return fail("%s: no such file", setup.c_str());
-  if (!o.directx.empty() && !fs::is_directory(o.directx, ec)) return fail("%s is not a folder", o.directx.c_str());
+  if (!o.directx.empty() && !fs::is_directory(o.directx, ec)) return not_a_folder("medium", o.directx.c_str());
+  medium_folder target;
   if (fs::exists(out, ec)) {
     if (!fs::is_directory(out, ec)) return fail("%s exists and is not a folder", o.out);
-    if (!fs::is_empty(out, ec)) return fail("%s is not empty; the medium is built in an empty folder", o.out);
+    if (!fs::is_empty(out, ec)) {
+      if (!o.force) return fail("%s is not empty; the medium is built in an empty folder (--force empties it)", o.out);
+      if (is_within(game, out)) return fail("%s holds the game folder; --force will not empty it", o.out);
+      for (fs::directory_iterator it(out, ec), end; !ec && it != end; it.increment(ec)) fs::remove_all(it->path(), ec);
+      if (ec || !fs::is_empty(out, ec)) return fail("cannot empty %s: %s", o.out, ec.message().c_str());
+    }
   } else if (!fs::create_directories(out, ec)) {
     return fail("cannot create %s: %s", o.out, ec.message().c_str());
+  } else {
+    target.made = true;
   }
-  if (!o.iso.empty()) {
-    fs::path iso_folder = fs::weakly_canonical(fs::absolute(o.iso).parent_path(), ec);
-    fs::path out_folder = fs::weakly_canonical(fs::absolute(out), ec);
-    std::string a = iso_folder.string() + "/", b = out_folder.string() + "/";
-    if (a.compare(0, b.size(), b) == 0) return fail("the image %s would be inside the medium %s", o.iso.c_str(), o.out);
-  }
+  target.path = out;
   medium_settings settings;
   read_medium_settings(game, &settings);
   o.pack.left_out.push_back(out.string());
 
   fs::path package = out / "instdat.arc";
-  std::string package_path = package.string();
+  std::string package_path = package.string(), shown = (out / "setup.exe").string();
   o.pack.dir = o.game;
   o.pack.out = package_path.c_str();
+  if (!o.separate) o.pack.shown_out = shown.c_str();
   pack_totals totals;
   if (int status = pack_game(o.pack, &totals); status != exit_ok) return status;
   if (!o.separate) {
@@ -324,6 +404,7 @@ int run_medium(int argc, char** argv) {
                    "talven-pack: warning: no UnInst.exe found (looked at %s; give --uninst PATH): bin/ holds only "
                    "the game program, and the installed game will have no uninstaller\n",
                    looked.c_str());
+      ++totals.warnings;
       made.push_back("bin/ (game program only)");
     } else {
       if (!fs::is_regular_file(uninst, ec)) return fail("%s: no such file", uninst.c_str());
@@ -333,25 +414,38 @@ int run_medium(int argc, char** argv) {
   }
   fs::path readme = game / settings.readme;
   if (fs::is_regular_file(readme, ec)) {
-    if (!copy_with_time(readme, out / readme.filename(), &error)) return fail("%s", error.c_str());
+    if (!copy_readme(readme, out / readme.filename(), &error)) return fail("%s", error.c_str());
     made.push_back(readme.filename().string());
   }
   if (!o.directx.empty()) {
     if (!copy_tree(o.directx, out / "DirectX", &error)) return fail("%s", error.c_str());
-    if (!fs::exists(out / "DirectX" / "dxsetup.exe", ec) && !fs::exists(out / "DirectX" / "DXSETUP.exe", ec))
+    if (!fs::exists(out / "DirectX" / "dxsetup.exe", ec) && !fs::exists(out / "DirectX" / "DXSETUP.exe", ec)) {
       std::fprintf(stderr, "talven-pack: warning: %s holds no dxsetup.exe, which is what the menu starts\n",
                    o.directx.c_str());
+      ++totals.warnings;
+    }
     made.push_back("DirectX/");
   }
+  if (!o.iso.empty()) {
+    if (int status = run_xorriso(o, label); status != exit_ok) return status;
+    made.push_back("image " + o.iso + " (volume " + label + ")");
+  }
+  target.done = true;
   std::string list;
   for (const std::string& m : made) list += (list.empty() ? "" : ", ") + m;
-  if (!o.pack.quiet) std::printf("medium %s: %s\n", o.out, list.c_str());
-  if (!o.iso.empty()) {
-    std::string label = o.label.empty() ? default_label(settings.instto) : o.label;
-    if (int status = run_xorriso(o, label); status != exit_ok) return status;
-    if (!o.pack.quiet) std::printf("image %s (volume %s)\n", o.iso.c_str(), label.c_str());
-  }
+  if (totals.warnings) list += "; " + count_of(totals.warnings, "warning", "warnings") + " above";
+  if (!o.pack.quiet) print_summary("medium " + std::string(o.out) + ": " + list);
   return exit_ok;
+}
+
+int run_medium(int argc, char** argv) {
+  if (wants_help(argc, argv)) {
+    usage(stdout);
+    return exit_ok;
+  }
+  medium_options o;
+  if (int code = parse(argc, argv, &o); code != 0) return code;
+  return build_medium(o);
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "check.h"
+#include "config/settings.h"
+#include "install/cp932.h"
 #include "cleanup.h"
 #include "command.h"
 #include "game_tree.h"
@@ -34,8 +36,16 @@ const char pack_options_help[] =
     "  --exclude PAT   leave out names matching the shell pattern PAT (repeatable; PAT/\n"
     "                  matches folders only); GAME_DIR/.talvenignore holds more, one a line\n"
     "  --strict        refuse to pack when check gives warnings too\n"
-    "  --no-check      pack without checking install.env (for test packages)\n"
-    "  -q, --quiet     no progress and no summary;  -v, --verbose  name each entry\n";
+    "  --no-check      pack without checking install.env (for test packages); names\n"
+    "                  the installer refuses are refused all the same\n"
+    "  --include-vcs   keep .git/.svn/.hg, Thumbs.db, desktop.ini, .DS_Store and editor\n"
+    "                  backups (*~, *.bak, .*.swp), left out by default\n"
+    "  -q, --quiet     no progress, no summary, no notes (warnings and errors only)\n"
+    "  -v, --verbose   name each entry as it is written\n";
+
+const char* const pack_option_names[] = {"--level", "--best", "--threads", "-j", "--exclude", "--strict",
+                                         "--no-check", "--include-vcs", "-q", "--quiet", "-v", "--verbose",
+                                         "--help", nullptr};
 
 namespace {
 
@@ -102,6 +112,22 @@ bool read_file_into(const fs::path& path, uint64_t expected, std::vector<unsigne
   return ok;
 }
 
+// A UTF-8 install.env or readme goes into the package as CP932 with CR LF, as the
+// installer and Japanese Windows read them; the file in the game folder stays as it is.
+bool convert_text(const pack_item& item, std::vector<unsigned char>* data, std::string* error) {
+  std::string bytes(data->begin(), data->end());
+  if (!is_utf8_text(bytes) && bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) return true;
+  check_report report;
+  std::string converted;
+  if (text_to_cp932(bytes, item.shown, &report, &converted) != 0) {
+    const finding& f = report.findings.front();
+    *error = item.shown + ":" + std::to_string(f.line) + ": " + f.text;
+    return false;
+  }
+  data->assign(converted.begin(), converted.end());
+  return true;
+}
+
 void worker(pipeline* p) {
   compressor_cache cache;
   std::vector<unsigned char> data;
@@ -129,6 +155,8 @@ void worker(pipeline* p) {
     std::string error;
     if (!read_file_into(item.path, item.size, &data, &error)) {
       r.error = item.shown + ": " + error;
+    } else if (item.convert && !convert_text(item, &data, &error)) {
+      r.error = error;
     } else if (compress_buffer(&cache, data.data(), data.size(), p->level, &r.packed) != 0) {
       r.error = item.shown + ": compression failed (out of memory)";
     } else {
@@ -176,6 +204,9 @@ int write_streamed_entry(FILE* out, const pack_item& item, int level, uint64_t w
   return 0;
 }
 
+// -v names each entry; a closed pipe (pack -v | head) ends the pack like any failed write.
+bool say_entry(const pack_item& item) { return std::printf("%s\n", item.shown.c_str()) >= 0 && std::fflush(stdout) == 0; }
+
 int write_package(const pack_options& o, const std::vector<pack_item>& items, FILE* out, pack_totals* totals) {
   pipeline p;
   p.items = &items;
@@ -207,7 +238,10 @@ int write_package(const pack_options& o, const std::vector<pack_item>& items, FI
       }
       written += static_cast<uint64_t>(folder_entry_bytes(static_cast<int64_t>(item.name.size()) + 1));
       ++totals->folders;
-      if (o.verbose) std::printf("%s\n", item.shown.c_str());
+      if (o.verbose && !say_entry(item)) {
+        status = fail("cannot write the list of entries: %s", std::strerror(errno));
+        break;
+      }
       continue;
     }
     pipeline::result r;
@@ -252,7 +286,10 @@ int write_package(const pack_options& o, const std::vector<pack_item>& items, FI
     ++totals->files;
     totals->input += item.size;
     done += item.size;
-    if (o.verbose) std::printf("%s\n", item.shown.c_str());
+    if (o.verbose && !say_entry(item)) {
+      status = fail("cannot write the list of entries: %s", std::strerror(errno));
+      break;
+    }
     bar.update(done, file_no);
   }
   {
@@ -271,15 +308,12 @@ int parse(int argc, char** argv, pack_options* o) {
   std::vector<const char*> plain;
   for (int i = 1; i < argc; ++i) {
     int r = parse_pack_option("pack", argc, argv, &i, o);
-    if (r < 0) return -1;
+    if (r < 0) return exit_usage;
     if (r > 0) continue;
-    if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "talven-pack pack: unknown option %s\n", argv[i]);
-      return -1;
-    }
+    if (argv[i][0] == '-' && argv[i][1] != '\0') return unknown_option("pack", argv[i], pack_option_names);
     plain.push_back(argv[i]);
   }
-  if (plain.size() != 2) return -1;
+  if (plain.size() != 2) return operand_error("pack", "DIR OUT", plain.size());
   o->dir = plain[0];
   o->out = plain[1];
   return 0;
@@ -291,10 +325,7 @@ int run_pack(int argc, char** argv) {
     return exit_ok;
   }
   pack_options o;
-  if (parse(argc, argv, &o) != 0) {
-    usage(stderr);
-    return exit_usage;
-  }
+  if (int code = parse(argc, argv, &o); code != 0) return code;
   pack_totals totals;
   return pack_game(o, &totals);
 }
@@ -305,13 +336,13 @@ int parse_pack_option(const char* command, int argc, char** argv, int* i, pack_o
   std::string a = argv[*i];
   auto number = [&](long low, long high, long* v) {
     if (*i + 1 >= argc) {
-      std::fprintf(stderr, "talven-pack %s: %s needs a value\n", command, a.c_str());
+      usage_error(command, "%s needs a value", a.c_str());
       return false;
     }
     char* end;
     *v = std::strtol(argv[++*i], &end, 10);
     if (*end || end == argv[*i] || *v < low || *v > high) {
-      std::fprintf(stderr, "talven-pack %s: %s takes %ld to %ld, not %s\n", command, a.c_str(), low, high, argv[*i]);
+      usage_error(command, "%s takes %ld to %ld, not %s", a.c_str(), low, high, argv[*i]);
       return false;
     }
     return true;
@@ -333,9 +364,11 @@ int parse_pack_option(const char* command, int argc, char** argv, int* i, pack_o
     o->quiet = true;
   } else if (a == "-v" || a == "--verbose") {
     o->verbose = true;
+  } else if (a == "--include-vcs") {
+    o->include_vcs = true;
   } else if (a == "--exclude") {
     if (*i + 1 >= argc) {
-      std::fprintf(stderr, "talven-pack %s: --exclude needs a pattern\n", command);
+      usage_error(command, "--exclude needs a pattern");
       return -1;
     }
     o->patterns.push_back(argv[++*i]);
@@ -345,14 +378,47 @@ int parse_pack_option(const char* command, int argc, char** argv, int* i, pack_o
   return 1;
 }
 
+// INSTREADMEFL, as the installer's store reads it.
+std::string readme_name(const fs::path& dir) {
+  load_game_settings(dir);
+  char readme[128];
+  setting_string("INSTREADMEFL", readme, sizeof readme, "readme.txt");
+  reset_settings_for_tests();
+  return readme;
+}
+
+// The text files the installer and the player read: install.env and INSTREADMEFL.
+void mark_conversions(game_tree* tree, const fs::path& dir) {
+  std::string readme = readme_name(dir);
+  char want[max_entry_name + 1];
+  if (copy_text(want, sizeof want, readme.c_str()) != 0) want[0] = '\0';
+  mb_lower(want);
+  for (pack_item& item : tree->items) {
+    if (item.folder || item.size > whole_file_limit) continue;
+    char have[max_entry_name + 1];
+    if (copy_text(have, sizeof have, item.name.c_str()) != 0) continue;
+    mb_lower(have);
+    item.convert = std::strcmp(have, "install.env") == 0 || std::strcmp(have, want) == 0;
+  }
+}
+
 int pack_game(const pack_options& o, pack_totals* totals) {
   double started = now_seconds();
   std::error_code ec;
-  if (!fs::is_directory(o.dir, ec)) return fail("%s is not a folder", o.dir);
+  if (!fs::is_directory(o.dir, ec)) {
+    if (fs::is_directory(o.out, ec))
+      return usage_error(o.shown_out ? "medium" : "pack", "%s is not a folder, %s is: the game folder comes first",
+                         o.dir, o.out);
+    return not_a_folder(o.shown_out ? "medium" : "pack", o.dir);
+  }
+  fs::path out_folder = fs::path(o.out).parent_path();
+  if (!out_folder.empty() && !fs::is_directory(out_folder, ec))
+    return fail("nothing written: the folder %s, where %s goes, does not exist", out_folder.c_str(), o.out);
   game_tree tree;
   tree.excluded = {fs::path(o.out)};
   for (const std::string& p : o.left_out) tree.excluded.push_back(p);
   tree.patterns = o.patterns;
+  tree.include_vcs = o.include_vcs;
   std::string error;
   if (read_ignore_file(o.dir, &tree.patterns, &error) != 0) return fail("cannot read %s", error.c_str());
   collect_tree(&tree, o.dir);
@@ -362,10 +428,20 @@ int pack_game(const pack_options& o, pack_totals* totals) {
     // Not only names: a file of 2 GiB or one that cannot be read is refused here too.
     return fail("nothing written: %s above cannot be packed", count_of(n, "file or folder", "files or folders").c_str());
   }
+  // The names the installer's reader refuses, whether or not the rest is checked: a
+  // package it would call damaged is never written.
+  check_report names;
+  check_tree_names(tree, o.dir, &names);
+  if (names.errors) {
+    print_report(names, stderr);
+    return fail("nothing written: the installer would refuse %s above",
+                count_of(names.errors, "name", "names").c_str());
+  }
   if (!o.no_check) {
     check_report report;
     check_game(o.dir, tree, &report);
     print_report(report, stderr);
+    totals->warnings = report.warnings;
     if (report.errors || (o.strict && report.warnings)) {
       return fail("nothing written: check found %s%s (talven-pack check %s; --no-check packs anyway)",
                   count_of(report.errors, "error", "errors").c_str(),
@@ -373,13 +449,7 @@ int pack_game(const pack_options& o, pack_totals* totals) {
                   o.dir);
     }
   }
-  for (const pack_item& item : tree.items) {
-    if (item.name.size() + 1 > max_entry_name)
-      return fail("%s: the name is longer than a package entry holds (%u bytes in CP932)", item.shown.c_str(),
-                  max_entry_name - 1);
-    if (check_entry_name(item.name.c_str()) != 0)
-      return fail("%s: the name would not stay inside the install folder", item.shown.c_str());
-  }
+  mark_conversions(&tree, o.dir);
   char tmp[4096];
   int fd = make_temporary_beside(o.out, tmp, sizeof tmp);
   if (fd < 0) return fail("cannot create a temporary file beside %s: %s", o.out, std::strerror(errno));
@@ -409,10 +479,20 @@ int pack_game(const pack_options& o, pack_totals* totals) {
   if (!o.quiet) {
     double seconds = now_seconds() - started;
     double ratio = totals->input ? 100.0 * static_cast<double>(totals->package) / static_cast<double>(totals->input) : 100.0;
-    std::printf("packed %s and %s into %s: %s in, %s package (%.1f%%), %.1f s\n",
-                count_of(totals->files, "file", "files").c_str(), count_of(totals->folders, "folder", "folders").c_str(),
-                o.out, human_bytes(totals->input).c_str(), human_bytes(totals->package).c_str(), ratio, seconds);
-    if (tree.skipped) std::printf("left out %s by --exclude or %s\n", count_of(tree.skipped, "name", "names").c_str(), ignore_file_name);
+    if (tree.skipped)
+      print_summary("left out " + count_of(tree.skipped, "name", "names") + " by --exclude or " + ignore_file_name);
+    if (tree.litter)
+      print_summary("left out " + count_of(tree.litter, "version-control folder, system file or editor backup",
+                                           "version-control folders, system files and editor backups") +
+                    " (--include-vcs keeps them)");
+    char line[512];
+    std::snprintf(line, sizeof line, "packed %s and %s into %s: %s in, %s package (%.1f%%), %.1f s",
+                  count_of(totals->files, "file", "files").c_str(), count_of(totals->folders, "folder", "folders").c_str(),
+                  o.shown_out ? o.shown_out : o.out, human_bytes(totals->input).c_str(),
+                  human_bytes(totals->package).c_str(), ratio, seconds);
+    std::string text = line;
+    if (totals->warnings) text += "; " + count_of(totals->warnings, "warning", "warnings") + " above";
+    print_summary(text);
   }
   return exit_ok;
 }

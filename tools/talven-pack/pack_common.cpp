@@ -10,6 +10,8 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <vector>
 
 namespace talven::pack {
 
@@ -165,6 +167,11 @@ int open_package_reading(const char* path, package_input* input, package_reader*
 int report_refusal(const char* path, const package_input& input, const package_reader& reader) {
   long entry = input.start + reader.entry_offset, at = input.start + reader.msg_offset;
   const char* why = reader.msg ? reader.msg : "unreadable entry";
+  // A file whose first bytes are no entry header (a readme, a picture) is not a damaged
+  // package but none at all.
+  if (reader.entry_number == 1 && !input.appended && !reader.header_whole &&
+      (reader.entry.name_length > max_entry_name || input.length < 4))
+    return fail("%s: not an install package (its first bytes are not an entry)", path);
   if (reader.entry.name[0])
     return fail("%s: damaged entry %ld (%s) at offset %ld: %s (at offset %ld)", path, reader.entry_number,
                 shown_name(reader.entry.name).c_str(), entry, why, at);
@@ -249,6 +256,23 @@ bool read_whole_file(const char* path, std::vector<unsigned char>* data, std::st
   return ok;
 }
 
+std::string json_text(const std::string& utf8) {
+  std::string out;
+  for (char c : utf8) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\u%04x", c);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 int fail(const char* format, ...) {
   std::fputs("talven-pack: ", stderr);
   va_list args;
@@ -265,21 +289,85 @@ bool wants_help(int argc, char** argv) {
   return false;
 }
 
-int check_arguments(int argc, char** argv, int arguments, void (*usage)(FILE*)) {
+size_t edit_distance(const std::string& a0, const std::string& b0) {
+  std::string a = a0, b = b0;
+  for (std::string* t : {&a, &b})
+    for (char& c : *t)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i)
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+std::string nearest_word(const std::string& word, const char* const* words) {
+  if (word.size() <= 2) return "";  // "-x" is a step from every short option
+  const char* best = nullptr;
+  size_t best_d = 0;
+  for (const char* const* w = words; *w; ++w) {
+    size_t d = edit_distance(word, *w);
+    if (!best || d < best_d) {
+      best = *w;
+      best_d = d;
+    }
+  }
+  size_t limit = std::max<size_t>(2, word.size() / 3);
+  return best && best_d <= limit ? best : "";
+}
+
+int usage_error(const char* command, const char* format, ...) {
+  std::fprintf(stderr, "talven-pack %s: ", command);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fprintf(stderr, " (talven-pack help %s)\n", command);
+  return exit_usage;
+}
+
+int unknown_option(const char* command, const char* option, const char* const* known) {
+  std::string near = nearest_word(option, known);
+  if (!near.empty()) return usage_error(command, "unknown option %s; did you mean %s?", option, near.c_str());
+  return usage_error(command, "unknown option %s", option);
+}
+
+int operand_error(const char* command, const char* operands, size_t given) {
+  std::vector<std::string> names;
+  for (const char* p = operands; *p;) {
+    const char* e = std::strchr(p, ' ');
+    if (!e) e = p + std::strlen(p);
+    names.emplace_back(p, e);
+    p = *e ? e + 1 : e;
+  }
+  if (given < names.size())
+    return usage_error(command, "missing %s: talven-pack %s [OPTIONS] %s", names[given].c_str(), command, operands);
+  return usage_error(command, "%zu operands, but it takes %zu: %s", given, names.size(), operands);
+}
+
+int not_a_folder(const char* command, const char* path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return usage_error(command, "no such folder: %s", path);
+  return usage_error(command, "%s is not a folder", path);
+}
+
+int check_arguments(int argc, char** argv, const char* operands, const char* const* known, void (*usage)(FILE*)) {
   if (wants_help(argc, argv)) {
     usage(stdout);
     return exit_ok;
   }
-  for (int i = 1; i < argc; ++i)
-    if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "talven-pack %s: unknown option %s\n", argv[0], argv[i]);
-      usage(stderr);
-      return exit_usage;
-    }
-  if (argc != arguments + 1) {
-    usage(stderr);
-    return exit_usage;
+  size_t given = 0, wanted = 1;
+  for (const char* p = operands; *p; ++p) wanted += *p == ' ';
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-' && argv[i][1] != '\0') return unknown_option(argv[0], argv[i], known);
+    ++given;
   }
+  if (given != wanted) return operand_error(argv[0], operands, given);
   return -1;
 }
 

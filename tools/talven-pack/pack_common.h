@@ -83,15 +83,36 @@ struct startup_check {
 bool read_whole_file(const char* path, std::vector<unsigned char>* data, std::string* error,
                      size_t limit = static_cast<size_t>(-1));
 
+// The text as the inside of a JSON string: quotes, backslashes and control characters escaped.
+std::string json_text(const std::string& utf8);
+
 // Prints "talven-pack: " and the message on stderr; returns exit_failure.
 int fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // True when argv holds --help or -h after the command name.
 bool wants_help(int argc, char** argv);
 
-// The common start of a command taking exactly `arguments` operands: --help prints the
-// usage on stdout (exit 0), a wrong count prints it on stderr (exit 2). Returns the exit
-// code to end with, or -1 to go on.
-int check_arguments(int argc, char** argv, int arguments, void (*usage)(FILE*));
+// Edit distance with adjacent transpositions, ignoring ASCII case.
+size_t edit_distance(const std::string& a, const std::string& b);
+// The word of the null-ended list nearest to `word`, or "" when none is near enough to be
+// a typo of it.
+std::string nearest_word(const std::string& word, const char* const* words);
+
+// One line on stderr, "talven-pack COMMAND: message (talven-pack help COMMAND)"; returns
+// exit_usage.
+int usage_error(const char* command, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// "unknown option X; did you mean Y?" from the command's null-ended option list.
+int unknown_option(const char* command, const char* option, const char* const* known);
+// A wrong operand count: names the first missing operand of `operands` ("DIR OUT"), or
+// says how many the command takes.
+int operand_error(const char* command, const char* operands, size_t given);
+// A folder operand that is not one: "no such folder" or "is not a folder", a usage error.
+int not_a_folder(const char* command, const char* path);
+
+// The common start of a command taking exactly the operands named in `operands`
+// ("PACKAGE"), options from `known` only: --help prints the usage on stdout (exit 0),
+// anything else wrong is a one-line usage error (exit 2). Returns the exit code to end
+// with, or -1 to go on.
+int check_arguments(int argc, char** argv, const char* operands, const char* const* known, void (*usage)(FILE*));
 
 }  // namespace talven::pack

@@ -77,6 +77,33 @@ std::string progress_text(const char* label, uint64_t total, uint64_t done, size
   return text;
 }
 
+std::string wrap_words(const std::string& text, int width) {
+  std::string out, line;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(at, end - at);
+    if (!line.empty() && static_cast<int>(line.size() + 1 + word.size()) > width - 1) {
+      out += line + "\n";
+      line = "  " + word;
+    } else {
+      line += (line.empty() ? "" : " ") + word;
+    }
+    at = end + 1;
+  }
+  return out + line + "\n";
+}
+
+void print_summary(const std::string& text) {
+  if (::isatty(STDOUT_FILENO) == 1) {
+    std::fputs(wrap_words(text, terminal_width()).c_str(), stdout);
+  } else {
+    std::fputs(text.c_str(), stdout);
+    std::fputc('\n', stdout);
+  }
+}
+
 void progress_line::start(const char* what, uint64_t total_bytes, size_t total_items, bool quiet) {
   shown = !quiet && ::isatty(STDERR_FILENO) == 1;
   label = what;

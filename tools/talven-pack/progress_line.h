@@ -29,6 +29,11 @@ std::string progress_text(const char* label, uint64_t total, uint64_t done, size
 // Columns of the terminal on stderr ($COLUMNS, then the terminal itself, else 80).
 int terminal_width();
 
+// A summary line on stdout; on a terminal it is broken between words to fit its width
+// (continued lines indented by two), never inside a word or a path.
+void print_summary(const std::string& text);
+std::string wrap_words(const std::string& text, int width);
+
 double now_seconds();
 std::string human_bytes(uint64_t bytes);
 

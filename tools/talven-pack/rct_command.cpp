@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "cleanup.h"
 #include "command.h"
 #include "engine/rct.h"
@@ -29,6 +30,8 @@ const char rct_usage[] =
     "        are expanded to 8-bit colour; an alpha channel is composited over black.\n"
     "        --variant TC01 stores a name (--name, UTF-8 here, stored as CP932, at most\n"
     "        264 bytes); --name alone implies TC01. The default is TC00.\n"
+    "        The installer's menu shows insttscr.rct at 410x291 pixels (96 DPI), centred:\n"
+    "        a larger picture is cut off evenly, a smaller one framed in black.\n"
     "decode  converts an RCT file of any of the four kinds into an RGB PNG. A damaged or\n"
     "        unchecked file is written as the installer would show it (the part decoded,\n"
     "        or black) and reported with exit code 1.\n";
@@ -287,6 +290,13 @@ int run_encode(int argc, char** argv) {
   if (t.finish(written, out) != 0) return exit_failure;
   std::printf("%s: %dx%d, %zu bytes (%.1f%% of raw)\n", out, width, height, size,
               100.0 * static_cast<double>(size) / (3.0 * width * height));
+  if (width != menu_picture_width || height != menu_picture_height)
+    std::fprintf(stderr,
+                 "talven-pack: note: the installer's menu shows %dx%d pixels (at 96 DPI), centred: as insttscr.rct "
+                 "this picture would be %s\n",
+                 menu_picture_width, menu_picture_height,
+                 width > menu_picture_width || height > menu_picture_height ? "cut off at its edges"
+                                                                            : "framed by a black border");
   return exit_ok;
 }
 
@@ -332,7 +342,7 @@ int run_rct(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "encode") == 0) return run_encode(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "decode") == 0) return run_decode(argc - 1, argv + 1);
-  std::fprintf(stderr, "talven-pack rct: unknown action %s\n%s", argv[1], rct_usage);
+  std::fprintf(stderr, "talven-pack rct: unknown action %s (encode or decode; talven-pack help rct)\n", argv[1]);
   return exit_usage;
 }
 

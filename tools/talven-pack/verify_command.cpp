@@ -8,6 +8,7 @@
 #include "archive_view.h"
 #include "command.h"
 #include "progress_line.h"
+#include "game_tree.h"
 #include "pack_common.h"
 
 namespace talven::pack {
@@ -16,7 +17,7 @@ namespace {
 
 void usage(FILE* to) {
   std::fputs(
-      "usage: talven-pack verify [-q] PACKAGE|EXE\n\n"
+      "usage: talven-pack verify [-q|-v] PACKAGE|EXE\n\n"
       "Walks every entry of an install package (or of the package appended to an\n"
       "executable), inflates every file and checks its size. The first damage is\n"
       "reported with the entry's number, name and offset in the file (exit 1): the\n"
@@ -26,7 +27,7 @@ void usage(FILE* to) {
       "would fail on the package (no install.env, or a settings or text file inside\n"
       "a folder before the first nested folder).\n"
       "An engine archive made by 'archive' (or its .idx) is checked against its index.\n"
-      "  -q  no progress line\n",
+      "  -q  no progress, no summary   -v  name each entry\n",
       to);
 }
 
@@ -37,6 +38,7 @@ struct tally {
   progress_line bar;
   long files = 0, folders = 0;
   int64_t size = 0, packed = 0;
+  bool verbose = false;
 };
 
 // Each entry the walk takes: the tool's name rule (as extract), the start-up pass's
@@ -48,6 +50,7 @@ const char* see_entry(void* context, const package_entry* entry) {
   if (t->reader->doubt)
     std::fprintf(stderr, "talven-pack: warning: %s: entry %s: %s\n", t->path, shown_name(entry->name).c_str(),
                  t->reader->doubt);
+  if (t->verbose) std::printf("%s\n", shown_name(entry->name).c_str());
   if (entry->size == folder_entry_size) {
     ++t->folders;
   } else {
@@ -60,22 +63,26 @@ const char* see_entry(void* context, const package_entry* entry) {
 }
 
 int run_verify(int argc, char** argv) {
-  bool quiet = false;
+  static const char* const known_options[] = {"-q", "--quiet", "-v", "--verbose", "--help", nullptr};
+  bool quiet = false, verbose = false;
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
     if (i > 0 && (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0))
       quiet = true;
+    else if (i > 0 && (std::strcmp(argv[i], "-v") == 0 || std::strcmp(argv[i], "--verbose") == 0))
+      verbose = true;
     else
       args.push_back(argv[i]);
   }
   argc = static_cast<int>(args.size());
   argv = args.data();
-  if (int code = check_arguments(argc, argv, 1, usage); code >= 0) return code;
+  if (int code = check_arguments(argc, argv, "PACKAGE", known_options, usage); code >= 0) return code;
   if (int code = engine_archive_command(argv[1], true); code >= 0) return code;
   package_input input;
   if (open_package_input(argv[1], &input) != 0) return exit_failure;
   tally t;
   t.path = argv[1];
+  t.verbose = verbose;
   package_reader reader;
   t.reader = &reader;
   // Blocks of inflated output move the bar by the reader's place in the package.
@@ -87,12 +94,18 @@ int run_verify(int argc, char** argv) {
                         nullptr};
   t.bar.start("verifying", static_cast<uint64_t>(input.length), 0, quiet);
   int walked = run_pass(argv[1], &input, check_pass, output, &reader);
+  if (walked == 0) t.bar.update(t.bar.total, static_cast<size_t>(t.files));
   t.bar.finish();
   if (walked != 0) return exit_failure;
   t.startup.warn(argv[1]);
-  std::printf("%s: sound: %ld files, %ld folders, %lld bytes (%lld packed)%s\n", argv[1], t.files, t.folders,
-              static_cast<long long>(t.size), static_cast<long long>(t.packed),
-              input.appended ? ", appended to an executable" : "");
+  if (quiet) return exit_ok;
+  char line[512];
+  std::snprintf(line, sizeof line, "%s: sound: %s, %s, %lld bytes (%lld packed)%s", argv[1],
+                count_of(static_cast<size_t>(t.files), "file", "files").c_str(),
+                count_of(static_cast<size_t>(t.folders), "folder", "folders").c_str(), static_cast<long long>(t.size),
+                static_cast<long long>(t.packed),
+                input.appended ? ", appended to an executable" : "");
+  print_summary(line);
   return exit_ok;
 }
 
