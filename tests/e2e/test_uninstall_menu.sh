@@ -12,7 +12,6 @@
 e2e_init
 require_uninst
 remove_stale_work_folders
-temp_copies() { (cd "$RIG_TEMP" && ls UnInst_*.exe 2>/dev/null) || true; }
 rm -f "$RIG_TEMP"/UnInst_*.exe
 
 sample_package "$SCRATCH/sample" "$UNINST_EXE"
