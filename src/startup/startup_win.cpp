@@ -26,12 +26,84 @@ char start_directory[260];
 
 namespace {
 
+// The one file enumeration behind delete_matching_files; not re-entrant. Names come
+// through the W functions and only after an exact CP932 round trip (removal.h).
+disk_scan scan;
+int scanning = 0;
+char scan_pattern[260];
+char scan_result[260];
+
+void close_scan() {
+  if (scanning) scan_close(&scan);
+  scanning = 0;
+}
+
+// Length of the drive-and-folder part of a pattern: up to and including its last real
+// "\" or "/", else its "X:" drive, else nothing.
+size_t folder_part_length(const char* pattern) {
+  const char* back = mb_find_last_char(pattern, '\\');
+  const char* slash = mb_find_last_char(pattern, '/');
+  const char* last = back;
+  if (slash && (!last || slash > last)) last = slash;
+  if (last) return static_cast<size_t>(last - pattern) + 1;
+  if (pattern[0] != '\0' && !is_lead_byte(static_cast<unsigned char>(pattern[0])) && pattern[1] == ':')
+    return 2;
+  return 0;
+}
+
+// Joins the pattern's drive and folder with the found name. 0, or -1 when the path
+// would not fit its 260 bytes (the entry is then passed over, never cut short).
+int compose_scan_result(const char* name) {
+  size_t folder = folder_part_length(scan_pattern);
+  size_t length = std::strlen(name);
+  if (folder + length + 1 > sizeof scan_result) return -1;
+  std::memcpy(scan_result, scan_pattern, folder);
+  std::memcpy(scan_result + folder, name, length + 1);
+  return 0;
+}
+
 void uninitialize_com() { CoUninitialize(); }
 
 const char missing_files_text[] =
     "起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。";
 
 }  // namespace
+
+int file_scan_begin(const char* pattern) {
+  close_scan();
+  if (copy_text(scan_pattern, sizeof scan_pattern, pattern) != 0) {
+    scan_pattern[0] = '\0';
+    return 1;
+  }
+  if (scan_open(&scan, scan_pattern) != 0) return 1;
+  scanning = 1;
+  return 0;
+}
+
+const char* file_scan_next() {
+  char name[260];
+  DWORD attributes = 0;
+  while (scanning && scan_next(&scan, name, sizeof name, &attributes)) {
+    // Folders are passed over; a link to one is handed out, to be removed as a link.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    if (compose_scan_result(name) == 0) return scan_result;
+  }
+  close_scan();
+  return nullptr;
+}
+
+void delete_matching_files(const char* folder, const char* pattern) {
+  char full[260];
+  int n = std::snprintf(full, sizeof full, "%s\\%s", folder, pattern);
+  if (n < 0 || n >= static_cast<int>(sizeof full) || file_scan_begin(full) != 0) return;
+  while (const char* path = file_scan_next()) {
+    DWORD attributes = attributes_of(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      remove_folder_inside(folder, path);  // a link dropped in: the link alone
+    else
+      delete_file_inside(folder, path);
+  }
+}
 
 void create_work_folder() {
   DWORD n = GetCurrentDirectoryA(259, start_directory);
@@ -68,23 +140,7 @@ void create_work_folder() {
 void remove_work_folder() {
   if (start_directory[0] != '\0') SetCurrentDirectoryA(start_directory);
   if (work_folder[0] == '\0') return;
-  char pattern[260];
-  if (copy_text(pattern, sizeof pattern, work_folder) == 0 && append_text(pattern, sizeof pattern, "\\*") == 0) {
-    disk_scan scan;
-    if (scan_open(&scan, pattern) == 0) {
-      char name[260];
-      DWORD attributes = 0;
-      while (scan_next(&scan, name, sizeof name, &attributes)) {
-        char path[260];
-        if (std::snprintf(path, sizeof path, "%s\\%s", work_folder, name) >= static_cast<int>(sizeof path)) continue;
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-          delete_file_inside(work_folder, path);
-        else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-          remove_folder_inside(work_folder, path);  // a link dropped in: the link alone
-      }
-      scan_close(&scan);
-    }
-  }
+  delete_matching_files(work_folder, "*");
   wchar_t wide[MAX_PATH];
   if (cp932_to_wide(work_folder, wide, MAX_PATH) == 0) RemoveDirectoryW(wide);
 }

@@ -143,7 +143,7 @@ void remove_ini_values(const char* folder, const char* cd_root) {
 
 // A shortcut goes only when it still points into the install folder: a later install of
 // the same title elsewhere owns one of the same name.
-void remove_link_into(const char* link_file, const char* folder) {
+void remove_link_into(const char* link_file, const char* folder, const char* proved_folder) {
   if (!link_file[0]) return;
   IShellLinkA* link = nullptr;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
@@ -158,7 +158,7 @@ void remove_link_into(const char* link_file, const char* folder) {
     file->Release();
   }
   link->Release();
-  if (target[0] && path_inside(folder, target, nullptr)) DeleteFileA(link_file);
+  if (target[0] && path_inside(folder, target, nullptr)) delete_file_inside(proved_folder, link_file);
 }
 
 void remove_shortcuts(const char* folder) {
@@ -178,11 +178,11 @@ void remove_shortcuts(const char* folder) {
   static shortcut_set set;
   if (compose_shortcut_set(&set, programs[0] ? programs : "?", group, title, label, readme, desktop) != 0) return;
   if (programs[0]) {
-    for (int i = 0; i < set.link_count; ++i) remove_link_into(set.links[i], folder);
-    RemoveDirectoryA(set.program_folder);  // both only when empty
-    if (set.group_folder[0]) RemoveDirectoryA(set.group_folder);
+    for (int i = 0; i < set.link_count; ++i) remove_link_into(set.links[i], folder, programs);
+    remove_folder_inside(programs, set.program_folder);  // both only when empty
+    if (set.group_folder[0]) remove_folder_inside(programs, set.group_folder);
   }
-  remove_link_into(set.desktop_link, folder);
+  remove_link_into(set.desktop_link, folder, desktop);
 }
 
 // At most this many names are listed in the closing text.
@@ -280,8 +280,7 @@ int uninstall(const char* program) {
   remove_registry_values(folder, cd);
   remove_ini_values(folder, cd);
   remove_planned_files(&plan, folder, keep_user);
-  SetFileAttributesA(record, FILE_ATTRIBUTE_NORMAL);
-  DeleteFileA(record);
+  delete_file_inside(folder, record);
   char key_name[512];
   if (compose_uninstall_key(key_name, sizeof key_name, title) == 0) RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_name);
 

@@ -49,19 +49,17 @@ printf 'keep\r\n' >"$MEDIA/victim/keep.txt"
 printf 'keep\r\n' >"$MEDIA/x.sav"
 write_record '[delfiles]' 'data\' '-' '[delfiles_user]' 'save\*.sav' '-'
 expect_drive names <<EOS
-start "$(q "$FAKE_DIR_WIN\\UnInst.exe")"
-wait-window class:#32770 "" 20
-expect-text 65535 "$(text_confirm "$title")"
-click 6
-wait-gone 10
-wait-window class:#32770 "" 20
-expect-text 65535 "$text_user_data"
-click 6
-wait-gone 10
-wait-window class:#32770 "" 60
+$(uninstall_questions "$FAKE_DIR_WIN\\UnInst.exe" "$title" "click 6")
 expect-text-has 65535 "「$title」のアンインストールが終了しました。"
 EOS
-# The closing box is open: the helper (and its copy in %TEMP%) is not there yet.
+# The removal is done while the closing box is open.
+assert_file "$MEDIA/victim/keep.txt" "the folder beside the install folder"
+assert_file "$MEDIA/x.sav" "the file beside the install folder"
+assert_no_file "$game/data/a.dat" "the game's data"
+assert_no_file "$game/save/slot.sav" "the save matching the pattern"
+assert_file "$game/data/..¥..¥victim/inner.txt" "the unconvertible folder's file (left, never followed)"
+assert_file "$game/save/..¥..¥x.sav" "the unconvertible save (left)"
+# The helper (and its copy in %TEMP%) is not there yet.
 assert_empty "$(temp_copies)" "the helper's copy while the closing box is open"
 assert_file "$game/UnInst.exe" "the program while its closing box is open"
 expect_drive names-end <<EOS
@@ -71,12 +69,6 @@ click 1
 wait-exit 0 20
 EOS
 wait_gone "$game/UnInst.exe"
-assert_file "$MEDIA/victim/keep.txt" "the folder beside the install folder"
-assert_file "$MEDIA/x.sav" "the file beside the install folder"
-assert_no_file "$game/data/a.dat" "the game's data"
-assert_no_file "$game/save/slot.sav" "the save matching the pattern"
-assert_file "$game/data/..¥..¥victim/inner.txt" "the unconvertible folder's file (left, never followed)"
-assert_file "$game/save/..¥..¥x.sav" "the unconvertible save (left)"
 
 # --- The install folder swapped for a link while the question is open: nothing removed,
 # neither in the folder the link leads to nor in the real one.

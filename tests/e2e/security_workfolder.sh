@@ -28,7 +28,7 @@ click 1000
 wait-exit 0
 EOS
 assert_file "$victim" "the file beside the work folder"
-assert_eq "..¥security_victim.txt" "$(ls "$RIG_TEMP/$work")" "what is left in the work folder"
+assert_eq "..¥security_victim.txt" "$(ls -A "$RIG_TEMP/$work")" "what is left in the work folder"
 rm -rf "${RIG_TEMP:?}/$work" "$victim"
 
 e2e_pass

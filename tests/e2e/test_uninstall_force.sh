@@ -78,16 +78,7 @@ grep -qx 'desktop: present' "$SCRATCH/world.installed" || e2e_fail "no shortcut 
 printf 'slot 1\r\n' >"$dest/save/slot1.sav"
 command=$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")
 expect_drive uninstall <<EOS
-start "$(q "$command")"
-wait-window class:#32770 "" 20
-expect-text 65535 "$(text_confirm "$title")"
-click 6
-wait-gone 10
-wait-window class:#32770 "" 20
-expect-text 65535 "$text_user_data"
-key enter
-wait-gone 10
-wait-window class:#32770 "" 60
+$(uninstall_questions "$command" "$title" "key enter")
 expect-text 65535 "$(text_done "$title" "$dest_win" 'save\')"
 click 1
 wait-exit 0 20

@@ -19,6 +19,11 @@
 #   register_entry COMMAND         the fake install's UninstallString
 #   write_record LINES...          FAKE_DIR/install.env: the title and the lines (CP932)
 #   uninstall_refused LABEL TEXT   its UnInst.exe stops with the error TEXT and exit -1
+# Scenario lines:
+#   uninstall_questions COMMAND TITLE [USER_STEP]
+#                                  start COMMAND, answer Yes to the question, answer the
+#                                  player-data question with USER_STEP ("click 6", "key
+#                                  enter") when given, and wait for the closing box
 # Texts of the uninstaller, ready for a quoted scenario argument (\n for a line break,
 # backslashes of paths doubled):
 #   text_confirm TITLE, text_user_data, text_done TITLE [FOLDER NAME...],
@@ -56,6 +61,14 @@ wait_gone() {
 }
 
 q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
+
+uninstall_questions() {
+  printf 'start "%s"\nwait-window class:#32770 "" 20\nexpect-text 65535 "%s"\nclick 6\nwait-gone 10\n' \
+    "$(q "$1")" "$(text_confirm "$2")"
+  [ -z "${3:-}" ] ||
+    printf 'wait-window class:#32770 "" 20\nexpect-text 65535 "%s"\n%s\nwait-gone 10\n' "$text_user_data" "$3"
+  printf 'wait-window class:#32770 "" 60\n'
+}
 
 temp_copies() { (cd "$RIG_TEMP" && ls UnInst_*.exe 2>/dev/null) || true; }
 
