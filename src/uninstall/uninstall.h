@@ -19,8 +19,12 @@ int list_left_over(const char* folder, const char* program_name, char (*names)[u
 // (called last, after the closing box); without a helper the deletion is left to the next
 // restart. 0 when the helper started.
 int start_self_removal(const char* program);
-// The helper's side: waits for the parent however long it takes, deletes the program and
-// the empty folder.
+// The helper's side: remove_after_exit on the parent's handle, then its own copy at the
+// next restart.
 int run_cleanup(const char* args);
+// Waits for the process (a handle) to end, however long that takes, then deletes the
+// program and its folder when empty. 0, or -1 (not a handle to wait on, or a path that is
+// not CP932).
+int remove_after_exit(void* process, const char* program);
 
 }  // namespace talven

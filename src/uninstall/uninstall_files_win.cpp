@@ -232,18 +232,12 @@ int start_self_removal(const char* program) {
   return -1;
 }
 
-int run_cleanup(const char* args) {
-  unsigned long long value = 0;
-  char program[uninstall_path_size];
+int remove_after_exit(void* parent, const char* program) {
   wchar_t wide[wide_path_size];
-  if (parse_cleanup_args(args, &value, program, sizeof program) != 0 ||
-      cp932_to_wide(program, wide, wide_path_size) != 0)
-    return -1;
-  HANDLE parent = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+  if (cp932_to_wide(program, wide, wide_path_size) != 0) return -1;
   // However long the program takes to end: a helper that gave up would leave it and its
   // folder for good. Only a handle this process really holds may start the deletion.
   if (WaitForSingleObject(parent, INFINITE) != WAIT_OBJECT_0) return -1;
-  CloseHandle(parent);
   for (int i = 0; i < 100; ++i) {
     SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL);
     if (DeleteFileW(wide) || GetLastError() == ERROR_FILE_NOT_FOUND) break;
@@ -251,6 +245,16 @@ int run_cleanup(const char* args) {
   }
   cut_last_name(wide);
   RemoveDirectoryW(wide);  // only when nothing else is left in it
+  return 0;
+}
+
+int run_cleanup(const char* args) {
+  unsigned long long value = 0;
+  char program[uninstall_path_size];
+  if (parse_cleanup_args(args, &value, program, sizeof program) != 0) return -1;
+  HANDLE parent = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+  if (remove_after_exit(parent, program) != 0) return -1;
+  CloseHandle(parent);
   // This copy cannot delete itself while it runs; the temporary folder's copy goes at the
   // next start of the system.
   wchar_t self[MAX_PATH];

@@ -1,10 +1,12 @@
-// The Win32 side of the name rules: which names survive the CP932 round trip, and the
-// held install folder compared with what a path names later.
+// The Win32 side of the name rules: which names survive the CP932 round trip, the held
+// install folder compared with what a path names later, and the self-removal helper
+// waiting for a program that has not ended.
 #include <gtest/gtest.h>
 
 #include "install/removal.h"
 #include "install/wide.h"
 #include "package_test_support.h"
+#include "uninstall/uninstall.h"
 
 namespace talven {
 namespace {
@@ -56,6 +58,49 @@ TEST(security, HeldFolderIsComparedByIdentity) {
   folder_hold file_hold;
   ASSERT_TRUE(write_file(root / "file", "x"));
   EXPECT_EQ(hold_folder(&file_hold, (root / "file").c_str()), -1);
+}
+
+struct waiting_removal {
+  HANDLE process;
+  std::string program;
+};
+
+DWORD WINAPI remove_in_thread(void* arg) {
+  auto* w = static_cast<waiting_removal*>(arg);
+  return remove_after_exit(w->process, w->program.c_str()) == 0 ? 0 : 1;
+}
+
+TEST(security, HelperRemovesTheProgramOnlyOnceItHasEnded) {
+  scratch_folder root;
+  std::string folder = root / "game";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  waiting_removal w = {nullptr, folder + "\\UnInst.exe"};
+  ASSERT_TRUE(write_file(w.program, "program"));
+  // A program that has not ended: a child held suspended until it is ended here.
+  char command[MAX_PATH + 16];
+  UINT n = GetSystemDirectoryA(command, MAX_PATH);
+  ASSERT_TRUE(n > 0 && n < MAX_PATH);
+  lstrcatA(command, "\\cmd.exe");
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child;
+  ASSERT_TRUE(CreateProcessA(command, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                             &child));
+  w.process = child.hProcess;
+  HANDLE thread = CreateThread(nullptr, 0, remove_in_thread, &w, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(WaitForSingleObject(thread, 2000), static_cast<DWORD>(WAIT_TIMEOUT));  // still waiting
+  EXPECT_TRUE(path_exists(w.program));
+  TerminateProcess(child.hProcess, 0);
+  ASSERT_EQ(WaitForSingleObject(thread, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD code = 1;
+  GetExitCodeThread(thread, &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(path_exists(w.program));
+  EXPECT_FALSE(path_exists(folder));  // emptied, so removed
+  CloseHandle(thread);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
 }
 
 }  // namespace
