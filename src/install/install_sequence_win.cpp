@@ -11,6 +11,7 @@
 #include "install/install.h"
 #include "install/install_steps.h"
 #include "install/markers.h"
+#include "install/name_rules.h"
 #include "package/extract.h"
 #include "startup/services.h"
 #include "ui/messages.h"
@@ -38,6 +39,15 @@ int run_install() {
   char short_entry[260];
   char long_entry[512];
   destination[0] = '\0';
+
+  // A record may name only its own keys, INI file and Start-menu group: one that reaches
+  // elsewhere is refused before anything is written.
+  const char* refused_value = nullptr;
+  if (const char* key = refused_setting_name(&refused_value)) {
+    show_error("設定ファイルの[%s]の値[%s]は、フォルダやドライブを含むため使えません。\nインストールを中止しました", key,
+               refused_value);
+    return -1;
+  }
 
   // 1. The HKLM application key doubles as the administrator test.
   if (probe_app_key(get_reg_global(), get_reg_local()) != 0) {

@@ -6,14 +6,17 @@
 
 #include "config/settings.h"
 #include "install/install_steps.h"
+#include "install/name_rules.h"
 
 namespace talven {
 
 namespace {
 
 // "Software\<global>\<local>"; settings are at most 127 bytes each, so 512 always fits,
-// but a caller's longer text is refused rather than cut into another key's name.
+// but a caller's longer text is refused rather than cut into another key's name, and so
+// is a part that would name another key (a backslash, "..").
 int format_app_key(char* out, size_t size, const char* global, const char* local) {
+  if (check_setting_name(global) != 0 || check_setting_name(local) != 0) return -1;
   int n = std::snprintf(out, size, "Software\\%s\\%s", global, local);
   return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : 0;
 }
@@ -66,6 +69,7 @@ void write_uninstall_entry(const char* destination) {
   char key_name[512];
   char command[512];
   const char* title = get_titlebar();
+  if (check_setting_name(title) != 0) return;
   int n = std::snprintf(key_name, sizeof key_name,
                         "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod%s", title);
   if (n < 0 || static_cast<size_t>(n) >= sizeof key_name) return;

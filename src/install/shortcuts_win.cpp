@@ -8,6 +8,7 @@
 #include "config/settings.h"
 #include "install/cp932.h"
 #include "install/install_steps.h"
+#include "install/name_rules.h"
 #include "startup/services.h"
 
 namespace talven {
@@ -117,6 +118,7 @@ int make_start_menu_shortcuts(const char* destination) {
   path_builder folder(programs);
   folder.separator();
   const char* group = get_inst_group();
+  if (check_setting_name(group) != 0 || check_setting_name(get_titlebar()) != 0) return -1;  // never outside the menu
   if (group && *group) {
     folder.add(group);
     if (folder.ok) CreateDirectoryA(folder.text, nullptr);

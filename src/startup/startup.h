@@ -6,9 +6,16 @@ namespace talven {
 extern char work_folder[260];
 extern char start_directory[260];
 
+// A new folder of a name nobody had, in the temporary folder, made current; work_folder
+// stays empty when none can be made.
 void create_work_folder();
+// Its files (and links), each only when its name survives the CP932 round trip and the
+// path lies inside the work folder; then the folder when empty.
 void remove_work_folder();
+// The files of folder matching pattern (links as links), by the rule above.
 void delete_matching_files(const char* folder, const char* pattern);
+// One enumeration at a time: 0 when the pattern matched anything (1 otherwise); then each
+// file's path (the pattern's folder part and the name), null at the end.
 int file_scan_begin(const char* pattern);
 const char* file_scan_next();
 

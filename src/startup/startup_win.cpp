@@ -12,6 +12,8 @@
 #include "engine/resolver.h"
 #include "install/cp932.h"
 #include "install/install.h"
+#include "install/removal.h"
+#include "install/wide.h"
 #include "package/extract.h"
 #include "startup/menu.h"
 #include "startup/startup.h"
@@ -24,19 +26,16 @@ char start_directory[260];
 
 namespace {
 
-// The one file enumeration behind delete_matching_files; not re-entrant.
-enum scan_state { scan_none, scan_first_pending, scan_continue };
-
-HANDLE scan_handle = INVALID_HANDLE_VALUE;
-scan_state scan = scan_none;
+// The one file enumeration behind delete_matching_files; not re-entrant. Names come
+// through the W functions and only after an exact CP932 round trip (removal.h).
+disk_scan scan;
+int scanning = 0;
 char scan_pattern[260];
-WIN32_FIND_DATAA scan_data;
 char scan_result[260];
 
 void close_scan() {
-  if (scan_handle != INVALID_HANDLE_VALUE) FindClose(scan_handle);
-  scan_handle = INVALID_HANDLE_VALUE;
-  scan = scan_none;
+  if (scanning) scan_close(&scan);
+  scanning = 0;
 }
 
 // Length of the drive-and-folder part of a pattern: up to and including its last real
@@ -54,16 +53,14 @@ size_t folder_part_length(const char* pattern) {
 
 // Joins the pattern's drive and folder with the found name. 0, or -1 when the path
 // would not fit its 260 bytes (the entry is then passed over, never cut short).
-int compose_scan_result() {
+int compose_scan_result(const char* name) {
   size_t folder = folder_part_length(scan_pattern);
-  size_t name = std::strlen(scan_data.cFileName);
-  if (folder + name + 1 > sizeof scan_result) return -1;
+  size_t length = std::strlen(name);
+  if (folder + length + 1 > sizeof scan_result) return -1;
   std::memcpy(scan_result, scan_pattern, folder);
-  std::memcpy(scan_result + folder, scan_data.cFileName, name + 1);
+  std::memcpy(scan_result + folder, name, length + 1);
   return 0;
 }
-
-bool is_folder_entry() { return (scan_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
 void uninitialize_com() { CoUninitialize(); }
 
@@ -78,63 +75,74 @@ int file_scan_begin(const char* pattern) {
     scan_pattern[0] = '\0';
     return 1;
   }
-  scan_handle = FindFirstFileA(scan_pattern, &scan_data);
-  if (scan_handle == INVALID_HANDLE_VALUE) return 1;
-  scan = scan_first_pending;
+  if (scan_open(&scan, scan_pattern) != 0) return 1;
+  scanning = 1;
   return 0;
 }
 
 const char* file_scan_next() {
-  if (scan_handle == INVALID_HANDLE_VALUE || scan == scan_none) return nullptr;
-  for (;;) {
-    if (scan == scan_first_pending) {
-      scan = scan_continue;
-    } else if (!FindNextFileA(scan_handle, &scan_data)) {
-      close_scan();
-      return nullptr;
-    }
-    if (!is_folder_entry() && compose_scan_result() == 0) return scan_result;
+  char name[260];
+  DWORD attributes = 0;
+  while (scanning && scan_next(&scan, name, sizeof name, &attributes)) {
+    // Folders are passed over; a link to one is handed out, to be removed as a link.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    if (compose_scan_result(name) == 0) return scan_result;
   }
+  close_scan();
+  return nullptr;
 }
 
 void delete_matching_files(const char* folder, const char* pattern) {
-  char saved[260];
-  DWORD n = GetCurrentDirectoryA(sizeof saved, saved);
-  if (n == 0 || n >= sizeof saved) saved[0] = '\0';
-  if (SetCurrentDirectoryA(folder)) {
-    if (file_scan_begin(pattern) == 0) {
-      while (const char* path = file_scan_next()) DeleteFileA(path);
-    }
+  char full[260];
+  int n = std::snprintf(full, sizeof full, "%s\\%s", folder, pattern);
+  if (n < 0 || n >= static_cast<int>(sizeof full) || file_scan_begin(full) != 0) return;
+  while (const char* path = file_scan_next()) {
+    DWORD attributes = attributes_of(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      remove_folder_inside(folder, path);  // a link dropped in: the link alone
+    else
+      delete_file_inside(folder, path);
   }
-  if (saved[0] != '\0') SetCurrentDirectoryA(saved);
 }
 
 void create_work_folder() {
   DWORD n = GetCurrentDirectoryA(259, start_directory);
   if (n == 0 || n >= 259) start_directory[0] = '\0';
-
-  char name[128];
-  // A tick count above 2147483647 prints with a minus sign, as the folder name has always done.
-  std::snprintf(name, sizeof name, "DireVEZiriruvOdador_%09d", static_cast<int>(timeGetTime()));
+  work_folder[0] = '\0';
 
   // A work folder that cannot be named stays empty: the start-up pass refuses an empty
   // destination (damaged-package end), and remove_work_folder then touches nothing,
   // rather than working on the bare temp folder or a drive root.
-  n = GetTempPathA(259, work_folder);
-  if (n == 0 || n >= 259 || !ensure_trailing_separator(work_folder, sizeof work_folder) ||
-      append_text(work_folder, sizeof work_folder, name) != 0) {
-    work_folder[0] = '\0';
+  wchar_t wide_temp[MAX_PATH];
+  char temp[260];
+  n = GetTempPathW(MAX_PATH, wide_temp);
+  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide_temp, temp, sizeof temp) != 0 ||
+      !ensure_trailing_separator(temp, sizeof temp))
     return;
+  // The folder is created, never taken over: a name already there (a folder, a file or a
+  // link someone planted) makes the next number be tried.
+  int tick = static_cast<int>(timeGetTime());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char path[260];
+    wchar_t wide[MAX_PATH];
+    // A tick count above 2147483647 prints with a minus sign, as the folder name has always done.
+    int m = std::snprintf(path, sizeof path, "%sDireVEZiriruvOdador_%09d", temp, tick + attempt);
+    if (m < 0 || m >= static_cast<int>(sizeof path) || cp932_to_wide(path, wide, MAX_PATH) != 0) return;
+    if (CreateDirectoryW(wide, nullptr)) {
+      copy_text(work_folder, sizeof work_folder, path);
+      SetCurrentDirectoryW(wide);
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return;
   }
-  CreateDirectoryA(work_folder, nullptr);
-  SetCurrentDirectoryA(work_folder);
 }
 
 void remove_work_folder() {
   if (start_directory[0] != '\0') SetCurrentDirectoryA(start_directory);
   if (work_folder[0] == '\0') return;
-  delete_matching_files(work_folder, "*.*");
-  RemoveDirectoryA(work_folder);
+  delete_matching_files(work_folder, "*");
+  wchar_t wide[MAX_PATH];
+  if (cp932_to_wide(work_folder, wide, MAX_PATH) == 0) RemoveDirectoryW(wide);
 }
 
 int run_startup(void* instance) {

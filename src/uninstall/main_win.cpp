@@ -4,6 +4,6 @@
 
 #include "uninstall/uninstall.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR args, int) {
-  return talven::run_uninstall(args ? args : "");
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return talven::run_uninstall();
 }

@@ -4,10 +4,10 @@
 
 namespace talven {
 
-// The program's body. args: the command line after the program's name. Exit codes: 0
+// The program's body; it reads its own command line. Exit codes: 0
 // after an uninstall (or the helper's clean-up), 1 when there is nothing to remove, -1
 // when it stopped without removing anything.
-int run_uninstall(const char* args);
+int run_uninstall();
 
 // Files of the install folder (uninstall_files_win.cpp).
 // Carries out the plan in order; [delfiles_user] items only when keep_user is 0.
@@ -15,10 +15,16 @@ void remove_planned_files(const delete_plan* plan, const char* folder, int keep_
 // Names (top level, folders with a trailing backslash) left in the folder, apart from the
 // running program. Returns how many there are; at most `most` are copied into names.
 int list_left_over(const char* folder, const char* program_name, char (*names)[uninstall_path_size], int most);
-// Starts the helper that deletes the program once it has ended, then its folder when empty;
-// without a helper the deletion is left to the next restart. 0 when the helper started.
+// Starts the helper that deletes the program once it has ended, then its folder when empty
+// (called last, after the closing box); without a helper the deletion is left to the next
+// restart. 0 when the helper started.
 int start_self_removal(const char* program);
-// The helper's side: waits for the parent, deletes the program and the empty folder.
+// The helper's side: remove_after_exit on the parent's handle, then its own copy at the
+// next restart.
 int run_cleanup(const char* args);
+// Waits for the process (a handle) to end, however long that takes, then deletes the
+// program and its folder when empty. 0, or -1 (not a handle to wait on, or a path that is
+// not CP932).
+int remove_after_exit(void* process, const char* program);
 
 }  // namespace talven

@@ -13,6 +13,9 @@
 #include "install/cp932.h"
 #include "install/install_steps.h"
 #include "install/markers.h"
+#include "install/name_rules.h"
+#include "install/removal.h"
+#include "install/wide.h"
 #include "ui/messages.h"
 #include "uninstall/uninstall.h"
 
@@ -24,13 +27,14 @@ const char* const text_nothing_left = "\n削除するものはありません。
 const char* const text_nothing_removed = "\nアンインストールを中止しました。何も削除していません。";
 
 // The long form of a path, so that a short 8.3 spelling compares equal to the long one.
-void long_form(char* path, size_t size) {
-  char full[MAX_PATH];
-  DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
-  if (n == 0 || n >= sizeof full) return;
-  char longer[MAX_PATH];
-  n = GetLongPathNameA(full, longer, sizeof longer);
-  copy_text(path, size, (n > 0 && n < sizeof longer) ? longer : full);
+// -1 (path unchanged) when it has no exact CP932 form.
+int long_form(char* path, size_t size) {
+  wchar_t wide[MAX_PATH], full[MAX_PATH], longer[MAX_PATH];
+  if (cp932_to_wide(path, wide, MAX_PATH) != 0) return -1;
+  DWORD n = GetFullPathNameW(wide, MAX_PATH, full, nullptr);
+  if (n == 0 || n >= MAX_PATH) return -1;
+  n = GetLongPathNameW(full, longer, MAX_PATH);
+  return wide_to_cp932((n > 0 && n < MAX_PATH) ? longer : full, path, size);
 }
 
 // The uninstall entry's command, or -1 when there is no entry.
@@ -96,12 +100,11 @@ void remove_registry_values(const char* folder, const char* cd_root) {
   remove_key_if_empty(HKEY_LOCAL_MACHINE, parent_name);
 }
 
-// The file the profile functions use for a name: a bare name lies in the Windows folder.
-int profile_path(const char* file, char* out, size_t size) {
-  if (mb_find_char(file, '\\') || mb_find_char(file, '/') || mb_find_char(file, ':')) return copy_text(out, size, file);
-  char windows[MAX_PATH];
-  UINT n = GetWindowsDirectoryA(windows, sizeof windows);
-  if (n == 0 || n >= sizeof windows) return -1;
+// The Windows folder and the file the profile functions use for a bare name in it (the
+// only kind of INI_FILE taken).
+int profile_path(const char* file, char* windows, char* out, size_t size) {
+  UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return -1;
   int m = std::snprintf(out, size, "%s\\%s", windows, file);
   return (m < 0 || static_cast<size_t>(m) >= size) ? -1 : 0;
 }
@@ -134,13 +137,13 @@ void remove_ini_values(const char* folder, const char* cd_root) {
   if (GetPrivateProfileSectionA(section, rest, sizeof rest, file) == 0)
     WritePrivateProfileStringA(section, nullptr, nullptr, file);
   WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);  // written out now
-  char path[uninstall_path_size];
-  if (profile_path(file, path, sizeof path) == 0 && file_is_blank(path)) DeleteFileA(path);
+  char windows[MAX_PATH], path[uninstall_path_size];
+  if (profile_path(file, windows, path, sizeof path) == 0 && file_is_blank(path)) delete_file_inside(windows, path);
 }
 
 // A shortcut goes only when it still points into the install folder: a later install of
 // the same title elsewhere owns one of the same name.
-void remove_link_into(const char* link_file, const char* folder) {
+void remove_link_into(const char* link_file, const char* folder, const char* proved_folder) {
   if (!link_file[0]) return;
   IShellLinkA* link = nullptr;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
@@ -155,7 +158,7 @@ void remove_link_into(const char* link_file, const char* folder) {
     file->Release();
   }
   link->Release();
-  if (target[0] && path_inside(folder, target, nullptr)) DeleteFileA(link_file);
+  if (target[0] && path_inside(folder, target, nullptr)) delete_file_inside(proved_folder, link_file);
 }
 
 void remove_shortcuts(const char* folder) {
@@ -175,11 +178,11 @@ void remove_shortcuts(const char* folder) {
   static shortcut_set set;
   if (compose_shortcut_set(&set, programs[0] ? programs : "?", group, title, label, readme, desktop) != 0) return;
   if (programs[0]) {
-    for (int i = 0; i < set.link_count; ++i) remove_link_into(set.links[i], folder);
-    RemoveDirectoryA(set.program_folder);  // both only when empty
-    if (set.group_folder[0]) RemoveDirectoryA(set.group_folder);
+    for (int i = 0; i < set.link_count; ++i) remove_link_into(set.links[i], folder, programs);
+    remove_folder_inside(programs, set.program_folder);  // both only when empty
+    if (set.group_folder[0]) remove_folder_inside(programs, set.group_folder);
   }
-  remove_link_into(set.desktop_link, folder);
+  remove_link_into(set.desktop_link, folder, desktop);
 }
 
 // At most this many names are listed in the closing text.
@@ -249,17 +252,35 @@ int uninstall(const char* program) {
     return -1;
   }
 
+  // A record may touch only its own keys, its own INI file and its own Start-menu group.
+  const char* refused_value = nullptr;
+  if (const char* key = refused_setting_name(&refused_value)) {
+    show_error("アンインストールの記録の[%s]の値[%s]は、フォルダやドライブを含むため使えません。%s", key, refused_value,
+               text_nothing_removed);
+    return -1;
+  }
+
+  // The folder is held from here to the end, and must still be the same one after the
+  // questions: one swapped for a link meanwhile would lead the removal elsewhere.
+  static folder_hold hold;
+  if (hold_folder(&hold, folder) != 0) {
+    show_error("インストールしたフォルダ[%s]を確かめられません。%s", folder, text_nothing_removed);
+    return -1;
+  }
   if (!ask_yes_no("「%s」をアンインストールします。よろしいですか？", title)) return -1;
   int keep_user = 1;
   if (plan.user_count > 0)
     keep_user = !ask_yes_no_default_no("セーブデータなど、遊んで作られたデータも削除しますか？\n［いいえ］を選ぶと残します。");
+  if (!still_same_folder(&hold, folder)) {
+    show_error("インストールしたフォルダ[%s]が、確認の間に別のものに置き換えられました。%s", folder, text_nothing_removed);
+    return -1;
+  }
 
   remove_shortcuts(folder);
   remove_registry_values(folder, cd);
   remove_ini_values(folder, cd);
   remove_planned_files(&plan, folder, keep_user);
-  SetFileAttributesA(record, FILE_ATTRIBUTE_NORMAL);
-  DeleteFileA(record);
+  delete_file_inside(folder, record);
   char key_name[512];
   if (compose_uninstall_key(key_name, sizeof key_name, title) == 0) RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_name);
 
@@ -271,24 +292,44 @@ int uninstall(const char* program) {
   char message[1000];  // the boxes format at most 1023 bytes
   compose_end_message(message, sizeof message, title, folder, names,
                       left_count < listed_left_over ? left_count : listed_left_over, left_count);
-  start_self_removal(program);
+  // The helper starts after the box: however long the player reads it, the helper then
+  // only waits for this process to end.
   show_notice("%s", message);
+  release_folder(&hold);
+  start_self_removal(program);
   return 0;
 }
 
 }  // namespace
 
-int run_uninstall(const char* args) {
+int run_uninstall() {
+  // The arguments and the program's own path as the system holds them (UTF-16): the ANSI
+  // forms could carry best-fit look-alikes of a backslash.
+  char args[uninstall_path_size + 64] = "";
+  const wchar_t* line = GetCommandLineW();
+  if (*line == L'"') {
+    for (++line; *line && *line != L'"'; ++line) {
+    }
+    if (*line) ++line;
+  } else {
+    while (*line && *line != L' ' && *line != L'\t') ++line;
+  }
+  while (*line == L' ' || *line == L'\t') ++line;
+  if (wide_to_cp932(line, args, sizeof args) != 0) args[0] = '\0';
   if (std::strncmp(args, "/cleanup ", 9) == 0) return run_cleanup(args);
 
+  wchar_t wide[MAX_PATH];
   char program[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, program, sizeof program);
-  if (n == 0 || n >= sizeof program) return -1;
-  long_form(program, sizeof program);
+  DWORD n = GetModuleFileNameW(nullptr, wide, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide, program, sizeof program) != 0 ||
+      long_form(program, sizeof program) != 0) {
+    show_error("このプログラムのフォルダの名前を扱えません。%s", text_nothing_removed);
+    return -1;
+  }
   // Away from the install folder, which is to be removed.
-  char temp[MAX_PATH];
-  n = GetTempPathA(sizeof temp, temp);
-  if (n > 0 && n < sizeof temp) SetCurrentDirectoryA(temp);
+  wchar_t temp[MAX_PATH];
+  n = GetTempPathW(MAX_PATH, temp);
+  if (n > 0 && n < MAX_PATH) SetCurrentDirectoryW(temp);
 
   CoInitialize(nullptr);
   int result = uninstall(program);

@@ -9,7 +9,9 @@ remove_stale_work_folders
 
 title='旧版試験'
 caption="$title スタートアップ"
-ini_win="$MEDIA_WIN\\disc.ini"
+# INI_FILE is a bare name: the file lies in the Windows folder.
+ini_win=e2e_xp_disc.ini
+rm -f "$WINEPREFIX/drive_c/windows/$ini_win"
 app_key='Software\TALVEN_E2E\xp'
 make_game "$SCRATCH/game" "$title" "INSTREADME	お読みください" "INSTREADMEFL	readme.txt" \
   "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	xp" "INI_FILE	$ini_win" "INI_SECTION	cd" \

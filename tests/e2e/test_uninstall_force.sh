@@ -15,7 +15,10 @@ title='即時導入の削除'
 uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
 dest_win="$MEDIA_WIN\\導入先"
 dest=$MEDIA/導入先
-ini_win="$MEDIA_WIN\\force.ini"
+# INI_FILE is a bare name: the file lies in the Windows folder.
+ini_win=e2e_uninstall_force.ini
+ini_file=$WINEPREFIX/drive_c/windows/$ini_win
+rm -f "$ini_file"
 make_game "$SCRATCH/game" "$title" "FORCEINSTALL	1" "REG_GLOBAL	TALVEN_UNINST" "REG_LOCAL	force" \
   "INI_FILE	$ini_win" "INI_SECTION	設定" \
   '[reg]' '"InstTo"="REP_INSTALL"' '-' '[regall]' '"Path"="REP_INSTALL\\データ"' '-' \
@@ -50,7 +53,7 @@ rm -f "$(unix_path "$desktop")/$title.LNK"
 
 world() {
   key_state 'HKCU\Software\TALVEN_UNINST' 'HKLM\Software\TALVEN_UNINST' "HKLM\\$uninstall_key"
-  echo "ini: $( [ -e "$MEDIA/force.ini" ] && md5sum <"$MEDIA/force.ini" || echo absent)"
+  echo "ini: $( [ -e "$ini_file" ] && md5sum <"$ini_file" || echo absent)"
   echo "group: $( [ -e "$(unix_path "$programs")/$title" ] && echo present || echo absent)"
   echo "all users' group: $( [ -e "$(unix_path "$common_programs")/$title" ] && echo present || echo absent)"
   echo "desktop: $( [ -e "$(unix_path "$desktop")/$title.LNK" ] && echo present || echo absent)"
@@ -73,21 +76,12 @@ world >"$SCRATCH/world.installed"
 grep -q 'InstTo' "$SCRATCH/world.installed" || e2e_fail "the install wrote no [reg] value"
 grep -qx 'group: present' "$SCRATCH/world.installed" || e2e_fail "no group in the user's Start menu"
 grep -qx 'desktop: present' "$SCRATCH/world.installed" || e2e_fail "no shortcut on the user's desktop"
-[ -e "$MEDIA/force.ini" ] || e2e_fail "the install wrote no INI file"
+[ -e "$ini_file" ] || e2e_fail "the install wrote no INI file"
 
 printf 'slot 1\r\n' >"$dest/save/slot1.sav"
 command=$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")
 expect_drive uninstall <<EOS
-start "$(q "$command")"
-wait-window class:#32770 "" 20
-expect-text 65535 "$(text_confirm "$title")"
-click 6
-wait-gone 10
-wait-window class:#32770 "" 20
-expect-text 65535 "$text_user_data"
-key enter
-wait-gone 10
-wait-window class:#32770 "" 60
+$(uninstall_questions "$command" "$title" "key enter")
 expect-text 65535 "$(text_done "$title" "$dest_win" 'save\')"
 click 1
 wait-exit 0 20

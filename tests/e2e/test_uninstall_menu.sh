@@ -12,7 +12,6 @@
 e2e_init
 require_uninst
 remove_stale_work_folders
-temp_copies() { (cd "$RIG_TEMP" && ls UnInst_*.exe 2>/dev/null) || true; }
 rm -f "$RIG_TEMP"/UnInst_*.exe
 
 sample_package "$SCRATCH/sample" "$UNINST_EXE"
@@ -73,16 +72,7 @@ printf 'my notes\r\n' >"$dest/メモ.txt"
 command=$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")
 assert_eq "$dest_win\\UnInst.exe" "$command" "uninstall command"
 expect_drive uninstall <<EOS
-start "$(q "$command")"
-wait-window class:#32770 "" 20
-expect-text 65535 "$(text_confirm "$title")"
-click 6
-wait-gone 10
-wait-window class:#32770 "" 20
-expect-text 65535 "$text_user_data"
-click 6
-wait-gone 10
-wait-window class:#32770 "" 60
+$(uninstall_questions "$command" "$title" "click 6")
 expect-text 65535 "$(text_done "$title" "$dest_win" メモ.txt)"
 click 1
 wait-exit 0 20

@@ -10,56 +10,37 @@ e2e_init
 require_uninst
 
 title='拒否の試験'
-uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
 game=$MEDIA/game
-game_win="$MEDIA_WIN\\game"
+fake_install "$game" "$title"
+game_win=$FAKE_DIR_WIN
 mkdir -p "$game/data"
-cp "$UNINST_EXE" "$game/UnInst.exe"
 printf 'game\r\n' >"$game/game.exe"
 printf 'data\r\n' >"$game/data/a.dat"
 printf 'not the game'"'"'s\r\n' >"$MEDIA/outside.txt"
-trap 'status=$?; uninstall_cleanup; wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1; (exit $status); e2e_cleanup' EXIT
-
-register() {
-  wine reg add "HKLM\\$uninstall_key" /v UninstallString /d "$1" /f >/dev/null 2>&1 || e2e_fail "cannot add the uninstall entry"
-}
-
-# record LINES...: install.env of the game with the title and the given lines.
-record() {
-  write_cp932 "$game/install.env" "TITLEBAR	$title" "$@"
-}
 
 # refused LABEL TEXT: the run shows the error TEXT and ends with -1; nothing is removed.
 refused() {
-  expect_drive "$1" <<EOS
-start "$(q "$game_win\\UnInst.exe")"
-wait-window class:#32770 "" 20
-expect-text 65535 "$2"
-expect-buttons 1=OK
-click 1
-wait-exit -1 20
-EOS
+  uninstall_refused "$1" "$2"
   local f
   for f in UnInst.exe install.env game.exe data/a.dat; do assert_file "$game/$f" "$1: $f"; done
   assert_file "$MEDIA/outside.txt" "$1: the file beside the folder"
-  [ "$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")" != "<none>" ] || e2e_fail "$1: the uninstall entry went"
+  [ "$(inspect_one "reg	HKLM	$FAKE_KEY	UninstallString")" != "<none>" ] || e2e_fail "$1: the uninstall entry went"
 }
 
 stopped='\nアンインストールを中止しました。何も削除していません。'
 
-register "$game_win\\UnInst.exe"
-record '[delfiles]' 'game.exe' 'data\'
+write_record '[delfiles]' 'game.exe' 'data\'
 refused open-section "[設定.env]の[delfiles]が終了していません$stopped"
 
-record '[delfiles]' 'game.exe' 'data\' '-' '[delfiles_user]' '..\outside.txt' '-'
+write_record '[delfiles]' 'game.exe' 'data\' '-' '[delfiles_user]' '..\outside.txt' '-'
 refused outside-line "アンインストールの記録の行[$(q '..\outside.txt')]は、インストール先の外を指すか、使えない名前です。$stopped"
 
-record '[delfiles]' 'game.exe' 'data\' '-'
-register 'C:\移動前\game\UnInst.exe'
+write_record '[delfiles]' 'game.exe' 'data\' '-'
+register_entry 'C:\移動前\game\UnInst.exe'
 refused moved "インストールしたフォルダ[$(q 'C:\移動前\game')]と、このプログラムのフォルダ[$(q "$game_win")]が違います。\nフォルダが移動された可能性があります。$stopped"
 
 # A quoted command names the same program; a second copy meanwhile is turned away.
-register "\"$game_win\\UnInst.exe\""
+register_entry "\"$game_win\\UnInst.exe\""
 expect_drive answered-no <<EOS
 start "$(q "$game_win\\UnInst.exe")"
 wait-window class:#32770 "" 20

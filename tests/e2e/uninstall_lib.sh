@@ -9,6 +9,21 @@
 #   wait_gone PATH                 waits (10 s) for the uninstaller's helper to remove PATH
 #   q TEXT                         TEXT with its backslashes doubled, for quoted scenario
 #                                  arguments
+#   temp_copies                    the helper's copies (UnInst_*.exe) now in %TEMP%
+# An install made without the installer, as the uninstaller proves one (its record and
+# the uninstall entry naming its program):
+#   fake_install DIR TITLE         UnInst.exe copied into DIR (inside the prefix) and the
+#                                  entry of TITLE naming it; sets FAKE_DIR, FAKE_DIR_WIN,
+#                                  FAKE_TITLE, FAKE_KEY (the entry under HKLM); the exit
+#                                  trap removes the entry
+#   register_entry COMMAND         the fake install's UninstallString
+#   write_record LINES...          FAKE_DIR/install.env: the title and the lines (CP932)
+#   uninstall_refused LABEL TEXT   its UnInst.exe stops with the error TEXT and exit -1
+# Scenario lines:
+#   uninstall_questions COMMAND TITLE [USER_STEP]
+#                                  start COMMAND, answer Yes to the question, answer the
+#                                  player-data question with USER_STEP ("click 6", "key
+#                                  enter") when given, and wait for the closing box
 # Texts of the uninstaller, ready for a quoted scenario argument (\n for a line break,
 # backslashes of paths doubled):
 #   text_confirm TITLE, text_user_data, text_done TITLE [FOLDER NAME...],
@@ -46,6 +61,46 @@ wait_gone() {
 }
 
 q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
+
+uninstall_questions() {
+  printf 'start "%s"\nwait-window class:#32770 "" 20\nexpect-text 65535 "%s"\nclick 6\nwait-gone 10\n' \
+    "$(q "$1")" "$(text_confirm "$2")"
+  [ -z "${3:-}" ] ||
+    printf 'wait-window class:#32770 "" 20\nexpect-text 65535 "%s"\n%s\nwait-gone 10\n' "$text_user_data" "$3"
+  printf 'wait-window class:#32770 "" 60\n'
+}
+
+temp_copies() { (cd "$RIG_TEMP" && ls UnInst_*.exe 2>/dev/null) || true; }
+
+fake_install() {
+  FAKE_DIR=$1
+  FAKE_TITLE=$2
+  FAKE_DIR_WIN=$(win_path "$FAKE_DIR")
+  FAKE_KEY="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$FAKE_TITLE"
+  mkdir -p "$FAKE_DIR"
+  cp "$UNINST_EXE" "$FAKE_DIR/UnInst.exe"
+  trap 'status=$?; uninstall_cleanup; wine reg delete "HKLM\\$FAKE_KEY" /f >/dev/null 2>&1; (exit $status); e2e_cleanup' EXIT
+  register_entry "$FAKE_DIR_WIN\\UnInst.exe"
+}
+
+register_entry() {
+  wine reg add "HKLM\\$FAKE_KEY" /v UninstallString /d "$1" /f >/dev/null 2>&1 || e2e_fail "cannot add the uninstall entry"
+}
+
+write_record() {
+  write_cp932 "$FAKE_DIR/install.env" "TITLEBAR	$FAKE_TITLE" "$@"
+}
+
+uninstall_refused() {
+  expect_drive "$1" <<EOS
+start "$(q "$FAKE_DIR_WIN\\UnInst.exe")"
+wait-window class:#32770 "" 20
+expect-text 65535 "$2"
+expect-buttons 1=OK
+click 1
+wait-exit -1 20
+EOS
+}
 
 text_confirm() { printf '「%s」をアンインストールします。よろしいですか？' "$1"; }
 text_user_data='セーブデータなど、遊んで作られたデータも削除しますか？\n［いいえ］を選ぶと残します。'

@@ -1,9 +1,10 @@
-// CP932 path rules: trailing separators, double-byte-aware searches, lower-casing and the
-// bounded copies, on any bytes. Checks the rules' own promises, not just memory safety.
+// CP932 path rules: trailing separators, double-byte-aware searches, lower-casing, the
+// bounded copies and the full form of a path, on any bytes. Checks the rules' own promises, not just memory safety.
 #include <cstring>
 
 #include "fuzz_support.h"
 #include "install/cp932.h"
+#include "install/name_rules.h"
 
 using namespace talven;
 
@@ -82,5 +83,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string replaced = text;
   mb_replace_char(&replaced[0], c ? c : '/', '\\');
   FUZZ_CHECK(std::strlen(replaced.c_str()) == std::strlen(text.c_str()));
+
+  // The full form stays in its area, is its own full form, and keeps no "." or ".." part;
+  // what lies inside a folder in full form starts with that folder.
+  char full[512];
+  std::memset(full, 0x7E, sizeof full);
+  if (full_form(text.c_str(), full, room) == 0) {
+    FUZZ_CHECK(std::strlen(full) < room && full[1] == ':' && full[2] == '\\');
+    char again[512];
+    FUZZ_CHECK(full_form(full, again, sizeof again) == 0 && std::strcmp(again, full) == 0);
+    FUZZ_CHECK(!mb_find_text(full, "\\.\\") && !mb_find_text(full, "\\..\\"));
+  }
+  if (room < sizeof full) FUZZ_CHECK(static_cast<unsigned char>(full[room]) == 0x7E);
+  if (inside_in_full_form(needle.c_str(), text.c_str())) {
+    char folder[512];
+    FUZZ_CHECK(full_form(needle.c_str(), folder, sizeof folder) == 0 && full_form(text.c_str(), full, sizeof full) == 0);
+    FUZZ_CHECK(std::strlen(full) > std::strlen(folder));
+  }
+  FUZZ_CHECK(check_disk_name(text.c_str()) != 0 || !mb_find_char(text.c_str(), '\\'));
   return 0;
 }

@@ -127,6 +127,9 @@ TEST(TalvenPackCheck, SoundGameIsCleanAndEachBrokenKindIsNamedWithItsLine) {
       {"readme missing", "EXENAME\tgame.exe\r\nINSTREADMEFL\tnone.txt\r\n", 2, env + ":2: error", "none.txt"},
       {"program missing", "EXENAME\tother.exe\r\n", 2, env + ":1: error", "other.exe"},
       {"no program named", "// nothing\r\n", 2, env + ": error", "talven.exe"},
+      {"ini file path", "EXENAME\tgame.exe\r\nINI_FILE\tC:\\other\\a.ini\r\n", 2, env + ":2: error",
+       "INI_FILE must be one name"},
+      {"group climbing", "EXENAME\tgame.exe\r\nINST_GROUP\t..\r\n", 2, env + ":2: error", "INST_GROUP must be"},
   };
   for (const kind& k : kinds) {
     write_text(game / "install.env", k.text);

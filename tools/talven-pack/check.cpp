@@ -15,6 +15,7 @@
 #include "install/cp932.h"
 #include "install/destination.h"
 #include "install/markers.h"
+#include "install/name_rules.h"
 #include "package/entry_names.h"
 #include "package/package_format.h"
 #include "pack_common.h"
@@ -457,6 +458,15 @@ struct checker {
     }
   }
 
+  // Settings that each name one key, INI file, Start-menu group or title: a path part,
+  // ".." or a drive would let the install and the uninstaller touch what is not the game's.
+  void check_single_names() {
+    const char* value = nullptr;
+    if (const char* key = refused_setting_name(&value))
+      error("setting-not-one-name", line_of(key), std::string(key) + " must be one name (no \\, /, : or ..): the installer and the "
+                          "uninstaller refuse '" + shown(value) + "'");
+  }
+
   void compute_destination() {
     char path[destination_size];
     std::string instfol = get_instfol() ? get_instfol() : "";
@@ -619,6 +629,7 @@ void check_game(const fs::path& dir, const game_tree& tree, check_report* report
     c.load(bytes);
     c.compute_destination();
     c.check_keys();
+    c.check_single_names();
     c.check_sections();
   }
   if (c.destination.empty()) c.compute_destination();
