@@ -97,15 +97,18 @@ int scan_headers(extraction* x, package_input* input, bool clashes) {
   package_reader reader;
   if (open_package_reading(x->path, input, &reader) != 0) return -1;
   std::string relative;
-  while (next_package_entry(&reader) == entry_read) {
+  int r;
+  while ((r = next_package_entry(&reader)) == entry_read) {
     const package_entry& e = reader.entry;
     if (!linux_name(e.name, &relative)) continue;
     bool chosen = is_chosen(x, relative);
     if (clashes && chosen && e.size != folder_entry_size && exists_under_root(x, relative))
       x->clashes.push_back(relative);
   }
+  // A damaged package is refused for its damage, not for a pattern it never reached.
+  int refused = r == entry_terminator ? 0 : (report_refusal(x->path, *input, reader), -1);
   close_package_reader(&reader);
-  return 0;
+  return refused;
 }
 
 // A refused or failed run takes back the folders it made and left empty.

@@ -171,7 +171,7 @@ int report_refusal(const char* path, const package_input& input, const package_r
   // package but none at all.
   if (reader.entry_number == 1 && !input.appended && !reader.header_whole &&
       (reader.entry.name_length > max_entry_name || input.length < 4))
-    return fail("%s: not an install package (its first bytes are not an entry)", path);
+    return fail("%s: not an install package (its first bytes are not an entry: %s)", path, why);
   if (reader.entry.name[0])
     return fail("%s: damaged entry %ld (%s) at offset %ld: %s (at offset %ld)", path, reader.entry_number,
                 shown_name(reader.entry.name).c_str(), entry, why, at);
