@@ -16,9 +16,12 @@
 #include "cleanup.h"
 #include "command.h"
 #include "config/settings.h"
+#include "package/package_digest.h"
+#include "pe/pe_resources.h"
 #include "pack_common.h"
 #include "pack_game.h"
 #include "progress_line.h"
+#include "signing.h"
 
 extern char** environ;
 
@@ -51,8 +54,14 @@ void usage(FILE* to) {
                "  --directx DIR   copied as OUT_DIR/DirectX\n"
                "  --iso FILE      also write an ISO 9660 + Joliet image of OUT_DIR (xorriso)\n"
                "  --label TEXT    its volume label (default: INSTTO in capitals, 16 characters)\n"
-               "%s",
-               pack_options_help);
+               "  --sign KEY.p12  sign setup.exe (after appending) and bin/UnInst.exe\n"
+               "  --icon FILE.ico setup.exe shows this icon instead of its own\n"
+               "  --version-info  setup.exe's version resource names the game: product TITLEBAR\n"
+               "                  (or --product TEXT), version --product-version A.B.C.D\n"
+               "                  (default 1.0.0.0), maker --maker TEXT; any of these three\n"
+               "                  options implies --version-info\n"
+               "%s%s",
+               sign_options_help, pack_options_help);
 }
 
 struct medium_options {
@@ -60,6 +69,9 @@ struct medium_options {
   const char* game = nullptr;
   const char* out = nullptr;
   bool separate = false;
+  sign_options sign;
+  bool version_info = false;
+  std::string icon, product, product_version, maker;
   std::string setup, uninst, directx, iso, label;
 };
 
@@ -78,8 +90,8 @@ std::vector<fs::path> build_folders() {
     folders.push_back(here);
     folders.push_back(fs::path(here) / ".." / "win32");
   }
-#ifdef TALVEN_SOURCE_DIR
-  folders.push_back(fs::path(TALVEN_SOURCE_DIR) / "build" / "win32");
+#ifdef TALVEN_SOURCE_FROM_TOOL
+  if (!here.empty()) folders.push_back(fs::path(here) / TALVEN_SOURCE_FROM_TOOL / "build" / "win32");
 #endif
   return folders;
 }
@@ -129,6 +141,8 @@ int write_appended(const std::string& setup, const std::string& package, const f
   if (!dst) status = fail("cannot create %s: %s", out.c_str(), std::strerror(errno));
   uint64_t offset = 0, total = 0;
   std::vector<unsigned char> buffer(1 << 20);
+  std::error_code ec;
+  uint64_t padding = appended_padding(fs::file_size(setup, ec), fs::file_size(package, ec));
   for (FILE* from : {exe, pkg}) {
     size_t got;
     while (status == exit_ok && (got = std::fread(buffer.data(), 1, buffer.size(), from)) > 0) {
@@ -138,7 +152,13 @@ int write_appended(const std::string& setup, const std::string& package, const f
         status = fail("cannot write %s: %s", out.c_str(), std::strerror(errno));
     }
     if (status == exit_ok && std::ferror(from)) status = fail("cannot read a part of %s", out.c_str());
-    if (from == exe) offset = total;
+    if (from == exe && status == exit_ok) {
+      // Zeros before the package put the trailer on 8 bytes, where a signer's table follows it.
+      static const unsigned char zeros[8] = {};
+      if (std::fwrite(zeros, 1, padding, dst) != padding) status = fail("cannot write %s", out.c_str());
+      total += padding;
+      offset = total;
+    }
   }
   unsigned char trailer[4];
   for (int i = 0; i < 4; ++i) trailer[i] = static_cast<unsigned char>(offset >> (8 * i));
@@ -152,10 +172,44 @@ int write_appended(const std::string& setup, const std::string& package, const f
   return status;
 }
 
+// setup.exe with the maker's icon and version resource (and the separate package's
+// digest), written to branded. 0, or exit_failure after printing why.
+int brand_setup(const std::string& setup, const medium_options& o, const std::string& title,
+                const std::vector<unsigned char>* digest, const fs::path& branded) {
+  std::vector<unsigned char> exe, ico, version;
+  std::string error;
+  if (!read_whole_file(setup.c_str(), &exe, &error, largest_setup)) return fail("cannot read %s: %s", setup.c_str(), error.c_str());
+  if (!o.icon.empty() && !read_whole_file(o.icon.c_str(), &ico, &error, 16u << 20))
+    return fail("cannot read %s: %s", o.icon.c_str(), error.c_str());
+  if (ico.size() > (16u << 20)) return fail("%s: an icon file above 16 MiB", o.icon.c_str());
+  if (o.version_info) {
+    std::string product = o.product.empty() ? title : o.product;
+    std::string number = o.product_version.empty() ? "1.0.0.0" : o.product_version;
+    version_values v = {product.c_str(), number.c_str(), o.maker.c_str()};
+    uint16_t parts[4];
+    if (parse_version(number.c_str(), parts) != 0)
+      return fail("--product-version %s: give 1 to 4 numbers of 0..65535 with dots (1.2.0.0)", number.c_str());
+    if (build_version_resource(&v, &version) != 0) return fail("the version texts are not UTF-8");
+  }
+  const char* why = nullptr;
+  resource_changes changes = {o.icon.empty() ? nullptr : &ico, o.version_info ? &version : nullptr, digest};
+  if (replace_resources(&exe, &changes, &why) != 0)
+    return fail("cannot brand %s%s%s: %s", setup.c_str(), o.icon.empty() ? "" : " with ", o.icon.c_str(), why);
+  FILE* out = std::fopen(branded.c_str(), "wb");
+  bool ok = out && std::fwrite(exe.data(), 1, exe.size(), out) == exe.size();
+  if (out) ok = std::fclose(out) == 0 && ok;
+  if (!ok) {
+    std::remove(branded.c_str());
+    return fail("cannot write %s", branded.c_str());
+  }
+  return exit_ok;
+}
+
 // The settings the medium needs, read by the installer's store.
 struct medium_settings {
   bool force = false;
   std::string exename, readme, instto;  // UTF-8, "/" separators
+  std::string title;                    // TITLEBAR, UTF-8
 };
 
 std::string utf8_path(const char* cp932) {
@@ -179,6 +233,7 @@ void read_medium_settings(const fs::path& game, medium_settings* s) {
   setting_string("INSTREADMEFL", readme, sizeof readme, "readme.txt");
   s->readme = utf8_path(readme);
   s->instto = get_instto();
+  if (!cp932_to_utf8(get_titlebar(), &s->title)) s->title.clear();
   reset_settings_for_tests();
 }
 
@@ -228,9 +283,14 @@ int parse(int argc, char** argv, medium_options* o) {
     int r = parse_pack_option("medium", argc, argv, &i, &o->pack);
     if (r < 0) return -1;
     if (r > 0) continue;
+    r = parse_sign_option("medium", argc, argv, &i, &o->sign, true);
+    if (r < 0) return -1;
+    if (r > 0) continue;
     std::string a = argv[i];
     std::string* value = a == "--setup" ? &o->setup : a == "--uninst" ? &o->uninst : a == "--directx" ? &o->directx
-                         : a == "--iso" ? &o->iso : a == "--label" ? &o->label : nullptr;
+                         : a == "--iso" ? &o->iso : a == "--label" ? &o->label : a == "--icon" ? &o->icon
+                         : a == "--product" ? &o->product : a == "--product-version" ? &o->product_version
+                         : a == "--maker" ? &o->maker : nullptr;
     if (value) {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "talven-pack medium: %s needs a value\n", argv[i]);
@@ -239,6 +299,8 @@ int parse(int argc, char** argv, medium_options* o) {
       *value = argv[++i];
     } else if (a == "--separate") {
       o->separate = true;
+    } else if (a == "--version-info") {
+      o->version_info = true;
     } else if (a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "talven-pack medium: unknown option %s\n", argv[i]);
       return -1;
@@ -247,6 +309,7 @@ int parse(int argc, char** argv, medium_options* o) {
     }
   }
   if (plain.size() != 2) return -1;
+  if (!o->product.empty() || !o->product_version.empty() || !o->maker.empty()) o->version_info = true;
   o->game = plain[0];
   o->out = plain[1];
   return 0;
@@ -270,6 +333,10 @@ int run_medium(int argc, char** argv) {
   std::string setup = o.setup.empty() ? find_built("setup.exe", folders, &looked) : o.setup;
   if (setup.empty()) return fail("no setup.exe found (looked at %s); build the win32 preset or give --setup PATH", looked.c_str());
   if (!fs::is_regular_file(setup, ec)) return fail("%s: no such file", setup.c_str());
+  if (!o.separate && is_signed_executable(setup.c_str()))
+    return fail("%s is signed: the package cannot be appended to it. Give the unsigned setup.exe (and --sign "
+                "KEY.p12 to sign the medium's)", setup.c_str());
+  if (!o.sign.key.empty() && !fs::is_regular_file(o.sign.key, ec)) return fail("%s: no such key file", o.sign.key.c_str());
   if (!o.directx.empty() && !fs::is_directory(o.directx, ec)) return fail("%s is not a folder", o.directx.c_str());
   if (fs::exists(out, ec)) {
     if (!fs::is_directory(out, ec)) return fail("%s exists and is not a folder", o.out);
@@ -293,14 +360,38 @@ int run_medium(int argc, char** argv) {
   o.pack.out = package_path.c_str();
   pack_totals totals;
   if (int status = pack_game(o.pack, &totals); status != exit_ok) return status;
+  // Branded before appending and signing: both depend on the program's final bytes.
+  fs::path branded = out / ".setup-branded.exe";
+  std::string program = setup;
+  // A signed setup.exe beside its package carries the package's SHA-256 inside the
+  // signed bytes, and refuses a package that does not match it.
+  std::vector<unsigned char> digest;
+  if (o.separate && !o.sign.key.empty()) {
+    FILE* f = std::fopen(package_path.c_str(), "rb");
+    digest.resize(sha256_bytes);
+    int hashed = f ? digest_of_stream(f, digest.data()) : -1;
+    if (f) std::fclose(f);
+    if (hashed != 0) return fail("cannot read %s", package_path.c_str());
+  }
+  if (!o.icon.empty() || o.version_info || !digest.empty()) {
+    if (int status = brand_setup(setup, o, settings.title, digest.empty() ? nullptr : &digest, branded);
+        status != exit_ok) {
+      std::remove(package_path.c_str());
+      return status;
+    }
+    program = branded.string();
+  }
   if (!o.separate) {
-    int status = write_appended(setup, package_path, out / "setup.exe");
+    int status = write_appended(program, package_path, out / "setup.exe");
     std::remove(package_path.c_str());
+    std::remove(branded.c_str());
     if (status != exit_ok) return status;
     ::chmod((out / "setup.exe").c_str(), 0755);
   } else {
     std::string error;
-    if (!copy_with_time(setup, out / "setup.exe", &error)) return fail("%s", error.c_str());
+    bool copied = copy_with_time(program, out / "setup.exe", &error);
+    std::remove(branded.c_str());
+    if (!copied) return fail("%s", error.c_str());
   }
   std::string error;
   std::vector<std::string> made = {o.separate ? "setup.exe, instdat.arc" : "setup.exe (package appended)"};
@@ -342,6 +433,13 @@ int run_medium(int argc, char** argv) {
       std::fprintf(stderr, "talven-pack: warning: %s holds no dxsetup.exe, which is what the menu starts\n",
                    o.directx.c_str());
     made.push_back("DirectX/");
+  }
+  if (!o.sign.key.empty()) {
+    for (const fs::path& program : {out / "setup.exe", out / "bin" / "UnInst.exe"}) {
+      if (!fs::is_regular_file(program, ec)) continue;
+      if (int status = sign_executable(program.c_str(), o.sign); status != exit_ok) return status;
+    }
+    made.front() += ", signed";
   }
   std::string list;
   for (const std::string& m : made) list += (list.empty() ? "" : ", ") + m;
