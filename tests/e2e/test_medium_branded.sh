@@ -32,7 +32,7 @@ wrestool -x --type=14 "$MEDIA/setup.exe" >"$SCRATCH/read.ico" 2>"$SCRATCH/wresto
 # wrestool pads the .ico it writes with zeros (as many as the group resource holds).
 cmp -s -n "$(stat -c %s "$SCRATCH/game.ico")" "$SCRATCH/game.ico" "$SCRATCH/read.ico" ||
   e2e_fail "the icon read back differs from game.ico"
-wrestool -x --raw --type=16 "$MEDIA/setup.exe" | iconv -f UTF-16LE -t UTF-8 2>/dev/null | tr -c '[:print:]\n' ' ' \
+wrestool -x --raw --type=16 "$MEDIA/setup.exe" | iconv -c -f UTF-16LE -t UTF-8 2>/dev/null | tr '\000' ' ' \
   >"$SCRATCH/version.txt" || true
 for text in "月影の譜 サンプルゲーム" 2.1.0.7 "月影工房" ProductName CompanyName; do
   grep -qF "$text" "$SCRATCH/version.txt" || e2e_fail "the version resource lacks '$text': $(cat "$SCRATCH/version.txt")"
