@@ -18,7 +18,7 @@ void usage(FILE* to) {
                "usage: talven-pack sign [OPTIONS] KEY.p12 EXE...\n\n"
                "Signs each EXE in place with the PKCS#12 key file KEY.p12 (osslsigncode on Linux,\n"
                "signtool.exe on Windows). Sign after appending the package: 'append' refuses a\n"
-               "signed setup.exe. 'verify' checks a signed setup.exe's signature.\n"
+               "signed setup.exe. 'verify' checks a signed setup.exe's signature.\n\n"
                "%s",
                sign_options_help);
 }
