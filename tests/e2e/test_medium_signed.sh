@@ -44,11 +44,23 @@ TALVEN_SIGN_PASSWORD= "$TALVEN_PACK" sign "$key/maker.p12" "$SCRATCH/nopass.exe"
 TALVEN_SIGN_PASSWORD=throw-away "$TALVEN_PACK" sign "$key/maker.p12" "$SCRATCH/nopass.exe" >"$SCRATCH/envpass.log" 2>&1 ||
   e2e_fail "signing with the password in the environment failed: $(cat "$SCRATCH/envpass.log")"
 
+# An older medium, its package appended without the zeros that end the file on 8 bytes:
+# sign moves the package so that the signer's table follows the trailer.
+old=$SCRATCH/older-setup.exe
+cat "$SETUP_EXE" "$SCRATCH/sample/instdat.arc" >"$old"
+printf '\0\0\0\0' >>"$old"
+write_uint "$old" $(( $(stat -c %s "$old") - 4 )) 4 "$(stat -c %s "$SETUP_EXE")"
+[ $(( $(stat -c %s "$old") % 8 )) -ne 0 ] || e2e_fail "the older layout happens to end on 8 bytes; nothing to move"
+"$TALVEN_PACK" sign --pass-file "$key/pass" "$key/maker.p12" "$old" >"$SCRATCH/sign-older.log" 2>&1 ||
+  e2e_fail "sign of an older medium failed: $(cat "$SCRATCH/sign-older.log")"
+grep -q 'package moved' "$SCRATCH/sign-older.log" || e2e_fail "sign did not move the package: $(cat "$SCRATCH/sign-older.log")"
+osslsigncode verify -CAfile "$key/cert.pem" -in "$old" >/dev/null 2>&1 || e2e_fail "the signed older medium does not verify"
+"$TALVEN_PACK" list "$old" | cmp -s - "$SCRATCH/list.log" || e2e_fail "the signed older medium lists differently"
+
 install_sample_from_menu "$stage" 'C:\署名 試験\月影の譜' "1000=終了 1001=お読みください 1002=インストール"
 rm -rf "$(unix_path 'C:\署名 試験')"
 
 # One byte of install.env's compressed data, inside the signed bytes.
-cp "$signed" "$SCRATCH/signed-good.exe"
 data=$(entry_field "$signed" install.env data)
 packed=$(entry_field "$signed" install.env packed)
 flip_byte "$signed" $((data + packed / 2))
