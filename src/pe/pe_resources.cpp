@@ -411,8 +411,10 @@ int replace_resources(std::vector<unsigned char>* exe, const resource_changes* c
   }
   unsigned char* sh = f.data() + h.sections_at + 40 * rsrc;
   uint32_t va = get_u32(sh + 12), raw_size = get_u32(sh + 16), raw_at = get_u32(sh + 20);
-  if (uint64_t{raw_at} + raw_size > f.size() || rsrc_rva - va >= raw_size) {
-    *why = "the resource section lies outside the file";
+  // The section is rewritten from raw_at to the end of the file: it must lie after the
+  // headers, which are changed in place.
+  if (raw_at < h.headers_end || uint64_t{raw_at} + raw_size > f.size() || rsrc_rva - va >= raw_size) {
+    *why = "the resource section lies outside the file or over its headers";
     return -1;
   }
   // Offsets inside the tree count from the directory's start; data addresses are RVAs.
@@ -472,8 +474,19 @@ int replace_resources(std::vector<unsigned char>* exe, const resource_changes* c
     *why = "the resources would pass 256 MiB";
     return -1;
   }
-  uint32_t file_align = h.file_alignment ? h.file_alignment : 512;
-  uint32_t section_align = h.section_alignment ? h.section_alignment : 4096;
+  // Alignments as the format allows them (powers of two, the file's from 512 to 64 KiB,
+  // the section's no smaller), so that rounding cannot blow the file up or wrap.
+  uint32_t file_align = h.file_alignment, section_align = h.section_alignment;
+  auto power_of_two = [](uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
+  if (!power_of_two(file_align) || file_align < 512 || file_align > 0x10000 || !power_of_two(section_align) ||
+      section_align < file_align || section_align > 0x10000000) {
+    *why = "the executable's alignments are not what the format allows";
+    return -1;
+  }
+  if (uint64_t{va} + section.size() + section_align > 0x80000000ull) {
+    *why = "the resources would pass the image's 2 GiB";
+    return -1;
+  }
   uint32_t new_raw = round_up(static_cast<uint32_t>(section.size()), file_align);
   uint32_t new_vsize = static_cast<uint32_t>(section.size());
 
@@ -483,6 +496,10 @@ int replace_resources(std::vector<unsigned char>* exe, const resource_changes* c
     uint32_t r_raw_size = get_u32(rh + 16), r_raw_at = get_u32(rh + 20);
     if (uint64_t{r_raw_at} + r_raw_size > f.size()) {
       *why = "the relocation section lies outside the file";
+      return -1;
+    }
+    if (uint64_t{get_u32(rh + 8)} + va + section.size() + 2ull * section_align > 0x80000000ull) {
+      *why = "the relocations would pass the image's 2 GiB";
       return -1;
     }
     reloc_bytes.assign(f.begin() + r_raw_at, f.begin() + r_raw_at + r_raw_size);

@@ -186,6 +186,8 @@ TEST(PeResources, HostileInputIsRefused) {
       {"an icon file of no images", [](bytes*, bytes* i) { i->resize(6); (*i)[4] = 0; }},
       {"a cursor file, not an icon", [](bytes*, bytes* i) { (*i)[2] = 2; }},
       {"not a PE", [](bytes* e, bytes*) { (*e)[0x40] = 'X'; }},
+      {"a huge file alignment (found by fuzzing)", [](bytes* e, bytes*) { set32(e, 0x40 + 24 + 36, 0x80000000u); }},
+      {"a section over the headers", [](bytes* e, bytes*) { set32(e, 0x40 + 24 + 224 + 20, 0x100); }},
   };
   for (const row& r : rows) {
     bytes exe = good, icon = ico;
