@@ -37,7 +37,7 @@ grep -q 'signature present: signed bytes intact.*chain verified' "$SCRATCH/verif
   e2e_fail "append onto a signed setup.exe was accepted"
 grep -q 'then sign the result' "$SCRATCH/append.log" || e2e_fail "append does not say to sign after: $(cat "$SCRATCH/append.log")"
 assert_no_file "$SCRATCH/again.exe" "output of the refused append"
-# The password never reaches a command line: a key file without it is refused by the signer.
+# The password from the environment: an empty one is refused by the signer, the right one signs.
 cp "$SETUP_EXE" "$SCRATCH/nopass.exe"
 TALVEN_SIGN_PASSWORD= "$TALVEN_PACK" sign "$key/maker.p12" "$SCRATCH/nopass.exe" >"$SCRATCH/nopass.log" 2>&1 &&
   e2e_fail "signing with a wrong password succeeded"
