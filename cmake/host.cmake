@@ -8,6 +8,8 @@ target_sources(talven_core PRIVATE ${host_sources})
 target_link_libraries(talven_core PUBLIC ZLIB::ZLIB)
 
 file(GLOB talven_pack_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/talven-pack/*.cpp)
+# NAME_win.cpp is the Windows side of a seam of the tool (its Linux side: NAME_host.cpp).
+list(FILTER talven_pack_sources EXCLUDE REGEX "_win\\.cpp$")
 if(talven_pack_sources)
   add_executable(talven-pack ${talven_pack_sources})
   target_compile_options(talven-pack PRIVATE ${WARN_FLAGS})
@@ -15,8 +17,10 @@ if(talven_pack_sources)
   find_library(LIBDEFLATE_LIBRARY NAMES deflate REQUIRED)
   find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
   target_include_directories(talven-pack PRIVATE ${LIBDEFLATE_INCLUDE_DIR})
-  # medium looks for the setup.exe built from this tree (build/win32) when given none.
-  target_compile_definitions(talven-pack PRIVATE TALVEN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  # medium looks for the setup.exe built from this tree (build/win32) when given none,
+  # As a path from the tool's own folder, so that no checkout's path is in the binary.
+  file(RELATIVE_PATH source_from_tool ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+  target_compile_definitions(talven-pack PRIVATE TALVEN_SOURCE_FROM_TOOL="${source_from_tool}")
   target_link_libraries(talven-pack PRIVATE talven_core PNG::PNG Threads::Threads ${LIBDEFLATE_LIBRARY})
 endif()
 

@@ -40,7 +40,8 @@ add_dependencies(setup clip)
 target_include_directories(setup PRIVATE ${clip_dir} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(setup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${CP932_FLAGS} ${WARN_FLAGS} -Os>)
 target_link_libraries(setup PRIVATE setup_win)
-target_link_options(setup PRIVATE -mwindows -s)
+# No link time in the PE header: the same sources give the same bytes.
+target_link_options(setup PRIVATE -mwindows -s -Wl,--no-insert-timestamp)
 
 # Proof that the core links alone: every object of it, nothing else of the program.
 add_executable(core_alone ${CMAKE_SOURCE_DIR}/tests/link/core_alone.cpp)
@@ -54,7 +55,7 @@ add_executable(UnInst WIN32 ${CMAKE_SOURCE_DIR}/src/uninstall/main_win.cpp ${uni
 target_include_directories(UnInst PRIVATE ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(UnInst PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${CP932_FLAGS} ${WARN_FLAGS} -Os>)
 target_link_libraries(UnInst PRIVATE setup_win)
-target_link_options(UnInst PRIVATE -mwindows -s)
+target_link_options(UnInst PRIVATE -mwindows -s -Wl,--no-insert-timestamp)
 # --- end of UnInst.exe ---------------------------------------------------------------------
 
 include(cmake/wine-tests.cmake OPTIONAL)

@@ -8,6 +8,7 @@
 
 #include "install/cp932.h"
 #include "package/extract.h"
+#include "package/package_digest.h"
 #include "package/package_pass.h"
 #include "package/package_format.h"
 #include "package/progress.h"
@@ -84,6 +85,16 @@ int beside_executable(char* out, size_t size, const char* module, const char* na
   return append_text(out, size, name);
 }
 
+// A signed medium's setup.exe may carry the SHA-256 of the instdat.arc beside it (made
+// by talven-pack medium --separate --sign): then only that package is read.
+bool package_digest_differs(FILE* package) {
+  HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(package_digest_resource), MAKEINTRESOURCEA(10));  // RT_RCDATA
+  if (!found) return false;
+  HGLOBAL loaded = SizeofResource(nullptr, found) == sha256_bytes ? LoadResource(nullptr, found) : nullptr;
+  const void* expected = loaded ? LockResource(loaded) : nullptr;
+  return !expected || check_package_digest(package, static_cast<const unsigned char*>(expected)) != 0;
+}
+
 }  // namespace
 
 FILE* open_install_package() {
@@ -96,7 +107,7 @@ FILE* open_install_package() {
     if (FILE* package = std::fopen(separate, "rb")) {
       long size = -1;
       if (std::fseek(package, 0, SEEK_END) == 0) size = std::ftell(package);
-      if (size >= 0 && std::fseek(package, 0, SEEK_SET) == 0) {
+      if (size >= 0 && std::fseek(package, 0, SEEK_SET) == 0 && !package_digest_differs(package)) {
         package_length = static_cast<int32_t>(size);
         return package;
       }

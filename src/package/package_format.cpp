@@ -7,6 +7,7 @@
 #include "config/alloc.h"
 #include "install/cp932.h"
 #include "package/byte_order.h"
+#include "pe/pe_image.h"
 
 namespace talven {
 
@@ -35,14 +36,28 @@ inline const char* next_char(const char* p) {
 int locate_appended_package(FILE* exe, long* start, int32_t* length) {
   if (std::fseek(exe, 0, SEEK_END) != 0) return -1;
   long size = std::ftell(exe);
-  if (size < 4 || std::fseek(exe, size - 4, SEEK_SET) != 0) return -1;
+  if (size < 0) return -1;
+  // A signer appends its certificate table after everything else: the trailer then
+  // stands just before the table. A table elsewhere must lie before the package.
+  long end = size, package_floor = 0;
+  uint32_t table_at = 0, table_size = 0;
+  int table = find_certificate_table_in(exe, static_cast<uint64_t>(size), &table_at, &table_size);
+  if (table == certificate_hostile) return -1;
+  if (table == certificate_present) {
+    if (static_cast<long>(table_at) + static_cast<long>(table_size) == size)
+      end = static_cast<long>(table_at);
+    else
+      package_floor = static_cast<long>(table_at) + static_cast<long>(table_size);
+  }
+  if (end < 4 || std::fseek(exe, end - 4, SEEK_SET) != 0) return -1;
   unsigned char raw[4];
   if (!read_exact(exe, raw, 4)) return -1;
   uint32_t offset = get_u32(raw);
-  long trailer = size - 4;
+  long trailer = end - 4;
   // The package must at least hold its 2-byte terminator before the trailer; an offset
   // pointing past it (or at it) is a damaged file, not an empty package.
   if (offset > static_cast<uint32_t>(trailer) || trailer - static_cast<long>(offset) < 2) return -1;
+  if (static_cast<long>(offset) < package_floor) return -1;
   if (trailer - static_cast<long>(offset) > 0x7FFFFFFFL) return -1;
   if (std::fseek(exe, static_cast<long>(offset), SEEK_SET) != 0) return -1;
   *start = static_cast<long>(offset);

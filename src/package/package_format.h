@@ -42,8 +42,11 @@ struct package_entry {
 enum { entry_read = 0, entry_terminator = 1, entry_damaged = -1 };
 
 // Where a package appended to an executable starts: the last 4 bytes of the file hold
-// the offset S of its first byte; its length is (file size - 4) - S. 0, or -1 when the
-// file is too short or S lies outside it.
+// the offset S of its first byte; its length is (file size - 4) - S. In a signed
+// executable whose certificate table ends the file, the 4 bytes just before the table
+// hold S instead and the package ends there. 0, or -1 when the file is too short, S lies
+// outside it, or the certificate table is hostile (outside the file, not after the
+// headers, unaligned, or overlapping the package).
 int locate_appended_package(FILE* exe, long* start, int32_t* length);
 
 // Reads the next entry's name length, name, size and packed size; adds N + 10 to

@@ -3,6 +3,11 @@
 #
 #   sample_package OUTDIR [UNINST]   the sample game packed into OUTDIR/instdat.arc (with
 #                                    UNINST packed as its UnInst.exe)
+#   install_sample_from_menu STAGE DEST_WIN BUTTONS
+#                                    the sample game from $MEDIA's setup.exe: the menu
+#                                    (with BUTTONS, as expect-buttons takes them), its
+#                                    install button (the last of BUTTONS), DEST_WIN, the end; the installed tree
+#                                    must equal STAGE, times included
 #   build_inspect                    checks that the inspection program ($INSPECT_EXE,
 #                                    tests/e2e/examine.c) is built
 #   assert_batch_gone                the access batch ran and removed itself
@@ -45,6 +50,38 @@ sample_package() {
   bash "$REPO/examples/sample-game/build.sh" "$1" "$TALVEN_PACK" ${2:+"$2"} >"$SCRATCH/sample-build.log" 2>&1 ||
     e2e_fail "the sample game does not build: $(tail -n 20 "$SCRATCH/sample-build.log")"
   [ -f "$1/instdat.arc" ] || e2e_fail "build.sh made no $1/instdat.arc"
+}
+
+install_sample_from_menu() {
+  local stage=$1 dest_win=$2 buttons=$3 caption dest install
+  install=${buttons##* }
+  install=${install%%=*}
+  caption="月影の譜 サンプルゲーム スタートアップ"
+  dest=$(unix_path "$dest_win")
+  rm -rf "$dest"
+  snapshot_work_folders "$SCRATCH/before"
+  expect_drive install <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$caption" 30
+expect-buttons $buttons
+click $install
+wait-window class:#32770 "$CAPTION_SETUP" 30
+set-text 1000 "$(printf '%s' "$dest_win" | sed 's/\\/\\\\/g')"
+click 1
+EOS
+  answer_box "$caption" "[$dest_win]にインストールします" 6
+  expect_drive install-end <<EOS
+attach setup.exe
+$(install_end_lines "click 2" "" 180)
+EOS
+  assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
+  [ -d "$dest" ] || e2e_fail "no install folder $dest"
+  diff -r "$stage" "$dest" >"$SCRATCH/diff.log" 2>&1 || e2e_fail "installed tree differs: $(head -n 5 "$SCRATCH/diff.log")"
+  local f rel
+  while IFS= read -r -d '' f; do
+    rel=${f#"$stage"/}
+    assert_eq "$(stat -c %Y "$f")" "$(stat -c %Y "$dest/$rel")" "last-write time of $rel"
+  done < <(find "$stage" -type f -print0)
 }
 
 build_inspect() {

@@ -1,5 +1,6 @@
-// Fuzzing harness: raw bytes as an install package, through the installer's start-up
-// and full passes (the shared walk with the host file side, into a scratch folder) and
+// Fuzzing harness: raw bytes as an install package (or, beginning with "MZ", as an
+// executable carrying one: located as the installer does, signed or not), through the
+// installer's start-up and full passes (the shared walk with the host file side, into a scratch folder) and
 // through the check pass that verify runs. The passes must agree: the check refuses
 // exactly what the full pass refuses as damage, for the same reason, and nothing may
 // appear beside the scratch folder's target.
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "package/extract.h"
+#include "package/package_format.h"
 
 namespace {
 
@@ -67,6 +69,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!::mkdtemp(&name[0])) std::abort();
     scratch = name;
     target = scratch + "/target";
+  }
+  if (size >= 2 && data[0] == 'M' && data[1] == 'Z') {
+    FILE* exe = ::fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    if (!exe) std::abort();
+    long start = 0;
+    int32_t length = 0;
+    int located = talven::locate_appended_package(exe, &start, &length);
+    std::fclose(exe);
+    if (located != 0) return 0;
+    // The package and its trailer lie inside the file, whatever its headers claim.
+    if (start < 0 || length < 2 || static_cast<uint64_t>(start) + static_cast<uint64_t>(length) + 4 > size)
+      std::abort();
+    data += start;
+    size = static_cast<size_t>(length);
   }
   const char* checked = pass(data, size, talven::check_pass);
   pass(data, size, talven::startup_pass);

@@ -86,6 +86,33 @@ inline void put_u32(bytes* b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b->push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
+// The headers of a PE32 executable and nothing else (0x200 bytes: MZ, PE, a 16-entry
+// directory table, no sections), so that the security directory can be set by hand.
+constexpr uint32_t minimal_pe_headers = 0x200;
+inline bytes minimal_pe() {
+  bytes b(minimal_pe_headers, 0);
+  b[0] = 'M';
+  b[1] = 'Z';
+  b[0x3C] = 0x40;
+  const size_t pe = 0x40, optional = pe + 24;
+  b[pe] = 'P';
+  b[pe + 1] = 'E';
+  b[pe + 20] = 224;  // SizeOfOptionalHeader
+  b[optional] = 0x0B;
+  b[optional + 1] = 0x01;
+  b[optional + 60 + 1] = 0x02;  // SizeOfHeaders 0x200
+  b[optional + 92] = 16;        // NumberOfRvaAndSizes
+  return b;
+}
+// Sets the security directory (index 4: file offset and size) of minimal_pe's headers.
+inline void set_security_directory(bytes* pe, uint32_t offset, uint32_t size) {
+  const size_t at = 0x40 + 24 + 96 + 4 * 8;
+  for (int i = 0; i < 4; ++i) {
+    (*pe)[at + i] = static_cast<unsigned char>(offset >> (8 * i));
+    (*pe)[at + 4 + i] = static_cast<unsigned char>(size >> (8 * i));
+  }
+}
+
 inline bytes zlib_of(const std::string& data) {
   bytes packed;
   talven::compress_data(reinterpret_cast<const unsigned char*>(data.data()), data.size(), 9, &packed);

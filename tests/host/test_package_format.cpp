@@ -302,7 +302,9 @@ TEST(PackageFormat, OutputPathMustFitItsBuffer) {
   EXPECT_EQ(compose_output_path(out, 9, "C:\\g", "abcd"), -1);
 }
 
+using package_kit::minimal_pe_headers;
 using package_kit::put_u32;
+using package_kit::set_security_directory;
 
 TEST(PackageFormat, LocateAppendedPackage) {
   bytes exe = {'M', 'Z', 1, 2, 3, 4, 5, 6, 7, 8};
@@ -342,6 +344,66 @@ TEST(PackageFormat, LocateAppendedPackage) {
   long start;
   int32_t length;
   EXPECT_EQ(locate_appended_package(tiny.f, &start, &length), -1);
+}
+
+// A signed medium: headers, the package and its trailer, then the certificate table the
+// signer appended. The table's directory entry is what a hostile file varies.
+TEST(PackageFormat, LocateAppendedPackageBeforeCertificateTable) {
+  bytes head = package_kit::minimal_pe();
+  const uint32_t package_at = static_cast<uint32_t>(head.size());
+  bytes package = package_kit::file_entry("readme.txt", "hello");
+  package.insert(package.end(), {0, 0});
+  bytes unsigned_file = head;
+  unsigned_file.insert(unsigned_file.end(), package.begin(), package.end());
+  put_u32(&unsigned_file, package_at);
+  while (unsigned_file.size() % 8) unsigned_file.insert(unsigned_file.begin() + package_at, 0);
+  const uint32_t padding = static_cast<uint32_t>(unsigned_file.size() - head.size() - package.size() - 4);
+  const uint32_t table_at = static_cast<uint32_t>(unsigned_file.size());
+  bytes table = {24, 0, 0, 0, 0, 2, 2, 0};  // WIN_CERTIFICATE: length 24, revision, type
+  table.resize(24, 0x5A);
+
+  struct row {
+    const char* what;
+    uint32_t offset, size, record_length;
+    bool table_first;  // the table stands between the headers and the package
+    int result;
+  };
+  for (row r : {row{"ending the file", table_at, 24, 24, false, 0},
+                row{"before the package", minimal_pe_headers, 24, 24, true, 0},
+                row{"past the end", table_at, 32, 24, false, -1},
+                row{"huge", table_at, 0xFFFFFFF8u, 24, false, -1},
+                row{"outside the file", 0xFFFFFFF8u, 24, 24, false, -1},
+                row{"unaligned", table_at - 4, 28, 24, false, -1},
+                row{"inside the headers", 0x100, 24, 24, false, -1},
+                row{"not ending the file, after the package start", table_at, 16, 16, false, -1},
+                row{"record longer than the table", table_at, 24, 32, false, -1},
+                row{"record shorter than its header", table_at, 24, 4, false, -1}}) {
+    bytes file = unsigned_file;
+    uint32_t expected_start = package_at + padding;
+    if (r.table_first) {
+      file.insert(file.begin() + minimal_pe_headers, table.begin(), table.end());
+      expected_start += 24;
+      file.resize(file.size() - 4);
+      put_u32(&file, expected_start);
+    } else {
+      file.insert(file.end(), table.begin(), table.end());
+    }
+    bytes record_length;
+    put_u32(&record_length, r.record_length);
+    std::copy(record_length.begin(), record_length.end(), file.begin() + (r.table_first ? minimal_pe_headers : table_at));
+    set_security_directory(&file, r.offset, r.size);
+    temp_file f;
+    put_bytes(f.f, file);
+    long start = -1;
+    int32_t length = -1;
+    ASSERT_EQ(locate_appended_package(f.f, &start, &length), r.result) << r.what;
+    if (r.result != 0) continue;
+    EXPECT_EQ(start, static_cast<long>(expected_start)) << r.what;
+    EXPECT_EQ(length, static_cast<int32_t>(package.size())) << r.what;
+    bytes read(package.size());
+    ASSERT_EQ(std::fread(read.data(), 1, read.size(), f.f), read.size());
+    EXPECT_EQ(read, package) << r.what;
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "cleanup.h"
 #include "command.h"
 #include "pack_common.h"
+#include "signing.h"
 
 namespace talven::pack {
 
@@ -25,30 +26,9 @@ void usage(FILE* to) {
       "package's first byte as a 4-byte little-endian number. The package's entries\n"
       "are checked first (headers only; verify inflates them).\n"
       "A SETUP.EXE that already carries a package is refused, since the installer reads\n"
-      "only the last one; --replace puts the new package in place of the old one.\n",
+      "only the last one; --replace puts the new package in place of the old one.\n"
+      "A signed SETUP.EXE is refused: append first, then sign (talven-pack sign).\n",
       to);
-}
-
-// The executable's own bytes when it already carries a sound package: the offset in its
-// trailer points at a package whose headers the reader takes to its end marker. 0 when
-// it carries none; quietly, since a program without a package has a trailer that points
-// at nothing sound.
-size_t carried_package_start(const char* exe_path) {
-  package_input input;
-  input.file = std::fopen(exe_path, "rb");
-  if (!input.file) return 0;
-  if (locate_appended_package(input.file, &input.start, &input.length) != 0 || input.start < 2) return 0;
-  if (std::fseek(input.file, input.start, SEEK_SET) != 0) return 0;
-  package_reader reader;
-  if (open_package_reader(&reader, input.file, input.length) != 0) {
-    close_package_reader(&reader);
-    return 0;
-  }
-  int header;
-  while ((header = next_package_entry(&reader)) == entry_read) {
-  }
-  close_package_reader(&reader);
-  return header == entry_terminator ? static_cast<size_t>(input.start) : 0;
 }
 
 int run_append(int argc, char** argv) {
@@ -69,7 +49,14 @@ int run_append(int argc, char** argv) {
   std::string error;
   if (!read_whole_file(exe_path, &exe, &error)) return fail("cannot read %s: %s", exe_path, error.c_str());
   if (exe.size() < 2 || exe[0] != 'M' || exe[1] != 'Z') return fail("%s is not a Windows executable (no MZ)", exe_path);
-  if (size_t start = carried_package_start(exe_path); start > 0) {
+  if (is_signed_executable(exe_path))
+    return fail("%s is signed: appending would break its signature, and the installer would not find the "
+                "package. Append to the unsigned setup.exe, then sign the result (talven-pack sign)",
+                exe_path);
+  long carried = 0;
+  int32_t carried_length = 0;
+  if (carries_package(exe_path, &carried, &carried_length)) {
+    size_t start = static_cast<size_t>(carried);
     if (!replace)
       return fail("%s already carries a package (at offset %zu); the installer would read only the new one. "
                   "Use the plain setup.exe, or --replace to put this package in its place",
@@ -87,6 +74,8 @@ int run_append(int argc, char** argv) {
     return fail("cannot read %s: %s", package_path, error.c_str());
   // The installer seeks with signed 32-bit offsets: the whole file stays below 2 GiB.
   if (exe.size() + package.size() + 4 > 0x7FFFFFFFull) return fail("%s would pass 2 GiB", out_path);
+  // Zeros before the package put the trailer on 8 bytes, where a signer's table will follow it.
+  exe.resize(exe.size() + appended_padding(exe.size(), package.size()), 0);
   uint32_t offset = static_cast<uint32_t>(exe.size());
   unsigned char trailer[4];
   for (int i = 0; i < 4; ++i) trailer[i] = static_cast<unsigned char>(offset >> (8 * i));

@@ -18,9 +18,12 @@
 #include "cleanup.h"
 #include "command.h"
 #include "config/settings.h"
+#include "package/package_digest.h"
+#include "pe/pe_resources.h"
 #include "pack_common.h"
 #include "pack_game.h"
 #include "progress_line.h"
+#include "signing.h"
 
 extern char** environ;
 
@@ -57,9 +60,15 @@ void usage(FILE* to) {
                "  --label TEXT    its volume label (default: INSTTO in capitals, 16 characters;\n"
                "                  at most 32 bytes, checked before anything is built)\n"
                "  -y, --force     empty a non-empty OUT_DIR first\n"
+               "  --sign KEY.p12  sign setup.exe (after appending) and bin/UnInst.exe\n"
+               "  --icon FILE.ico setup.exe shows this icon instead of its own\n"
+               "  --version-info  setup.exe's version resource names the game: product TITLEBAR\n"
+               "                  (or --product TEXT), version --product-version A.B.C.D\n"
+               "                  (default 1.0.0.0), maker --maker TEXT; any of these three\n"
+               "                  options implies --version-info\n"
                "A refused or failed run leaves OUT_DIR as it found it (a folder it made is removed).\n"
-               "%s",
-               pack_options_help);
+               "%s%s",
+               sign_options_help, pack_options_help);
 }
 
 struct medium_options {
@@ -67,6 +76,9 @@ struct medium_options {
   const char* game = nullptr;
   const char* out = nullptr;
   bool separate = false, force = false;
+  sign_options sign;
+  bool version_info = false;
+  std::string icon, product, product_version, maker;
   std::string setup, uninst, directx, iso, label;
 };
 
@@ -85,8 +97,8 @@ std::vector<fs::path> build_folders() {
     folders.push_back(here);
     folders.push_back(fs::path(here) / ".." / "win32");
   }
-#ifdef TALVEN_SOURCE_DIR
-  folders.push_back(fs::path(TALVEN_SOURCE_DIR) / "build" / "win32");
+#ifdef TALVEN_SOURCE_FROM_TOOL
+  if (!here.empty()) folders.push_back(fs::path(here) / TALVEN_SOURCE_FROM_TOOL / "build" / "win32");
 #endif
   return folders;
 }
@@ -159,6 +171,8 @@ int write_appended(const std::string& setup, const std::string& package, const f
   if (!dst) status = fail("cannot create %s: %s", out.c_str(), std::strerror(errno));
   uint64_t offset = 0, total = 0;
   std::vector<unsigned char> buffer(1 << 20);
+  std::error_code ec;
+  uint64_t padding = appended_padding(fs::file_size(setup, ec), fs::file_size(package, ec));
   for (FILE* from : {exe, pkg}) {
     size_t got;
     while (status == exit_ok && (got = std::fread(buffer.data(), 1, buffer.size(), from)) > 0) {
@@ -168,7 +182,13 @@ int write_appended(const std::string& setup, const std::string& package, const f
         status = fail("cannot write %s: %s", out.c_str(), std::strerror(errno));
     }
     if (status == exit_ok && std::ferror(from)) status = fail("cannot read a part of %s", out.c_str());
-    if (from == exe) offset = total;
+    if (from == exe && status == exit_ok) {
+      // Zeros before the package put the trailer on 8 bytes, where a signer's table follows it.
+      static const unsigned char zeros[8] = {};
+      if (std::fwrite(zeros, 1, padding, dst) != padding) status = fail("cannot write %s", out.c_str());
+      total += padding;
+      offset = total;
+    }
   }
   unsigned char trailer[4];
   for (int i = 0; i < 4; ++i) trailer[i] = static_cast<unsigned char>(offset >> (8 * i));
@@ -182,10 +202,44 @@ int write_appended(const std::string& setup, const std::string& package, const f
   return status;
 }
 
+// setup.exe with the maker's icon and version resource (and the separate package's
+// digest), written to branded. 0, or exit_failure after printing why.
+int brand_setup(const std::string& setup, const medium_options& o, const std::string& title,
+                const std::vector<unsigned char>* digest, const fs::path& branded) {
+  std::vector<unsigned char> exe, ico, version;
+  std::string error;
+  if (!read_whole_file(setup.c_str(), &exe, &error, largest_setup)) return fail("cannot read %s: %s", setup.c_str(), error.c_str());
+  if (!o.icon.empty() && !read_whole_file(o.icon.c_str(), &ico, &error, 16u << 20))
+    return fail("cannot read %s: %s", o.icon.c_str(), error.c_str());
+  if (ico.size() > (16u << 20)) return fail("%s: an icon file above 16 MiB", o.icon.c_str());
+  if (o.version_info) {
+    std::string product = o.product.empty() ? title : o.product;
+    std::string number = o.product_version.empty() ? "1.0.0.0" : o.product_version;
+    version_values v = {product.c_str(), number.c_str(), o.maker.c_str()};
+    uint16_t parts[4];
+    if (parse_version(number.c_str(), parts) != 0)
+      return fail("--product-version %s: give 1 to 4 numbers of 0..65535 with dots (1.2.0.0)", number.c_str());
+    if (build_version_resource(&v, &version) != 0) return fail("the version texts are not UTF-8");
+  }
+  const char* why = nullptr;
+  resource_changes changes = {o.icon.empty() ? nullptr : &ico, o.version_info ? &version : nullptr, digest};
+  if (replace_resources(&exe, &changes, &why) != 0)
+    return fail("cannot brand %s%s%s: %s", setup.c_str(), o.icon.empty() ? "" : " with ", o.icon.c_str(), why);
+  FILE* out = std::fopen(branded.c_str(), "wb");
+  bool ok = out && std::fwrite(exe.data(), 1, exe.size(), out) == exe.size();
+  if (out) ok = std::fclose(out) == 0 && ok;
+  if (!ok) {
+    std::remove(branded.c_str());
+    return fail("cannot write %s", branded.c_str());
+  }
+  return exit_ok;
+}
+
 // The settings the medium needs, read by the installer's store.
 struct medium_settings {
   bool force = false;
   std::string exename, readme, instto;  // UTF-8, "/" separators
+  std::string title;                    // TITLEBAR, UTF-8
 };
 
 std::string utf8_path(const char* cp932) {
@@ -204,6 +258,7 @@ void read_medium_settings(const fs::path& game, medium_settings* s) {
   setting_string("INSTREADMEFL", readme, sizeof readme, "readme.txt");
   s->readme = utf8_path(readme);
   s->instto = get_instto();
+  if (!cp932_to_utf8(get_titlebar(), &s->title)) s->title.clear();
   reset_settings_for_tests();
 }
 
@@ -269,7 +324,9 @@ int parse(int argc, char** argv, medium_options* o) {
   static std::vector<const char*> known;
   if (known.empty()) {
     for (const char* const* p = pack_option_names; *p; ++p) known.push_back(*p);
-    for (const char* p : {"--setup", "--uninst", "--directx", "--iso", "--label", "--separate", "--force", "-y"})
+    for (const char* p : {"--setup", "--uninst", "--directx", "--iso", "--label", "--separate", "--force", "-y",
+                          "--sign", "--pass-file", "--timestamp", "--icon", "--version-info", "--product",
+                          "--product-version", "--maker"})
       known.push_back(p);
     known.push_back(nullptr);
   }
@@ -278,9 +335,14 @@ int parse(int argc, char** argv, medium_options* o) {
     int r = parse_pack_option("medium", argc, argv, &i, &o->pack);
     if (r < 0) return exit_usage;
     if (r > 0) continue;
+    r = parse_sign_option("medium", argc, argv, &i, &o->sign, true);
+    if (r < 0) return exit_usage;
+    if (r > 0) continue;
     std::string a = argv[i];
     std::string* value = a == "--setup" ? &o->setup : a == "--uninst" ? &o->uninst : a == "--directx" ? &o->directx
-                         : a == "--iso" ? &o->iso : a == "--label" ? &o->label : nullptr;
+                         : a == "--iso" ? &o->iso : a == "--label" ? &o->label : a == "--icon" ? &o->icon
+                         : a == "--product" ? &o->product : a == "--product-version" ? &o->product_version
+                         : a == "--maker" ? &o->maker : nullptr;
     if (value) {
       if (i + 1 >= argc) return usage_error("medium", "%s needs a value", argv[i]);
       *value = argv[++i];
@@ -288,6 +350,8 @@ int parse(int argc, char** argv, medium_options* o) {
       o->separate = true;
     } else if (a == "--force" || a == "-y") {
       o->force = true;
+    } else if (a == "--version-info") {
+      o->version_info = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return unknown_option("medium", argv[i], known.data());
     } else {
@@ -295,6 +359,7 @@ int parse(int argc, char** argv, medium_options* o) {
     }
   }
   if (plain.size() != 2) return operand_error("medium", "GAME_DIR OUT_DIR", plain.size());
+  if (!o->product.empty() || !o->product_version.empty() || !o->maker.empty()) o->version_info = true;
   o->game = plain[0];
   o->out = plain[1];
   return 0;
@@ -346,6 +411,10 @@ int build_medium(medium_options& o) {
   std::string setup = o.setup.empty() ? find_built("setup.exe", folders, &looked) : o.setup;
   if (setup.empty()) return fail("no setup.exe found (looked at %s); build the win32 preset or give --setup PATH", looked.c_str());
   if (!fs::is_regular_file(setup, ec)) return fail("%s: no such file", setup.c_str());
+  if (!o.separate && is_signed_executable(setup.c_str()))
+    return fail("%s is signed: the package cannot be appended to it. Give the unsigned setup.exe (and --sign "
+                "KEY.p12 to sign the medium's)", setup.c_str());
+  if (!o.sign.key.empty() && !fs::is_regular_file(o.sign.key, ec)) return fail("%s: no such key file", o.sign.key.c_str());
   if (!o.directx.empty() && !fs::is_directory(o.directx, ec)) return not_a_folder("medium", o.directx.c_str());
   medium_folder target;
   if (fs::exists(out, ec)) {
@@ -373,14 +442,38 @@ int build_medium(medium_options& o) {
   if (!o.separate) o.pack.shown_out = shown.c_str();
   pack_totals totals;
   if (int status = pack_game(o.pack, &totals); status != exit_ok) return status;
+  // Branded before appending and signing: both depend on the program's final bytes.
+  fs::path branded = out / ".setup-branded.exe";
+  std::string program = setup;
+  // A signed setup.exe beside its package carries the package's SHA-256 inside the
+  // signed bytes, and refuses a package that does not match it.
+  std::vector<unsigned char> digest;
+  if (o.separate && !o.sign.key.empty()) {
+    FILE* f = std::fopen(package_path.c_str(), "rb");
+    digest.resize(sha256_bytes);
+    int hashed = f ? digest_of_stream(f, digest.data()) : -1;
+    if (f) std::fclose(f);
+    if (hashed != 0) return fail("cannot read %s", package_path.c_str());
+  }
+  if (!o.icon.empty() || o.version_info || !digest.empty()) {
+    if (int status = brand_setup(setup, o, settings.title, digest.empty() ? nullptr : &digest, branded);
+        status != exit_ok) {
+      std::remove(package_path.c_str());
+      return status;
+    }
+    program = branded.string();
+  }
   if (!o.separate) {
-    int status = write_appended(setup, package_path, out / "setup.exe");
+    int status = write_appended(program, package_path, out / "setup.exe");
     std::remove(package_path.c_str());
+    std::remove(branded.c_str());
     if (status != exit_ok) return status;
     ::chmod((out / "setup.exe").c_str(), 0755);
   } else {
     std::string error;
-    if (!copy_with_time(setup, out / "setup.exe", &error)) return fail("%s", error.c_str());
+    bool copied = copy_with_time(program, out / "setup.exe", &error);
+    std::remove(branded.c_str());
+    if (!copied) return fail("%s", error.c_str());
   }
   std::string error;
   std::vector<std::string> made = {o.separate ? "setup.exe, instdat.arc" : "setup.exe (package appended)"};
@@ -425,6 +518,13 @@ int build_medium(medium_options& o) {
       ++totals.warnings;
     }
     made.push_back("DirectX/");
+  }
+  if (!o.sign.key.empty()) {
+    for (const fs::path& program : {out / "setup.exe", out / "bin" / "UnInst.exe"}) {
+      if (!fs::is_regular_file(program, ec)) continue;
+      if (int status = sign_executable(program.c_str(), o.sign); status != exit_ok) return status;
+    }
+    made.front() += ", signed";
   }
   if (!o.iso.empty()) {
     if (int status = run_xorriso(o, label); status != exit_ok) return status;

@@ -116,7 +116,7 @@ int open_package_input(const char* path, package_input* input) {
   if (got == 2 && magic[0] == 'M' && magic[1] == 'Z') {
     input->appended = true;
     if (locate_appended_package(input->file, &input->start, &input->length) != 0) {
-      fail("%s: an executable whose trailer does not point at a package inside it", path);
+      fail("%s: an executable whose trailer (or certificate table) does not point at a package inside it", path);
       return -1;
     }
     return 0;
@@ -134,6 +134,27 @@ int open_package_input(const char* path, package_input* input) {
   input->length = static_cast<int32_t>(size);
   std::rewind(input->file);
   return 0;
+}
+
+bool carries_package(const char* exe_path, long* start, int32_t* length) {
+  package_input input;
+  input.file = std::fopen(exe_path, "rb");
+  if (!input.file) return false;
+  if (locate_appended_package(input.file, &input.start, &input.length) != 0 || input.start < 2) return false;
+  if (std::fseek(input.file, input.start, SEEK_SET) != 0) return false;
+  package_reader reader;
+  if (open_package_reader(&reader, input.file, input.length) != 0) {
+    close_package_reader(&reader);
+    return false;
+  }
+  int header;
+  while ((header = next_package_entry(&reader)) == entry_read) {
+  }
+  close_package_reader(&reader);
+  if (header != entry_terminator) return false;
+  *start = input.start;
+  *length = input.length;
+  return true;
 }
 
 std::string shown_name(const char* cp932) {

@@ -41,6 +41,12 @@ struct package_input {
 // 0, or -1 after printing why on stderr.
 int open_package_input(const char* path, package_input* input);
 
+// True when the executable at exe_path carries a sound package: the offset in its
+// trailer points at a package whose headers the reader takes to its end marker; its
+// place then in *start and *length. Quietly false otherwise, since a program without a
+// package has a trailer that points at nothing sound.
+bool carries_package(const char* exe_path, long* start, int32_t* length);
+
 // The stored CP932 name in UTF-8 for messages; bytes that do not convert are shown as \xNN.
 std::string shown_name(const char* cp932);
 

@@ -10,6 +10,7 @@
 #include "progress_line.h"
 #include "game_tree.h"
 #include "pack_common.h"
+#include "signing.h"
 
 namespace talven::pack {
 
@@ -26,6 +27,9 @@ void usage(FILE* to) {
       "name part ending in a dot or a space), and when the installer's start-up pass\n"
       "would fail on the package (no install.env, or a settings or text file inside\n"
       "a folder before the first nested folder).\n"
+      "A signed executable's signature is reported: whether the signed bytes are\n"
+      "unchanged (a changed byte fails verify) and whether its certificate is trusted\n"
+      "(osslsigncode; --ca FILE adds the certificates of FILE, e.g. a test certificate).\n"
       "An engine archive made by 'archive' (or its .idx) is checked against its index.\n"
       "  -q  no progress, no summary   -v  name each entry\n",
       to);
@@ -62,15 +66,32 @@ const char* see_entry(void* context, const package_entry* entry) {
   return nullptr;
 }
 
+// One line on a signed executable's signature; signature_broken when its signed bytes
+// changed.
+int report_signature(const char* path, const char* ca_file) {
+  if (!is_signed_executable(path)) {
+    std::printf("%s: not signed\n", path);
+    return signature_unchecked;
+  }
+  bool trusted = false;
+  std::string detail;
+  int result = check_signature(path, ca_file, &trusted, &detail);
+  std::printf("%s: signature %s: %s\n", path, result == signature_broken ? "BROKEN" : "present", detail.c_str());
+  return result;
+}
+
 int run_verify(int argc, char** argv) {
-  static const char* const known_options[] = {"-q", "--quiet", "-v", "--verbose", "--help", nullptr};
+  static const char* const known_options[] = {"-q", "--quiet", "-v", "--verbose", "--ca", "--help", nullptr};
   bool quiet = false, verbose = false;
+  const char* ca_file = nullptr;
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
     if (i > 0 && (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0))
       quiet = true;
     else if (i > 0 && (std::strcmp(argv[i], "-v") == 0 || std::strcmp(argv[i], "--verbose") == 0))
       verbose = true;
+    else if (i > 0 && i + 1 < argc && std::strcmp(argv[i], "--ca") == 0)
+      ca_file = argv[++i];
     else
       args.push_back(argv[i]);
   }
@@ -96,7 +117,8 @@ int run_verify(int argc, char** argv) {
   int walked = run_pass(argv[1], &input, check_pass, output, &reader);
   if (walked == 0) t.bar.update(t.bar.total, static_cast<size_t>(t.files));
   t.bar.finish();
-  if (walked != 0) return exit_failure;
+  int signature = input.appended ? report_signature(argv[1], ca_file) : signature_unchecked;
+  if (walked != 0 || signature == signature_broken) return exit_failure;
   t.startup.warn(argv[1]);
   if (quiet) return exit_ok;
   char line[512];
