@@ -3,6 +3,7 @@
 #   uidriver.exe    the UI driver of the end-to-end tests (tests/e2e/uidriver.cpp), and the
 #                   tests' inspection program and probe (tests/e2e/examine.c, probe.c)
 #   e2e.<name>      every tests/e2e/test_*.sh, run with the rig's environment
+#   security.<name> every tests/e2e/security_*.sh, the same way
 #   wow64.<name>    (i686 build) every tests/e2e/wow64_*.sh, run in a second rig whose
 #                   prefix is 64-bit, as a player's Windows is
 #   static.<name>   checks of the built programs that need no Wine (tests/static/*.sh)
@@ -134,6 +135,8 @@ function(e2e_tests prefix glob_prefix rig_dir fixture lock)
 endfunction()
 
 e2e_tests(e2e test_ ${wine_rig_dir} wine_rig wine)
+# What the elevated programs refuse (tests/e2e/security_*.sh).
+e2e_tests(security security_ ${wine_rig_dir} wine_rig wine)
 
 # The shipped 32-bit programs in a 64-bit prefix as well: registry redirection, Program
 # Files (x86), SysWOW64. Only the i686 build, and only where 32-bit programs run (the

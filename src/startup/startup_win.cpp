@@ -1,6 +1,5 @@
 // Process start-up, the single-instance gate and the work folder of this run.
 #include <windows.h>
-#include <mmsystem.h>
 #include <objbase.h>
 
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "install/install.h"
 #include "package/extract.h"
 #include "startup/menu.h"
+#include "startup/services.h"
 #include "startup/startup.h"
 #include "ui/messages.h"
 
@@ -115,7 +115,7 @@ void create_work_folder() {
 
   char name[128];
   // A tick count above 2147483647 prints with a minus sign, as the folder name has always done.
-  std::snprintf(name, sizeof name, "DireVEZiriruvOdador_%09d", static_cast<int>(timeGetTime()));
+  std::snprintf(name, sizeof name, "DireVEZiriruvOdador_%09d", static_cast<int>(GetTickCount()));
 
   // A work folder that cannot be named stays empty: the start-up pass refuses an empty
   // destination (damaged-package end), and remove_work_folder then touches nothing,
@@ -154,13 +154,9 @@ int run_startup(void* instance) {
   load_settings(settings_file);
   load_uninstall_sections(settings_file);
 
-  // Held until the process ends; the system releases it.
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, get_caption());
-  if (!mutex) {
-    remove_work_folder();
-    std::exit(0);
-  }
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+  // A second copy says so and ends; a gate that cannot be had (the name squatted by
+  // another kind of object) does not keep the installer from starting.
+  if (open_instance_gate(get_caption()) == instance_running) {
     char text[512];
     std::snprintf(text, sizeof text, "[ %s ] は既に起動中です", get_caption());
     MessageBoxA(nullptr, text, get_titlebar(), MB_TOPMOST | MB_ICONHAND);

@@ -5,7 +5,8 @@
 #                                    UNINST packed as its UnInst.exe)
 #   build_inspect                    checks that the inspection program ($INSPECT_EXE,
 #                                    tests/e2e/examine.c) is built
-#   assert_batch_gone                the access batch ran and removed itself
+#   assert_install_access FOLDER [made]  the access lists an install leaves (below)
+#   install_from_menu LABEL LINES    the menu's install button, then the folder dialog
 #   inspect LINE...                  asks it questions, one answer line each (UTF-8):
 #       reg<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE      a REG_SZ value, or <none>
 #       reg64<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE    the same in the registry's 64-bit view
@@ -14,6 +15,10 @@
 #       ini<TAB>FILE<TAB>SECTION<TAB>KEY         GetPrivateProfileStringA, or <none>
 #       folder<TAB>CSIDL                         a special folder's path
 #       exists<TAB>PATH                          1 or 0
+#       acl<TAB>PATH                             "PROTECTED|USERS/INHERIT|EVERYONE/INHERIT":
+#                                                1 when the list stops inheritance, then
+#                                                the allowed masks (hex) of the Users group
+#                                                and of Everyone with their inherit flags
 #       box<TAB>CAPTION                          waits (20 s) for a message box with that
 #                                                caption and prints its text, or <none>
 #       press<TAB>CAPTION<TAB>ID                 clicks button ID of that message box
@@ -39,6 +44,8 @@ TEXT_NOT_WRITABLE='指定された場所には書き込み出来ません。\n�
 TEXT_NETWORK='ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。'
 TEXT_ROOT='ルートにはインストールできません'
 CAPTION_SETUP='インストール先のフォルダの指定'
+# The question before installing into a folder that holds files of its own.
+text_has_files() { printf '[%s]には既にファイルがあります。\\n同じ名前のファイルは上書きされます。\\nこのフォルダにインストールしますか？' "$1"; }
 
 sample_package() {
   require_talven_pack
@@ -71,14 +78,39 @@ answer_box() {
   assert_eq ok "$(inspect_one "press	$1	$3")" "button $3 of the message box"
 }
 
-# assert_batch_gone: the access batch ran in the background and removed itself (10 s).
-assert_batch_gone() {
-  local i
-  for i in $(seq 50); do
-    [ -e "$RIG_TEMP/Kelvanrothe_fullaccess.bat" ] || break
-    sleep 0.2
-  done
+# assert_install_access FOLDER_WIN [made]: the access lists an install leaves. With
+# "made" (the install created FOLDER) the Users group has the inherited Modify right on
+# it; UnInst.exe and install.env have their own list: users may read and run them only.
+# Everyone is given nothing anywhere (the old grant gave it full control). No access
+# batch is left in %TEMP%.
+assert_install_access() {
+  local folder=$1 answers users
+  answers=$(inspect "acl	$folder" "acl	$folder\UnInst.exe" "acl	$folder\install.env")
+  users=$(sed -n 1p <<<"$answers" | cut -d'|' -f2)
+  if [ "${2:-}" = made ]; then
+    assert_eq "1301bf/3" "$users" "the players' right on $folder"
+  else
+    [ "$users" != "1301bf/3" ] || e2e_fail "an existing folder $folder was opened to the players"
+  fi
+  assert_eq "0/0" "$(sed -n 1p <<<"$answers" | cut -d'|' -f3)" "Everyone's rights on $folder"
+  # A game packed without its uninstaller has no UnInst.exe to protect.
+  [ "$(inspect_one "exists	$folder\UnInst.exe")" = 0 ] ||
+    assert_eq "1|1200a9/0|0/0" "$(sed -n 2p <<<"$answers")" "the access list of UnInst.exe"
+  assert_eq "1|1200a9/0|0/0" "$(sed -n 3p <<<"$answers")" "the access list of install.env"
   assert_no_file "$RIG_TEMP/Kelvanrothe_fullaccess.bat" "access batch"
+}
+
+# install_from_menu LABEL LINES: the menu of $caption is back and its install button opens
+# the folder dialog; the driver lines LINES follow.
+install_from_menu() {
+  expect_drive "$1" <<EOS
+attach setup.exe
+wait-window class:#32770 "$caption" 20
+expect-enabled 1002 1
+click 1002
+wait-window class:#32770 "$CAPTION_SETUP" 20
+$2
+EOS
 }
 
 # inspect_one LINE: the one answer, for assert_eq.

@@ -1,6 +1,7 @@
 // The install steps against the real Win32: folders, registry, shortcuts, the file copy,
 // the write probe and the background access batch.
 #include <gtest/gtest.h>
+#include <aclapi.h>
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -411,40 +412,108 @@ TEST(InstallAccess, ProbeLeavesNothingAndFailsWhereNothingCanBeWritten) {
   EXPECT_EQ(1, probe_write_access(too_long.c_str()));
 }
 
-TEST(InstallAccess, BatchRunsInTheBackgroundAndDeletesItself) {
+// The access list as the system stores it, read back: Wine keeps but does not enforce it.
+struct read_acl {
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  explicit read_acl(const std::string& path) {
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                              nullptr, &descriptor) == ERROR_SUCCESS) {
+      DWORD revision = 0;
+      GetSecurityDescriptorControl(descriptor, &control, &revision);
+    }
+  }
+  ~read_acl() {
+    if (descriptor) LocalFree(descriptor);
+  }
+  int count() const { return list ? list->AceCount : -1; }
+  // The allowed entries of a well-known group: their masks OR-ed, and their inheritance.
+  ACCESS_MASK allowed(WELL_KNOWN_SID_TYPE type, BYTE* flags = nullptr) const {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    CreateWellKnownSid(type, nullptr, sid, &size);
+    ACCESS_MASK mask = 0;
+    for (int i = 0; list && i < list->AceCount; ++i) {
+      ACCESS_ALLOWED_ACE* ace = nullptr;
+      if (!GetAce(list, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+      if (!EqualSid(&ace->SidStart, sid)) continue;
+      mask |= ace->Mask;
+      if (flags) *flags |= ace->Header.AceFlags;
+    }
+    return mask;
+  }
+};
+
+const ACCESS_MASK player_writes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                  DELETE | WRITE_DAC | WRITE_OWNER;
+
+// The old grant replaced the folder's list with full control for Everyone through a batch
+// run from %TEMP%; the players' Modify right is added now, inherited, and only where this
+// install made the folder.
+TEST(SecurityAccess, MadeFolderGetsUsersModifyBesideItsEntries) {
   scratch_folder scratch;
-  std::string before = current_directory();
   std::string folder = scratch / "100% ゲーム";
-  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  int created = 0;
+  ASSERT_EQ(0, make_folder_chain(folder.c_str(), &created));
+  ASSERT_EQ(1, created);
+  int before = read_acl(folder).count();
+  std::string before_directory = current_directory();
+  ASSERT_EQ(0, grant_users_write_access(folder.c_str(), created));
+  EXPECT_EQ(before_directory, current_directory()) << "the grant moved the current directory";
+  read_acl after(folder);
+  BYTE flags = 0;
+  EXPECT_EQ(access_modify, after.allowed(WinBuiltinUsersSid, &flags));
+  EXPECT_EQ(CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE, flags & (CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE));
+  EXPECT_GE(after.count(), before > 0 ? before : 1) << "entries were replaced, not added";
+  EXPECT_EQ(0u, after.allowed(WinWorldSid) & player_writes) << "Everyone got write access";
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
-  std::string batch = std::string(temp) + batch_file_name;
-  grant_full_access(folder.c_str());
-  // The sequence goes on from the temporary folder.
-  char now[MAX_PATH], expected[MAX_PATH];
-  GetCurrentDirectoryA(sizeof now, now);
-  std::strcpy(expected, temp);
-  size_t n = std::strlen(expected);
-  if (n > 3 && expected[n - 1] == '\\') expected[n - 1] = '\0';
-  EXPECT_STREQ(expected, now);
-  // The batch removes itself as its last line.
-  int waited = 0;
-  while (path_exists(batch) && waited < 30000) {
-    Sleep(200);
-    waited += 200;
-  }
-  EXPECT_FALSE(path_exists(batch)) << "batch still present after " << waited << " ms";
-  EXPECT_TRUE(is_folder(folder));
-  SetCurrentDirectoryA(before.c_str());
+  EXPECT_FALSE(path_exists(std::string(temp) + "Kelvanrothe_fullaccess.bat"));
 }
 
-TEST(InstallAccess, CompanionNameFromTheRealTempPath) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  char batch[260], companion[260];
-  ASSERT_EQ(0, compose_in_folder(batch, sizeof batch, temp, batch_file_name));
-  ASSERT_EQ(0, replace_extension(companion, sizeof companion, batch, "pif"));
-  EXPECT_EQ(std::string(temp) + "Kelvanrothe_fullaccess.pif", std::string(companion));
+TEST(SecurityAccess, ExistingAndSystemFoldersKeepTheirLists) {
+  scratch_folder scratch;
+  std::string folder = scratch / "existing";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  int created = 1;
+  ASSERT_EQ(0, make_folder_chain(folder.c_str(), &created));
+  EXPECT_EQ(0, created) << "an existing folder counted as made by the install";
+  int before = read_acl(folder).count();
+  ACCESS_MASK users_before = read_acl(folder).allowed(WinBuiltinUsersSid);
+  EXPECT_EQ(1, grant_users_write_access(folder.c_str(), created));
+  EXPECT_EQ(before, read_acl(folder).count());
+  EXPECT_EQ(users_before, read_acl(folder).allowed(WinBuiltinUsersSid));
+  // Even a folder reported as made is left alone when it is the system's own.
+  char windows[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryA(windows, sizeof windows), 0u);
+  int windows_before = read_acl(windows).count();
+  EXPECT_EQ(1, grant_users_write_access(windows, 1));
+  EXPECT_EQ(windows_before, read_acl(windows).count());
+  EXPECT_EQ(1, grant_users_write_access("C:\\", 1));
+}
+
+TEST(SecurityAccess, UninstallerAndRecordAreProtectedFromPlayers) {
+  scratch_folder scratch;
+  std::string folder = scratch / "game";
+  int created = 0;
+  ASSERT_EQ(0, make_folder_chain(folder.c_str(), &created));
+  ASSERT_EQ(0, grant_users_write_access(folder.c_str(), created));
+  for (const char* name : {"UnInst.exe", "install.env", "save.dat"}) ASSERT_TRUE(write_file(folder + "\\" + name, "x"));
+  ASSERT_EQ(0, protect_install_files(folder.c_str()));
+  for (const char* name : {"UnInst.exe", "install.env"}) {
+    read_acl file(folder + "\\" + name);
+    EXPECT_NE(0, file.control & SE_DACL_PROTECTED) << name << ": still inherits the players' right";
+    EXPECT_EQ(0u, file.allowed(WinBuiltinUsersSid) & player_writes) << name;
+    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), file.allowed(WinBuiltinAdministratorsSid)) << name;
+    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), file.allowed(WinLocalSystemSid)) << name;
+  }
+  // The player's own files keep what the folder hands down. A file without protection
+  // lists nothing of its own.
+  EXPECT_EQ(0, read_acl(folder + "\\save.dat").control & SE_DACL_PROTECTED);
+  std::string bare = scratch / "bare";
+  ASSERT_TRUE(CreateDirectoryA(bare.c_str(), nullptr));
+  EXPECT_EQ(0, protect_install_files(bare.c_str())) << "missing files are not an error";
 }
 
 }  // namespace talven
