@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "install/access.h"
+#include "install/cp932.h"
 #include "install/install_steps.h"
 #include "install/reparse.h"
 
@@ -32,9 +33,10 @@ int make_sid(int who, known_sid* sid) {
   return CreateWellKnownSid(type, nullptr, sid->data, &size) ? 0 : -1;
 }
 
-// Applies the entries to the object: added to its present list (keep_present), or as its
-// whole list, cut from what the folder above hands down.
-int apply_entries(const char* path, const access_entry* entries, int count, int keep_present) {
+}  // namespace
+
+int compose_access_list(const char* path, const access_entry* entries, int count, int keep_present, PACL* out) {
+  *out = nullptr;
   if (count <= 0 || count > 4) return -1;
   known_sid sids[4];
   EXPLICIT_ACCESSA access[4];
@@ -50,24 +52,26 @@ int apply_entries(const char* path, const access_entry* entries, int count, int 
   }
   PACL present = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  char name[MAX_PATH];
-  if (std::snprintf(name, sizeof name, "%s", path) >= static_cast<int>(sizeof name)) return -1;
-  if (keep_present && GetNamedSecurityInfoA(name, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                            &present, nullptr, &descriptor) != ERROR_SUCCESS)
-    return -1;
-  PACL list = nullptr;
-  DWORD rc = SetEntriesInAclA(static_cast<ULONG>(count), access, keep_present ? present : nullptr, &list);
-  if (rc == ERROR_SUCCESS) {
-    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
-    if (!keep_present) what |= PROTECTED_DACL_SECURITY_INFORMATION;
-    rc = SetNamedSecurityInfoA(name, SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr);
+  if (keep_present) {
+    char name[MAX_PATH];
+    if (copy_text(name, sizeof name, path) != 0 ||
+        GetNamedSecurityInfoA(name, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &present, nullptr,
+                              &descriptor) != ERROR_SUCCESS)
+      return -1;
   }
-  if (list) LocalFree(list);
+  DWORD rc = SetEntriesInAclA(static_cast<ULONG>(count), access, present, out);
   if (descriptor) LocalFree(descriptor);
   return rc == ERROR_SUCCESS ? 0 : -1;
 }
 
-}  // namespace
+int write_access_list(const char* path, PACL list, int protect) {
+  char name[MAX_PATH];
+  if (copy_text(name, sizeof name, path) != 0) return -1;
+  SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
+  // A protected list takes nothing from the folder above: not the players' Modify right.
+  if (protect) what |= PROTECTED_DACL_SECURITY_INFORMATION;
+  return SetNamedSecurityInfoA(name, SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr) == ERROR_SUCCESS ? 0 : -1;
+}
 
 int probe_write_access(const char* destination) {
   char probe[260];
@@ -87,7 +91,11 @@ int grant_users_write_access(const char* destination, int created_by_install) {
   const char* list[system_folder_count];
   int count = list_system_folders(folders, list);
   if (!grant_users_write(destination, created_by_install, list, count)) return 1;
-  return apply_entries(destination, &users_write_entry, 1, 1);
+  PACL acl = nullptr;
+  int result = compose_access_list(destination, &users_write_entry, 1, 1, &acl);
+  if (result == 0) result = write_access_list(destination, acl, 0);
+  if (acl) LocalFree(acl);
+  return result;
 }
 
 int protect_install_files(const char* destination) {
@@ -98,7 +106,9 @@ int protect_install_files(const char* destination) {
     char path[260];
     if (compose_in_folder(path, sizeof path, destination, name) != 0) continue;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) continue;  // not part of this game
-    if (apply_entries(path, entries, count, 0) != 0) result = -1;
+    PACL acl = nullptr;
+    if (compose_access_list(path, entries, count, 0, &acl) != 0 || write_access_list(path, acl, 1) != 0) result = -1;
+    if (acl) LocalFree(acl);
   }
   return result;
 }

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include "install/access.h"
+
 namespace talven {
 
 // Folder of the running executable made current (the backslash kept for a drive root).
@@ -32,6 +34,11 @@ int probe_write_access(const char* destination);
 // Adds the players' inherited Modify right to a folder this install created (0), or
 // leaves the folder as it is (1: not created here, or a system folder; -1: refused).
 int grant_users_write_access(const char* destination, int created_by_install);
+// The access list for path: the entries added to its present list (keep_present), or the
+// entries alone. LocalFree the result. 0, or -1 when the system refuses.
+int compose_access_list(const char* path, const access_entry* entries, int count, int keep_present, PACL* out);
+// Writes the list as the object's; protect: it no longer inherits from the folder above.
+int write_access_list(const char* path, PACL list, int protect);
 // UnInst.exe and install.env in the folder: changeable by administrators only. 0, or -1
 // when one of them present could not be given its list.
 int protect_install_files(const char* destination);

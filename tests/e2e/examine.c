@@ -1,11 +1,10 @@
 /* The e2e tests' inspection program: answers questions about the prefix (registry values,
-   shortcuts, INI values, special folders, message boxes, access lists) read from a CP932 file, one answer
+   shortcuts, INI values, special folders, message boxes) read from a CP932 file, one answer
    line each; see tests/e2e/install_lib.sh. */
 #define COBJMACROS
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
-#include <aclapi.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -130,38 +129,6 @@ int main(int argc, char** argv) {
         if (!lock && rc == ERROR_SUCCESS) rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, f[1]);
       }
       fprintf(out, "%s\n", rc == ERROR_SUCCESS ? "ok" : "failed");
-    } else if (n == 2 && strcmp(f[0], "acl") == 0) {
-      /* "protected|users|everyone": whether the list stops inheritance, then the rights
-         the allowed entries give the Users group and Everyone (hex, inherit flags after
-         a slash), or <none> when the list cannot be read. */
-      PACL list = NULL;
-      PSECURITY_DESCRIPTOR sd = NULL;
-      if (GetNamedSecurityInfoA(f[1], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, &list, NULL, &sd) ==
-              ERROR_SUCCESS && list) {
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
-        GetSecurityDescriptorControl(sd, &control, &revision);
-        WELL_KNOWN_SID_TYPE types[2] = {WinBuiltinUsersSid, WinWorldSid};
-        DWORD masks[2] = {0, 0}, flags[2] = {0, 0};
-        for (int t = 0; t < 2; ++t) {
-          BYTE sid[SECURITY_MAX_SID_SIZE];
-          DWORD size = sizeof sid;
-          CreateWellKnownSid(types[t], NULL, sid, &size);
-          for (DWORD i = 0; i < list->AceCount; ++i) {
-            ACCESS_ALLOWED_ACE* ace = NULL;
-            if (GetAce(list, i, (void**)&ace) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-                EqualSid(&ace->SidStart, sid)) {
-              masks[t] |= ace->Mask;
-              flags[t] |= ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-            }
-          }
-        }
-        fprintf(out, "%d|%lx/%lx|%lx/%lx\n", (control & SE_DACL_PROTECTED) ? 1 : 0, masks[0], flags[0], masks[1],
-                flags[1]);
-        LocalFree(sd);
-        continue;
-      }
-      fprintf(out, "<none>\n");
     } else if (n == 2 && strcmp(f[0], "exists") == 0) {
       fprintf(out, "%d\n", GetFileAttributesA(f[1]) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
     } else {

@@ -6,8 +6,7 @@
 #   files is installed into only after a question (No leaves the files alone);
 # - a link (reparse point) inside the folder stops the extraction before anything is
 #   written through it;
-# - a new folder gets the players' Modify right, UnInst.exe and install.env not; a
-#   reinstall into it is one click again; the uninstaller accepts the quoted entry and
+# - a reinstall into a new folder is one click again, and no access batch is run; the uninstaller accepts the quoted entry and
 #   the unquoted one of older installs.
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
@@ -94,39 +93,33 @@ wait-exit -1 20
 EOS
 assert_empty "$(ls -A "$base/elsewhere")" "files written through the link"
 
+# install_into LABEL FOLDER [ANSWER...]: a whole install into FOLDER from a new start:
+# the confirmation, then each ANSWER (a button) to the next question, then the end.
+install_into() {
+  local label=$1 folder=$2 answer
+  shift 2
+  expect_drive "$label" <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$caption" 30
+click 1002
+wait-window class:#32770 "$CAPTION_SETUP" 30
+set-text 1000 "$(q "$folder")"
+click 1
+EOS
+  answer_box "$caption" "[$folder]にインストールします" 6
+  for answer in "$@"; do answer_box "$caption" "$(text_has_files "$folder")" "$answer"; done
+  expect_drive "$label-end" <<EOS
+attach setup.exe
+$(install_end_lines "check 1007 0;click 1" "" 120)
+EOS
+}
+
 # A new folder, installed twice: the second time is one click as before.
-for round in first second; do
-  expect_drive "install-$round" <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(q "$base_win\\new")"
-click 1
-EOS
-  answer_box "$caption" "[$base_win\\new]にインストールします" 6
-  expect_drive "install-$round-end" <<EOS
-attach setup.exe
-$(install_end_lines "check 1007 0;click 1" "" 120)
-EOS
-done
-assert_install_access "$base_win\\new" made
+install_into new-first "$base_win\\new"
+install_into new-second "$base_win\\new"
+assert_no_access_batch
 # An existing folder with the player's files, after Yes: installed, its list untouched.
-expect_drive mine-yes <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(q "$base_win\\mine")"
-click 1
-EOS
-answer_box "$caption" "[$base_win\\mine]にインストールします" 6
-answer_box "$caption" "$(text_has_files "$base_win\\mine")" 6
-expect_drive mine-yes-end <<EOS
-attach setup.exe
-$(install_end_lines "check 1007 0;click 1" "" 120)
-EOS
-assert_install_access "$base_win\\mine"
+install_into mine-yes "$base_win\\mine" 6
 
 # The entry names the uninstaller quoted; the uninstaller takes it, and the unquoted
 # command of an older install too (it asks its question; No leaves everything).

@@ -222,11 +222,12 @@ TEST(InstallRegistry, MachineKeyProbeValuesAndUninstallEntry) {
       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDodＴＡＬＶＥＮ アプリケーション";
   write_uninstall_entry("D:\\Program Files\\ゲーム");
   EXPECT_EQ("ＴＡＬＶＥＮ アプリケーション", query_string(HKEY_LOCAL_MACHINE, uninstall, "DisplayName"));
-  EXPECT_EQ("D:\\Program Files\\ゲーム\\UnInst.exe",
+  // Quoted, or a launcher would start "D:\\Program.exe".
+  EXPECT_EQ("\"D:\\Program Files\\ゲーム\\UnInst.exe\"",
             query_string(HKEY_LOCAL_MACHINE, uninstall, "UninstallString"));
   // A second install elsewhere overwrites the command in the same key.
   write_uninstall_entry("E:\\Other");
-  EXPECT_EQ("E:\\Other\\UnInst.exe", query_string(HKEY_LOCAL_MACHINE, uninstall, "UninstallString"));
+  EXPECT_EQ("\"E:\\Other\\UnInst.exe\"", query_string(HKEY_LOCAL_MACHINE, uninstall, "UninstallString"));
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, uninstall.c_str());
 }
 
@@ -412,41 +413,39 @@ TEST(InstallAccess, ProbeLeavesNothingAndFailsWhereNothingCanBeWritten) {
   EXPECT_EQ(1, probe_write_access(too_long.c_str()));
 }
 
-// The access list as the system stores it, read back: Wine keeps but does not enforce it.
-struct read_acl {
+// The allowed entries of a well-known group in a list: their masks OR-ed, and their
+// inheritance. Wine keeps no access list on files (it maps them to Unix modes and hands
+// back one made from those), so the tests look at the list the system API composed and
+// at the system's acceptance of it, not at the list read back from the disk.
+ACCESS_MASK allowed(PACL list, WELL_KNOWN_SID_TYPE type, BYTE* flags = nullptr) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof sid;
+  CreateWellKnownSid(type, nullptr, sid, &size);
+  ACCESS_MASK mask = 0;
+  for (int i = 0; list && i < list->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(list, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    if (!EqualSid(&ace->SidStart, sid)) continue;
+    mask |= ace->Mask;
+    if (flags) *flags |= ace->Header.AceFlags;
+  }
+  return mask;
+}
+
+struct present_list {
   PACL list = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  explicit read_acl(const std::string& path) {
-    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
-                              nullptr, &descriptor) == ERROR_SUCCESS) {
-      DWORD revision = 0;
-      GetSecurityDescriptorControl(descriptor, &control, &revision);
-    }
+  explicit present_list(const std::string& path) {
+    GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr,
+                          &descriptor);
   }
-  ~read_acl() {
+  ~present_list() {
     if (descriptor) LocalFree(descriptor);
-  }
-  int count() const { return list ? list->AceCount : -1; }
-  // The allowed entries of a well-known group: their masks OR-ed, and their inheritance.
-  ACCESS_MASK allowed(WELL_KNOWN_SID_TYPE type, BYTE* flags = nullptr) const {
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    CreateWellKnownSid(type, nullptr, sid, &size);
-    ACCESS_MASK mask = 0;
-    for (int i = 0; list && i < list->AceCount; ++i) {
-      ACCESS_ALLOWED_ACE* ace = nullptr;
-      if (!GetAce(list, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-      if (!EqualSid(&ace->SidStart, sid)) continue;
-      mask |= ace->Mask;
-      if (flags) *flags |= ace->Header.AceFlags;
-    }
-    return mask;
   }
 };
 
-const ACCESS_MASK player_writes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
-                                  DELETE | WRITE_DAC | WRITE_OWNER;
+const ACCESS_MASK player_changes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                   DELETE | WRITE_DAC | WRITE_OWNER;
 
 // The old grant replaced the folder's list with full control for Everyone through a batch
 // run from %TEMP%; the players' Modify right is added now, inherited, and only where this
@@ -457,63 +456,66 @@ TEST(SecurityAccess, MadeFolderGetsUsersModifyBesideItsEntries) {
   int created = 0;
   ASSERT_EQ(0, make_folder_chain(folder.c_str(), &created));
   ASSERT_EQ(1, created);
-  int before = read_acl(folder).count();
-  std::string before_directory = current_directory();
-  ASSERT_EQ(0, grant_users_write_access(folder.c_str(), created));
-  EXPECT_EQ(before_directory, current_directory()) << "the grant moved the current directory";
-  read_acl after(folder);
+  present_list before(folder);
+  ASSERT_NE(nullptr, before.list);
+  PACL list = nullptr;
+  ASSERT_EQ(0, compose_access_list(folder.c_str(), &users_write_entry, 1, 1, &list));
   BYTE flags = 0;
-  EXPECT_EQ(access_modify, after.allowed(WinBuiltinUsersSid, &flags));
+  EXPECT_EQ(access_modify | allowed(before.list, WinBuiltinUsersSid), allowed(list, WinBuiltinUsersSid, &flags));
   EXPECT_EQ(CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE, flags & (CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE));
-  EXPECT_GE(after.count(), before > 0 ? before : 1) << "entries were replaced, not added";
-  EXPECT_EQ(0u, after.allowed(WinWorldSid) & player_writes) << "Everyone got write access";
+  // Added, not replaced: every group keeps what it had.
+  for (WELL_KNOWN_SID_TYPE type : {WinLocalSystemSid, WinBuiltinAdministratorsSid, WinWorldSid})
+    EXPECT_EQ(allowed(before.list, type), allowed(list, type)) << type;
+  LocalFree(list);
+  std::string before_directory = current_directory();
+  EXPECT_EQ(0, grant_users_write_access(folder.c_str(), created)) << "the system refused the list";
+  EXPECT_EQ(before_directory, current_directory()) << "the grant moved the current directory";
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
   EXPECT_FALSE(path_exists(std::string(temp) + "Kelvanrothe_fullaccess.bat"));
 }
 
-TEST(SecurityAccess, ExistingAndSystemFoldersKeepTheirLists) {
+TEST(SecurityAccess, ExistingAndSystemFoldersAreLeftAlone) {
   scratch_folder scratch;
   std::string folder = scratch / "existing";
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   int created = 1;
   ASSERT_EQ(0, make_folder_chain(folder.c_str(), &created));
   EXPECT_EQ(0, created) << "an existing folder counted as made by the install";
-  int before = read_acl(folder).count();
-  ACCESS_MASK users_before = read_acl(folder).allowed(WinBuiltinUsersSid);
   EXPECT_EQ(1, grant_users_write_access(folder.c_str(), created));
-  EXPECT_EQ(before, read_acl(folder).count());
-  EXPECT_EQ(users_before, read_acl(folder).allowed(WinBuiltinUsersSid));
-  // Even a folder reported as made is left alone when it is the system's own.
-  char windows[MAX_PATH];
+  // Even a folder reported as made is left alone when it is the system's own, as they
+  // are named on this system.
+  char windows[MAX_PATH], profile[MAX_PATH];
   ASSERT_GT(GetWindowsDirectoryA(windows, sizeof windows), 0u);
-  int windows_before = read_acl(windows).count();
   EXPECT_EQ(1, grant_users_write_access(windows, 1));
-  EXPECT_EQ(windows_before, read_acl(windows).count());
+  ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile));
+  EXPECT_EQ(1, grant_users_write_access(profile, 1));
   EXPECT_EQ(1, grant_users_write_access("C:\\", 1));
 }
 
-TEST(SecurityAccess, UninstallerAndRecordAreProtectedFromPlayers) {
+TEST(SecurityAccess, UninstallerAndRecordGetAListOfTheirOwn) {
+  access_entry entries[4];
+  int count = protected_file_entries(entries, 4);
+  PACL list = nullptr;
+  ASSERT_EQ(0, compose_access_list("unused", entries, count, 0, &list));
+  ASSERT_NE(nullptr, list);
+  EXPECT_EQ(3, list->AceCount) << "nothing of the folder's list is kept";
+  BYTE flags = 0;
+  EXPECT_EQ(0u, allowed(list, WinBuiltinUsersSid, &flags) & player_changes);
+  EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), allowed(list, WinBuiltinUsersSid));
+  EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), allowed(list, WinBuiltinAdministratorsSid, &flags));
+  EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), allowed(list, WinLocalSystemSid, &flags));
+  EXPECT_EQ(0, flags & (INHERITED_ACE | CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE));
+  EXPECT_EQ(0u, allowed(list, WinWorldSid));
+  LocalFree(list);
+
+  // The system takes them; files that are not there are no error.
   scratch_folder scratch;
-  std::string folder = scratch / "game";
-  int created = 0;
-  ASSERT_EQ(0, make_folder_chain(folder.c_str(), &created));
-  ASSERT_EQ(0, grant_users_write_access(folder.c_str(), created));
-  for (const char* name : {"UnInst.exe", "install.env", "save.dat"}) ASSERT_TRUE(write_file(folder + "\\" + name, "x"));
-  ASSERT_EQ(0, protect_install_files(folder.c_str()));
-  for (const char* name : {"UnInst.exe", "install.env"}) {
-    read_acl file(folder + "\\" + name);
-    EXPECT_NE(0, file.control & SE_DACL_PROTECTED) << name << ": still inherits the players' right";
-    EXPECT_EQ(0u, file.allowed(WinBuiltinUsersSid) & player_writes) << name;
-    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), file.allowed(WinBuiltinAdministratorsSid)) << name;
-    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), file.allowed(WinLocalSystemSid)) << name;
-  }
-  // The player's own files keep what the folder hands down. A file without protection
-  // lists nothing of its own.
-  EXPECT_EQ(0, read_acl(folder + "\\save.dat").control & SE_DACL_PROTECTED);
+  for (const char* name : {"UnInst.exe", "install.env"}) ASSERT_TRUE(write_file(scratch / name, "x"));
+  EXPECT_EQ(0, protect_install_files(scratch.path.c_str()));
   std::string bare = scratch / "bare";
   ASSERT_TRUE(CreateDirectoryA(bare.c_str(), nullptr));
-  EXPECT_EQ(0, protect_install_files(bare.c_str())) << "missing files are not an error";
+  EXPECT_EQ(0, protect_install_files(bare.c_str()));
 }
 
 }  // namespace talven
