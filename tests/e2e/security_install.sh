@@ -17,7 +17,7 @@ title='安全試験'
 caption="$title スタートアップ"
 app_key='Software\TALVEN_E2E\security'
 uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
-make_game "$SCRATCH/game" "$title" "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	security"
+make_game "$SCRATCH/game" "$title" "INSTREADME	お読みください" "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	security"
 cp "$UNINST_EXE" "$SCRATCH/game/UnInst.exe"
 pack_dir "$SCRATCH/game" "$SCRATCH/game.arc"
 media_appended "$SCRATCH/game.arc"
