@@ -61,23 +61,3 @@ TEST(SecurityAccess, PlayersGetModifyNotFullControl) {
   EXPECT_NE(0u, users_write_entry.mask & 0x2);  // FILE_WRITE_DATA / add a file
   EXPECT_NE(access_full, users_write_entry.mask);
 }
-
-TEST(SecurityAccess, UninstallerAndRecordAreForAdministratorsOnly) {
-  EXPECT_STREQ("UnInst.exe", protected_file_names[0]);
-  EXPECT_STREQ("install.env", protected_file_names[1]);
-  access_entry entries[8];
-  int count = protected_file_entries(entries, 8);
-  ASSERT_EQ(3, count);
-  const unsigned long writes = 0x2 | 0x4 | 0x10 | 0x100 | 0x00010000 | 0x00040000 | 0x00080000;
-  int administrators = 0;
-  for (int i = 0; i < count; ++i) {
-    EXPECT_EQ(0, entries[i].inherited);
-    if (entries[i].who == who_users) {
-      EXPECT_EQ(0u, entries[i].mask & writes) << "users may change it";
-    }
-    if (entries[i].who == who_administrators && entries[i].mask == access_full) ++administrators;
-  }
-  EXPECT_EQ(1, administrators);
-  // A short output is filled no further than its room.
-  EXPECT_EQ(1, protected_file_entries(entries, 1));
-}

@@ -293,12 +293,3 @@ TEST(SecurityDestination, SystemFoldersThemselvesAreRefused) {
   };
   for (const row& r : rows) EXPECT_EQ(r.refused, is_system_folder(r.path, system, count)) << r.path;
 }
-
-TEST(SecurityDestination, ExistingFolderVerdicts) {
-  const char* own = "月影の譜";
-  EXPECT_EQ(existing_none, classify_existing_folder(0, nullptr, own));
-  EXPECT_EQ(existing_files, classify_existing_folder(1, nullptr, own));
-  EXPECT_EQ(existing_same_title, classify_existing_folder(1, "月影の譜", own));
-  EXPECT_EQ(existing_other_title, classify_existing_folder(1, "月影の譜 体験版", own));
-  EXPECT_EQ(existing_other_title, classify_existing_folder(1, "月影の譚", own));  // one byte apart
-}
