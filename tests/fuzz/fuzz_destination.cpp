@@ -53,6 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // after its first colon, and no trailing separator, so the folder creation can walk it.
     const char* colon = mb_find_char(path.bytes, ':');
     if (has_drive) FUZZ_CHECK(colon && colon[1] == '\\');
+    // Behind "X:\" every part names itself: none is empty, ".", ".." or ends in a dot
+    // or a blank that the system would drop (so the root rule saw the real folder).
+    if (colon == path.bytes + 1 && !is_lead_byte(static_cast<unsigned char>(path.bytes[0]))) {
+      const char* part = path.bytes + 3;
+      for (const char* p = part;; p += (is_lead_byte(static_cast<unsigned char>(*p)) && p[1]) ? 2 : 1) {
+        if (*p != '\0' && *p != '\\') continue;
+        FUZZ_CHECK(p > part);
+        FUZZ_CHECK(p[-1] != ' ' && p[-1] != '.');  // never the second byte of a character
+        if (*p == '\0') break;
+        part = p + 1;
+      }
+    }
     guarded chain(destination_size);
     if (prepare_folder_chain(chain.bytes, destination_size, path.bytes) == 0) {
       FUZZ_CHECK(chain.intact());
