@@ -56,13 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Behind "X:\" every part names itself: none is empty, ".", ".." or ends in a dot
     // or a blank that the system would drop (so the root rule saw the real folder).
     if (colon == path.bytes + 1 && !is_lead_byte(static_cast<unsigned char>(path.bytes[0]))) {
-      const char* part = path.bytes + 3;
-      for (const char* p = part;; p += (is_lead_byte(static_cast<unsigned char>(*p)) && p[1]) ? 2 : 1) {
-        if (*p != '\0' && *p != '\\') continue;
-        FUZZ_CHECK(p > part);
-        FUZZ_CHECK(p[-1] != ' ' && p[-1] != '.');  // never the second byte of a character
+      const char* last = nullptr;  // the last character of the current part
+      for (const char* p = path.bytes + 3;; p += (is_lead_byte(static_cast<unsigned char>(*p)) && p[1]) ? 2 : 1) {
+        if (*p != '\0' && *p != '\\') {
+          last = p;
+          continue;
+        }
+        FUZZ_CHECK(last != nullptr);
+        FUZZ_CHECK(last + 1 < p || (*last != ' ' && *last != '.'));
         if (*p == '\0') break;
-        part = p + 1;
+        last = nullptr;
       }
     }
     guarded chain(destination_size);
