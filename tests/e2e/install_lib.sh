@@ -7,6 +7,7 @@
 #                                    tests/e2e/examine.c) is built
 #   assert_no_access_batch           no access batch in %TEMP%
 #   install_from_menu LABEL LINES    the menu's install button, then the folder dialog
+#   uninstall_command KEY            the entry's command without its quotes
 #   inspect LINE...                  asks it questions, one answer line each (UTF-8):
 #       reg<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE      a REG_SZ value, or <none>
 #       reg64<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE    the same in the registry's 64-bit view
@@ -82,6 +83,15 @@ click 1002
 wait-window class:#32770 "$CAPTION_SETUP" 20
 $2
 EOS
+}
+
+# uninstall_command KEY: the UninstallString of the uninstall entry KEY (under HKLM)
+# without the quotes the installer writes around it, as the driver's start takes it.
+uninstall_command() {
+  local command
+  command=$(inspect_one "reg	HKLM	$1	UninstallString")
+  command=${command#\"}
+  printf '%s' "${command%\"}"
 }
 
 # inspect_one LINE: the one answer, for assert_eq.

@@ -76,10 +76,7 @@ grep -qx 'desktop: present' "$SCRATCH/world.installed" || e2e_fail "no shortcut 
 [ -e "$MEDIA/force.ini" ] || e2e_fail "the install wrote no INI file"
 
 printf 'slot 1\r\n' >"$dest/save/slot1.sav"
-# The entry's command is quoted; the driver's start takes the bare path.
-command=$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")
-command=${command#\"}
-command=${command%\"}
+command=$(uninstall_command "$uninstall_key")
 expect_drive uninstall <<EOS
 start "$(q "$command")"
 wait-window class:#32770 "" 20

@@ -70,10 +70,7 @@ cmp -s "$SCRATCH/world.before" "$SCRATCH/world.installed" && e2e_fail "the insta
 printf 'save data\r\n' >"$dest/セーブ/slot01.sav"
 printf 'my notes\r\n' >"$dest/メモ.txt"
 
-# The entry's command is quoted; the driver's start takes the bare path.
-command=$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")
-command=${command#\"}
-command=${command%\"}
+command=$(uninstall_command "$uninstall_key")
 assert_eq "$dest_win\\UnInst.exe" "$command" "uninstall command"
 expect_drive uninstall <<EOS
 start "$(q "$command")"
