@@ -16,7 +16,7 @@ target_link_libraries(talven_core PUBLIC ${ZLIB_STATIC} shell32 user32)
 add_library(setup_win STATIC ${win_sources})
 target_compile_options(setup_win PRIVATE ${CP932_FLAGS} ${WARN_FLAGS} -Os)
 target_include_directories(setup_win PUBLIC ${CMAKE_SOURCE_DIR}/resources)
-target_link_libraries(setup_win PUBLIC talven_core ole32 uuid shell32 comctl32 comdlg32 winmm gdi32 user32 advapi32)
+target_link_libraries(setup_win PUBLIC talven_core ole32 uuid shell32 comctl32 comdlg32 gdi32 user32 advapi32)
 
 # The file-copy clip is drawn at build time by a small host program.
 find_program(HOST_CXX NAMES g++ c++ REQUIRED NO_CMAKE_FIND_ROOT_PATH)

@@ -127,42 +127,77 @@ void set_settings_line_hook(settings_line_hook hook, void* context) {
   line_hook_context = context;
 }
 
+namespace {
+
+// The cut never splits a double-byte character: a lone lead byte at the end would join with
+// whatever a caller appends next (a backslash, say) into one character.
+char* copy_setting_value(char* out, size_t size, const char* source) {
+  if (size == 0) return out;
+  size_t n = 0;
+  while (source[n] != '\0') {
+    size_t step = (is_lead_byte(static_cast<unsigned char>(source[n])) && source[n + 1] != '\0') ? 2 : 1;
+    if (n + step > size - 1) break;
+    n += step;
+  }
+  // The source may be the area itself (default == out), hence memmove.
+  std::memmove(out, source, n);
+  std::memset(out + n, 0, size - n);
+  return out;
+}
+
+// One read line of install.env cut into its key and value in place (the value starts
+// within 99 bytes after the key's end). Returns the settings_line_* kind; key and value
+// are set for settings_line_entry, key alone for settings_line_no_value.
+int split_settings_line(char* line, char** key, char** value) {
+  *key = *value = nullptr;
+  if (std::strncmp(line, "[EOF]", 5) == 0) return settings_line_end_marker;
+  unsigned char first = static_cast<unsigned char>(line[0]);
+  if (first <= 0x20 || first == '/') return settings_line_skipped;
+  for (int i = 0; i < line_size; ++i)
+    if (static_cast<unsigned char>(line[i]) <= 0x20) line[i] = '\0';
+  int key_end = static_cast<int>(std::strlen(line));
+  *key = line;
+  for (int i = key_end + 1; i <= key_end + value_window && i < line_size; ++i) {
+    if (line[i] != '\0') {
+      *value = line + i;
+      return settings_line_entry;
+    }
+  }
+  return settings_line_no_value;
+}
+
+}  // namespace
+
 int load_settings_stream(FILE* stream) {
   char line[line_size];
   char raw[line_size];
-  auto report = [&](int kind, const char* key, const char* value) {
-    if (line_hook) line_hook(line_hook_context, kind, raw, key, value);
-  };
   for (int count = 0; count < max_lines; ++count) {
     if (!read_text_line(line, line_size, stream)) break;
     if (line_hook) std::memcpy(raw, line, line_size);
-    if (std::strncmp(line, "[EOF]", 5) == 0) {
-      report(settings_line_end_marker, nullptr, nullptr);
-      break;
-    }
-    unsigned char first = static_cast<unsigned char>(line[0]);
-    if (first <= 0x20 || first == '/') {
-      report(settings_line_skipped, nullptr, nullptr);
-      continue;
-    }
-    for (int i = 0; i < line_size; ++i)
-      if (static_cast<unsigned char>(line[i]) <= 0x20) line[i] = '\0';
-    int key_end = static_cast<int>(std::strlen(line));
-    int value_start = -1;
-    for (int i = key_end + 1; i <= key_end + value_window && i < line_size; ++i) {
-      if (line[i] != '\0') {
-        value_start = i;
-        break;
-      }
-    }
-    if (value_start < 0) {
-      report(settings_line_no_value, line, nullptr);
-      continue;
-    }
-    append_entry(line, line + value_start);
-    report(settings_line_entry, line, line + value_start);
+    char* key;
+    char* value;
+    int kind = split_settings_line(line, &key, &value);
+    if (kind == settings_line_entry) append_entry(key, value);
+    if (line_hook) line_hook(line_hook_context, kind, raw, key, value);
+    if (kind == settings_line_end_marker) break;
   }
   return 0;
+}
+
+int read_setting_from_stream(FILE* stream, const char* wanted, char* out, size_t size) {
+  char line[line_size];
+  for (int count = 0; count < max_lines; ++count) {
+    if (!read_text_line(line, line_size, stream)) break;
+    char* key;
+    char* value;
+    int kind = split_settings_line(line, &key, &value);
+    if (kind == settings_line_end_marker) break;
+    if (kind != settings_line_entry || std::strcmp(key, wanted) != 0) continue;
+    mb_replace_char(value, '|', ' ');
+    copy_setting_value(out, size, value);
+    return 0;
+  }
+  return -1;
 }
 
 int load_settings(const char* file_name) {
@@ -205,28 +240,17 @@ int setting_int(const char* key, int default_value) {
   return e ? parse_leading_int(e->value) : default_value;
 }
 
-// The cut never splits a double-byte character: a lone lead byte at the end would join with
-// whatever a caller appends next (a backslash, say) into one character.
 char* setting_string(const char* key, char* out, size_t size, const char* default_value) {
-  if (size == 0) return out;
   const setting_entry* e = find_entry(key);
-  const char* source = e ? e->value : (default_value ? default_value : "");
-  size_t n = 0;
-  while (source[n] != '\0') {
-    size_t step = (is_lead_byte(static_cast<unsigned char>(source[n])) && source[n + 1] != '\0') ? 2 : 1;
-    if (n + step > size - 1) break;
-    n += step;
-  }
-  // The source may be the area itself (default == out), hence memmove.
-  std::memmove(out, source, n);
-  std::memset(out + n, 0, size - n);
-  return out;
+  return copy_setting_value(out, size, e ? e->value : (default_value ? default_value : ""));
 }
 
 int setting_exists(const char* key) { return find_entry(key) ? 1 : 0; }
 
+const char default_titlebar[] = "ＴＡＬＶＥＮ アプリケーション";
+
 const char* get_titlebar() {
-  return setting_string("TITLEBAR", titlebar_area, getter_size, "ＴＡＬＶＥＮ アプリケーション");
+  return setting_string("TITLEBAR", titlebar_area, getter_size, default_titlebar);
 }
 
 const char* get_instto() { return setting_string("INSTTO", instto_area, getter_size, "TALVEN_APP"); }

@@ -10,6 +10,10 @@ int load_settings(const char* file_name);
 // Portable core of load_settings: reads an open text stream (not closed here).
 int load_settings_stream(FILE* stream);
 void free_settings();
+// The first value of one key in an install.env stream, read by the store's rules (400
+// lines, [EOF], "|" as a space, cut as setting_string cuts), without touching the store:
+// another install's record, say. 0 when found, -1 (out untouched) when not.
+int read_setting_from_stream(FILE* stream, const char* key, char* out, size_t size);
 // Empties the store and every getter cache, so that a test starts as a fresh process does.
 void reset_settings_for_tests();
 
@@ -48,6 +52,7 @@ char* setting_string(const char* key, char* out, size_t size, const char* defaul
 // 1 when an entry for the key exists.
 int setting_exists(const char* key);
 
+extern const char default_titlebar[];  // the title of a record without TITLEBAR
 const char* get_titlebar();
 const char* get_caption();
 const char* get_instto();

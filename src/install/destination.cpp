@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "install/cp932.h"
+#include "uninstall/uninstall_plan.h"  // same_path
 
 namespace talven {
 
@@ -39,6 +40,12 @@ int insert_text(char* path, size_t size, size_t at, const char* text) {
   std::memmove(path + at + n, path + at, length - at + 1);
   std::memcpy(path + at, text, n);
   return 0;
+}
+
+// "X:" or "X:\" alone.
+bool is_drive_root(const char* path) {
+  if (path[0] == '\0' || path[1] != ':') return false;
+  return path[2] == '\0' || (path[2] == '\\' && path[3] == '\0');
 }
 
 }  // namespace
@@ -109,8 +116,74 @@ int normalise_destination(char* path, size_t size, const char* windows_dir, int 
     if (insert_text(path, size, static_cast<size_t>(colon - path) + 1, "\\") != 0)
       return destination_too_long;
   }
+  // A path that is not "X:\..." (a colon further on) is left to the folder creation,
+  // which cannot make it.
+  resolve_dot_parts(path, size);
   if (ends_in_separator(path)) return destination_root;
   return destination_ok;
+}
+
+int resolve_dot_parts(char* path, size_t size) {
+  if (path[0] == '\0' || is_lead_byte(static_cast<unsigned char>(path[0])) || path[1] != ':' ||
+      path[2] != '\\')
+    return -1;
+  char work[1024];
+  if (std::strlen(path) + 1 > sizeof work) return -1;
+  // Rebuilt part by part behind the drive's "X:\"; `length` is where the next part goes.
+  std::memcpy(work, path, 3);
+  size_t length = 3;
+  const char* p = path + 3;
+  while (*p) {
+    const char* start = p;
+    while (*p && !(*p == '\\' && char_length(p) == 1)) p += char_length(p);
+    size_t n = static_cast<size_t>(p - start);
+    if (*p) ++p;  // over the separator
+    // Trailing dots and spaces go, as the system drops them when it opens the name.
+    size_t kept = n;
+    while (kept > 0) {
+      // The last byte is a single-byte character unless it closes a double-byte one.
+      size_t last = 0;
+      for (size_t i = 0; i < kept; i += char_length(start + i)) last = i;
+      if (kept - last != 1 || (start[last] != '.' && start[last] != ' ')) break;
+      kept = last;
+    }
+    // ".." followed by nothing but blanks names the parent; "..." names nothing.
+    bool parent = kept == 0 && n >= 2 && start[0] == '.' && start[1] == '.';
+    for (size_t i = 2; parent && i < n; ++i)
+      if (start[i] != ' ') parent = false;
+    if (parent) {
+      // Back to just after the separator before the last part (each kept part ends in
+      // one), never past the root's.
+      if (length > 3) {
+        size_t cut = 3;
+        for (size_t i = 3; i + 1 < length; i += char_length(work + i))
+          if (work[i] == '\\' && char_length(work + i) == 1) cut = i + 1;
+        length = cut;
+      }
+      continue;
+    }
+    if (kept == 0) continue;
+    std::memcpy(work + length, start, kept);
+    length += kept;
+    work[length++] = '\\';
+  }
+  if (length > 3) --length;  // the separator after the last part
+  work[length] = '\0';
+  if (length + 1 > size) return -1;
+  std::memcpy(path, work, length + 1);
+  return 0;
+}
+
+int is_system_folder(const char* path, const char* const* system_folders, int count) {
+  if (is_drive_root(path)) return 1;
+  for (int i = 0; i < count; ++i)
+    if (system_folders[i] && system_folders[i][0] && same_path(path, system_folders[i])) return 1;
+  return 0;
+}
+
+int classify_existing_folder(int has_entries, const char* env_title, const char* own_title) {
+  if (env_title) return std::strcmp(env_title, own_title) == 0 ? existing_same_title : existing_other_title;
+  return has_entries ? existing_files : existing_none;
 }
 
 int compose_browse_result(char* out, size_t size, const char* chosen, const char* instfol,

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "config/settings.h"
+#include "install/access.h"
 #include "install/cp932.h"
 #include "install/destination.h"
 #include "install/install_steps.h"
@@ -18,6 +19,17 @@ namespace talven {
 char setup_path[260];
 
 namespace {
+
+int is_listed_system_folder(const char* path) {
+  static char folders[system_folder_count][MAX_PATH];
+  const char* list[system_folder_count];
+  int count = list_system_folders(folders, list);
+  if (is_system_folder(path, list, count)) return 1;
+  // A short (8.3) spelling of an existing folder names the same folder.
+  char longer[MAX_PATH];
+  DWORD n = GetLongPathNameA(path, longer, sizeof longer);
+  return n > 0 && n < sizeof longer && is_system_folder(longer, list, count);
+}
 
 // Saves the current directory on construction and sets it again on every return.
 struct directory_keeper {
@@ -35,6 +47,54 @@ struct directory_keeper {
 void windows_directory(char* out, UINT size) {
   UINT n = GetWindowsDirectoryA(out, size);
   if (n == 0 || n >= size) out[0] = '\0';
+}
+
+// The settings' title of the install.env in folder, or null without one.
+const char* recorded_title(const char* folder, char* out, size_t size) {
+  char record[260];
+  if (std::snprintf(record, sizeof record, "%s\\install.env", folder) >= static_cast<int>(sizeof record))
+    return nullptr;
+  FILE* stream = std::fopen(record, "rt");
+  if (!stream) return nullptr;
+  // A record without TITLEBAR belongs to a game of the default title.
+  if (read_setting_from_stream(stream, "TITLEBAR", out, size) != 0)
+    copy_text(out, size, default_titlebar);
+  std::fclose(stream);
+  return out;
+}
+
+int folder_has_entries(const char* folder) {
+  char pattern[260];
+  if (std::snprintf(pattern, sizeof pattern, "%s\\*", folder) >= static_cast<int>(sizeof pattern)) return 1;
+  WIN32_FIND_DATAA found;
+  HANDLE scan = FindFirstFileA(pattern, &found);
+  if (scan == INVALID_HANDLE_VALUE) return 0;
+  int any = 0;
+  do {
+    const char* n = found.cFileName;
+    if (!(n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))) any = 1;
+  } while (!any && FindNextFileA(scan, &found));
+  FindClose(scan);
+  return any;
+}
+
+// The folder's own files decide: nothing, a reinstall, another game, or the player's.
+int check_existing_folder(const char* folder) {
+  char title[128];
+  const char* recorded = recorded_title(folder, title, sizeof title);
+  switch (classify_existing_folder(folder_has_entries(folder), recorded, get_titlebar())) {
+    case existing_other_title:
+      show_error("[%s]には、別のゲーム「%s」がインストールされています。\n別のフォルダを指定して下さい。", folder,
+                 recorded);
+      return -1;
+    case existing_files:
+      return ask_yes_no("[%s]には既にファイルがあります。\n同じ名前のファイルは上書きされます。\nこのフォルダにインストールしますか？",
+                        folder)
+                 ? 0
+                 : -1;
+    default:
+      return 0;
+  }
 }
 
 const char* instfol_or_null() {
@@ -71,6 +131,29 @@ INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
 
 }  // namespace
 
+int list_system_folders(char (*folders)[MAX_PATH], const char** list) {
+  static const int csidls[] = {
+      CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
+      CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROFILE, CSIDL_PERSONAL,
+      CSIDL_DESKTOPDIRECTORY, CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_COMMON_APPDATA,
+      CSIDL_COMMON_DOCUMENTS, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS,
+  };
+  int count = 0;
+  for (int csidl : csidls) {
+    if (count >= system_folder_count - 4) break;
+    if (SHGetFolderPathA(nullptr, csidl, nullptr, 0, folders[count]) == S_OK) ++count;
+  }
+  // The folder above the user's profile (the profiles' root) and above the shared
+  // documents (the shared profile), and the native Program Files of a 64-bit system.
+  char profile[MAX_PATH];
+  if (SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile) == S_OK && folder_of(folders[count], profile)) ++count;
+  if (SHGetFolderPathA(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, 0, profile) == S_OK && folder_of(folders[count], profile)) ++count;
+  DWORD n = GetEnvironmentVariableA("ProgramW6432", folders[count], MAX_PATH);
+  if (n > 0 && n < MAX_PATH) ++count;
+  for (int i = 0; i < count; ++i) list[i] = folders[i];
+  return count;
+}
+
 int choose_destination(char* out) {
   directory_keeper keeper;
   char windows_dir[MAX_PATH];
@@ -90,13 +173,18 @@ int choose_destination(char* out) {
   INT_PTR shown = DialogBoxParamA(owner_instance(), "SETUP", main_window(), setup_dialog_proc, 0);
   if (shown != 1) return -1;
 
-  switch (normalise_destination(setup_path, sizeof setup_path, windows_dir, get_instmakefol(),
-                                instfol_or_null(), get_instto())) {
+  int verdict = normalise_destination(setup_path, sizeof setup_path, windows_dir, get_instmakefol(),
+                                      instfol_or_null(), get_instto());
+  if (verdict == destination_ok && is_listed_system_folder(setup_path)) verdict = destination_system;
+  switch (verdict) {
     case destination_network:
       show_error("ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。");
       return -1;
     case destination_root:
       show_error_retry("ルートにはインストールできません");
+      return -1;
+    case destination_system:
+      show_error("[%s]はシステムのフォルダです。\nこのフォルダそのものにはインストールできません。", setup_path);
       return -1;
     case destination_too_long:
       // Refused rather than cut: a cut folder name is not the folder the user asked for.
@@ -106,6 +194,7 @@ int choose_destination(char* out) {
       break;
   }
   if (!ask_yes_no("[%s]にインストールします", setup_path)) return -1;
+  if (check_existing_folder(setup_path) != 0) return -1;
   copy_text(out, 260, setup_path);
   return 0;
 }
@@ -134,14 +223,18 @@ void browse_for_destination(HWND owner) {
   }
 }
 
-int make_folder_chain(const char* path) {
+int make_folder_chain(const char* path, int* created) {
+  if (created) *created = 0;
   char folder[260];
   if (prepare_folder_chain(folder, sizeof folder, path) != 0) return 1;
   directory_keeper keeper;
   char prefix[260];
   for (int level = 1; level <= 998; ++level) {
     int whole = folder_chain_prefix(prefix, sizeof prefix, folder, level);
-    if (!SetCurrentDirectoryA(prefix) && !CreateDirectoryA(prefix, nullptr)) return 1;
+    if (!SetCurrentDirectoryA(prefix)) {
+      if (!CreateDirectoryA(prefix, nullptr)) return 1;
+      if (whole && created) *created = 1;
+    }
     if (whole) return 0;
   }
   return 0;

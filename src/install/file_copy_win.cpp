@@ -8,6 +8,7 @@
 #include "config/settings.h"
 #include "install/cp932.h"
 #include "install/install_steps.h"
+#include "install/reparse.h"
 #include "package/package_format.h"
 #include "package/progress.h"
 #include "resource_ids.h"
@@ -34,6 +35,8 @@ int copy_bin_entry(const char* destination, const char* name) {
   if (copy_text(target, sizeof target, destination) != 0 ||
       append_text(target, sizeof target, "\\") != 0 || append_text(target, sizeof target, name) != 0)
     return 0;
+  // Never through a link standing in the install folder under the file's name.
+  if (path_has_reparse_point(destination, target)) return 0;
   return copy_file_with_progress(source, target);
 }
 

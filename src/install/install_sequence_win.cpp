@@ -59,16 +59,18 @@ int run_install() {
     show_error("インストールを中止しました");
     return -1;
   }
-  if (make_folder_chain(destination) != 0) {
+  int created = 0;
+  if (make_folder_chain(destination, &created) != 0) {
     show_error("インストール先フォルダは無効又は作成できません\nインストールにはAdministrator権限が必要です。");
     return -1;
   }
-  // 4. and 5. Writable for us, then for every user (in the background).
+  // 4. and 5. Writable for us, then for every player: only a folder made here gets the
+  // players' right, so a folder the player already had keeps its own.
   if (probe_write_access(destination) != 0) {
     show_error("指定された場所には書き込み出来ません。\nインストールにはAdministrator権限が必要です。");
     return -1;
   }
-  grant_full_access(destination);
+  grant_users_write_access(destination, created);
 
   // 6. Returns only on success; a bad package ends the program inside.
   extract_install_package(destination, full_pass);
@@ -81,6 +83,9 @@ int run_install() {
     copy_bin_files(destination);
     if (saved) SetCurrentDirectoryA(saved_directory);
   }
+
+  // The elevated uninstaller and the record it trusts: no player may change them.
+  protect_install_files(destination);
 
   // 8. to 10.
   make_start_menu_shortcuts(destination);

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include "install/access.h"
+
 namespace talven {
 
 // Folder of the running executable made current (the backslash kept for a drive root).
@@ -11,7 +13,12 @@ int enter_exe_folder();
 extern char setup_path[260];
 int choose_destination(char* out);
 void browse_for_destination(HWND owner);
-int make_folder_chain(const char* path);
+// created (optional): 1 when the last level did not exist and was made by this call.
+int make_folder_chain(const char* path, int* created = nullptr);
+// The system's own folders at run time (Windows, system, Program Files, the profiles and
+// their root, the shared data folders), for the refusal of a destination and the grant.
+constexpr int system_folder_count = 20;
+int list_system_folders(char (*folders)[MAX_PATH], const char** list);
 int read_app_string(const char* global, const char* local, const char* value_name,
                     const char* default_value, char* out, int size);
 int read_app_int(const char* global, const char* local, const char* value_name, int default_value);
@@ -24,7 +31,17 @@ void write_uninstall_entry(const char* destination);
 
 // Write access for all users.
 int probe_write_access(const char* destination);
-void grant_full_access(const char* destination);
+// Adds the players' inherited Modify right to a folder this install created (0), or
+// leaves the folder as it is (1: not created here, or a system folder; -1: refused).
+int grant_users_write_access(const char* destination, int created_by_install);
+// The access list for path: the entries added to its present list (keep_present), or the
+// entries alone. LocalFree the result. 0, or -1 when the system refuses.
+int compose_access_list(const char* path, const access_entry* entries, int count, int keep_present, PACL* out);
+// Writes the list as the object's; protect: it no longer inherits from the folder above.
+int write_access_list(const char* path, PACL list, int protect);
+// UnInst.exe and install.env in the folder: changeable by administrators only. 0, or -1
+// when one of them present could not be given its list.
+int protect_install_files(const char* destination);
 
 // File copy.
 int copy_bin_files(const char* destination);

@@ -77,7 +77,9 @@ void write_uninstall_entry(const char* destination) {
   // The two values are written independently: a failure of one leaves the other.
   if (open_or_create(HKEY_LOCAL_MACHINE, key_name, &key) == 0) set_string(key, "DisplayName", title);
   if (key) RegCloseKey(key);
-  n = std::snprintf(command, sizeof command, "%s\\UnInst.exe", destination);
+  // Quoted: a launcher that hands the command to CreateProcess would otherwise try
+  // "C:\\My.exe" for a folder "C:\\My Games\\...".
+  n = std::snprintf(command, sizeof command, "\"%s\\UnInst.exe\"", destination);
   if (n < 0 || static_cast<size_t>(n) >= sizeof command) return;
   if (open_or_create(HKEY_LOCAL_MACHINE, key_name, &key) == 0)
     set_string(key, "UninstallString", command);

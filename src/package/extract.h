@@ -11,7 +11,7 @@ extern int32_t package_length;
 // Why the last extract_package_from refused the package (the reader's msg), or null.
 extern const char* package_refusal;
 
-// instdat.arc beside the executable, else the package appended to it. Null when neither opens.
+// The package appended to the executable, else instdat.arc beside it. Null when neither opens.
 FILE* open_install_package();
 
 // Returns only when the package was processed; every failure shows the damaged-package

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "install/cp932.h"
+#include "install/reparse.h"
 #include "package/extract.h"
 #include "package/package_digest.h"
 #include "package/package_pass.h"
@@ -25,6 +26,19 @@ namespace {
 
 const char damaged_package_text[] =
     "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
+const char linked_destination_text[] =
+    "インストール先にリンク（リパースポイント）があるため、書き込みを中止しました。\n[%s]";
+
+// The folder the running pass writes into, and the first output refused for a link on its way.
+const char* pass_destination = nullptr;
+char linked_path[260];
+
+// 1 when the output must not be written: a link on its way out of the destination.
+int refuse_linked_output(const char* path) {
+  if (!pass_destination || path_has_reparse_point(pass_destination, path) == 0) return 0;
+  if (linked_path[0] == '\0') copy_text(linked_path, sizeof linked_path, path);
+  return 1;
+}
 
 // After every 128 KiB of output and at the end of each entry: both bars, then the pump.
 void on_block(void* context, int32_t written, int32_t position) {
@@ -37,6 +51,7 @@ void on_block(void* context, int32_t written, int32_t position) {
 
 // The file side of the passes: the output file, the dialog's view of it, its time.
 FILE* open_output(void* dialog, const package_entry* entry, const char* path) {
+  if (refuse_linked_output(path)) return nullptr;
   FILE* out = std::fopen(path, "wb");
   if (out && dialog) {
     show_progress_text(path);
@@ -64,6 +79,7 @@ int close_output(void*, FILE* out, const package_entry* entry, const char* path,
 }
 
 int make_folder(void*, const package_entry*, const char* path) {
+  if (refuse_linked_output(path)) return 1;
   CreateDirectoryA(path, nullptr);  // an existing folder is fine
   return 0;
 }
@@ -102,43 +118,47 @@ FILE* open_install_package() {
   DWORD n = GetModuleFileNameA(nullptr, module, sizeof module);
   if (n == 0 || n >= sizeof module) return nullptr;
 
-  char separate[260];
-  if (beside_executable(separate, sizeof separate, module, "instdat.arc") == 0) {
-    if (FILE* package = std::fopen(separate, "rb")) {
-      long size = -1;
-      if (std::fseek(package, 0, SEEK_END) == 0) size = std::ftell(package);
-      if (size >= 0 && std::fseek(package, 0, SEEK_SET) == 0 && !package_digest_differs(package)) {
-        package_length = static_cast<int32_t>(size);
-        return package;
-      }
-      std::fclose(package);
-      return nullptr;
-    }
-  }
-
+  // The package the program carries wins: a file dropped beside a downloaded installer
+  // must not be installed in its place. instdat.arc serves the separate medium only.
   FILE* exe = std::fopen(module, "rb");
   if (!exe) return nullptr;
-  long start = 0;
+  long start = 0, image_end = 0;
   int32_t length = 0;
-  // An offset past the end is refused here; the caller then ends as for a missing package.
-  if (locate_appended_package(exe, &start, &length) != 0) {
-    std::fclose(exe);
-    return nullptr;
+  // A program without a package has no trailer: its last bytes point into its own image.
+  if (pe_image_end(exe, &image_end) == 0 && locate_appended_package(exe, &start, &length) == 0 &&
+      start >= image_end) {
+    package_length = length;
+    return exe;
   }
-  package_length = length;
-  return exe;
+  std::fclose(exe);
+
+  char separate[260];
+  if (beside_executable(separate, sizeof separate, module, "instdat.arc") != 0) return nullptr;
+  FILE* package = std::fopen(separate, "rb");
+  if (!package) return nullptr;
+  long size = -1;
+  if (std::fseek(package, 0, SEEK_END) == 0) size = std::ftell(package);
+  if (size >= 0 && std::fseek(package, 0, SEEK_SET) == 0 && !package_digest_differs(package)) {
+    package_length = static_cast<int32_t>(size);
+    return package;
+  }
+  std::fclose(package);
+  return nullptr;
 }
 
 int extract_package_from(FILE* package, const char* destination, int mode) {
   package_refusal = nullptr;
+  linked_path[0] = '\0';
   if (!package) return -1;
   HWND dialog = nullptr;
   if (mode == full_pass) {
     dialog = open_extract_dialog(package_length);
   }
+  pass_destination = destination;
   pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}, nullptr};
   int result = extract_with(package, package_length, destination, mode, &output, &package_refusal);
   if (dialog) close_progress_dialog();
+  pass_destination = nullptr;
   return result;
 }
 
@@ -146,7 +166,10 @@ void extract_install_package(const char* destination, int mode) {
   FILE* package = open_install_package();
   if (package && extract_package_from(package, destination, mode) == 0) return;
   close_progress_dialog();
-  show_error(damaged_package_text);
+  if (linked_path[0] != '\0')
+    show_error(linked_destination_text, linked_path);
+  else
+    show_error(damaged_package_text);
   remove_work_folder();
   std::exit(-1);
 }

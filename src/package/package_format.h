@@ -49,6 +49,12 @@ enum { entry_read = 0, entry_terminator = 1, entry_damaged = -1 };
 // headers, unaligned, or overlapping the package).
 int locate_appended_package(FILE* exe, long* start, int32_t* length);
 
+// Where the executable's own image ends: the furthest end of its sections' raw data (and
+// of its symbol table with the symbols' names, when it was not stripped). A
+// trailer that points before it is part of the program, not an appended package. 0, or
+// -1 when the file is no readable PE image. The stream position is left undefined.
+int pe_image_end(FILE* exe, long* end);
+
 // Reads the next entry's name length, name, size and packed size; adds N + 10 to
 // *position (2 for the terminator). entry_damaged for a short read, N above 260, a name
 // without its NUL, a negative packed size, or a size below -1. The record is always

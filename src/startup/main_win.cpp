@@ -1,8 +1,11 @@
 // GUI entry of setup.exe. The command line and the show-window argument are not used.
 #include <windows.h>
 
+#include "startup/services.h"
+
 #include "startup/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  talven::restrict_dll_search();
   return talven::run_startup(instance);
 }

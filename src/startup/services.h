@@ -24,4 +24,19 @@ int launch_program(const char* path);
 // Instance handle for dialogs owned by main_window (the program's own module when none).
 HINSTANCE owner_instance();
 
+// DLLs loaded by name from here on come from the system folder only, never from the
+// program's folder (a download folder) or the current one. A no-op where the system lacks
+// SetDefaultDllDirectories (before Windows 7 with KB2533623); call it first thing.
+void restrict_dll_search();
+
+enum {
+  instance_first = 0,        // this is the only copy
+  instance_running = 1,      // another copy holds the gate
+  instance_gate_unusable = 2,  // the name is taken by something else: start without the gate
+};
+// The single-instance gate: a mutex named in the session's own namespace (Local\), held
+// until the process ends. A name that another program holds as another kind of object, or
+// with an access list that refuses us, must not keep the program from ever starting.
+int open_instance_gate(const char* name);
+
 }  // namespace talven

@@ -61,6 +61,33 @@ int start_program(const char* path, int hidden_idle) {
 
 int launch_program(const char* path) { return start_program(path, 0); }
 
+void restrict_dll_search() {
+  typedef BOOL(WINAPI * set_dirs_fn)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  set_dirs_fn set_dirs = reinterpret_cast<set_dirs_fn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  const DWORD search_system32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+  if (set_dirs) set_dirs(search_system32);
+}
+
+int open_instance_gate(const char* name) {
+  char local_name[300];
+  int n = std::snprintf(local_name, sizeof local_name, "Local\\%s", name);
+  if (n < 0 || n >= static_cast<int>(sizeof local_name)) return instance_gate_unusable;
+  // Systems without the Local\ namespace refuse the prefix; the plain name is the same
+  // session-wide name there.
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, local_name);
+  if (!mutex && GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_INVALID_HANDLE)
+    mutex = CreateMutexA(nullptr, TRUE, name);
+  if (!mutex) return instance_gate_unusable;  // held until the process ends otherwise
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return instance_running;
+  }
+  return instance_first;
+}
+
 HINSTANCE owner_instance() {
   if (!owner_window) return nullptr;
   return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(owner_window, GWLP_HINSTANCE));

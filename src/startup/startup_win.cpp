@@ -1,6 +1,5 @@
 // Process start-up, the single-instance gate and the work folder of this run.
 #include <windows.h>
-#include <mmsystem.h>
 #include <objbase.h>
 
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include "install/wide.h"
 #include "package/extract.h"
 #include "startup/menu.h"
+#include "startup/services.h"
 #include "startup/startup.h"
 #include "ui/messages.h"
 
@@ -121,7 +121,7 @@ void create_work_folder() {
     return;
   // The folder is created, never taken over: a name already there (a folder, a file or a
   // link someone planted) makes the next number be tried.
-  int tick = static_cast<int>(timeGetTime());
+  int tick = static_cast<int>(GetTickCount());
   for (int attempt = 0; attempt < 100; ++attempt) {
     char path[260];
     wchar_t wide[MAX_PATH];
@@ -162,13 +162,9 @@ int run_startup(void* instance) {
   load_settings(settings_file);
   load_uninstall_sections(settings_file);
 
-  // Held until the process ends; the system releases it.
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, get_caption());
-  if (!mutex) {
-    remove_work_folder();
-    std::exit(0);
-  }
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+  // A second copy says so and ends; a gate that cannot be had (the name squatted by
+  // another kind of object) does not keep the installer from starting.
+  if (open_instance_gate(get_caption()) == instance_running) {
     char text[512];
     std::snprintf(text, sizeof text, "[ %s ] は既に起動中です", get_caption());
     MessageBoxA(nullptr, text, get_titlebar(), MB_TOPMOST | MB_ICONHAND);

@@ -2,8 +2,11 @@
 // program after it has ended.
 #include <windows.h>
 
+#include "startup/services.h"
+
 #include "uninstall/uninstall.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  talven::restrict_dll_search();
   return talven::run_uninstall();
 }

@@ -10,7 +10,9 @@
 #                                    must equal STAGE, times included
 #   build_inspect                    checks that the inspection program ($INSPECT_EXE,
 #                                    tests/e2e/examine.c) is built
-#   assert_batch_gone                the access batch ran and removed itself
+#   assert_no_access_batch           no access batch in %TEMP%
+#   install_from_menu LABEL LINES    the menu's install button, then the folder dialog
+#   uninstall_command KEY            the entry's command without its quotes
 #   inspect LINE...                  asks it questions, one answer line each (UTF-8):
 #       reg<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE      a REG_SZ value, or <none>
 #       reg64<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE    the same in the registry's 64-bit view
@@ -19,15 +21,6 @@
 #       ini<TAB>FILE<TAB>SECTION<TAB>KEY         GetPrivateProfileStringA, or <none>
 #       folder<TAB>CSIDL                         a special folder's path
 #       exists<TAB>PATH                          1 or 0
-#       box<TAB>CAPTION                          waits (20 s) for a message box with that
-#                                                caption and prints its text, or <none>
-#       press<TAB>CAPTION<TAB>ID                 clicks button ID of that message box
-#       lock<TAB>KEY                             creates HKLM\KEY and gives it an empty
-#                                                access list: opening it with all access
-#                                                is then refused, as for a user without
-#                                                administrator rights
-#       unlock<TAB>KEY                           gives it back a null access list and
-#                                                deletes it
 #   A message box of the menu has the menu's own caption, and the driver's wait-window
 #   takes the first window of a caption, which is the menu; the box is found here by
 #   its text control 65535 instead. A scenario that leaves setup.exe at such a box ends
@@ -44,6 +37,8 @@ TEXT_NOT_WRITABLE='指定された場所には書き込み出来ません。\n�
 TEXT_NETWORK='ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。'
 TEXT_ROOT='ルートにはインストールできません'
 CAPTION_SETUP='インストール先のフォルダの指定'
+# The question before installing into a folder that holds files of its own.
+text_has_files() { printf '[%s]には既にファイルがあります。\\n同じ名前のファイルは上書きされます。\\nこのフォルダにインストールしますか？' "$1"; }
 
 sample_package() {
   require_talven_pack
@@ -108,14 +103,32 @@ answer_box() {
   assert_eq ok "$(inspect_one "press	$1	$3")" "button $3 of the message box"
 }
 
-# assert_batch_gone: the access batch ran in the background and removed itself (10 s).
-assert_batch_gone() {
-  local i
-  for i in $(seq 50); do
-    [ -e "$RIG_TEMP/Kelvanrothe_fullaccess.bat" ] || break
-    sleep 0.2
-  done
+# assert_no_access_batch: the old grant's batch is nowhere in %TEMP%. (The access lists
+# themselves are checked by the win.SecurityAccess tests: Wine keeps no list on files.)
+assert_no_access_batch() {
   assert_no_file "$RIG_TEMP/Kelvanrothe_fullaccess.bat" "access batch"
+}
+
+# install_from_menu LABEL LINES: the menu of $caption is back and its install button opens
+# the folder dialog; the driver lines LINES follow.
+install_from_menu() {
+  expect_drive "$1" <<EOS
+attach setup.exe
+wait-window class:#32770 "$caption" 20
+expect-enabled 1002 1
+click 1002
+wait-window class:#32770 "$CAPTION_SETUP" 20
+$2
+EOS
+}
+
+# uninstall_command KEY: the UninstallString of the uninstall entry KEY (under HKLM)
+# without the quotes the installer writes around it, as the driver's start takes it.
+uninstall_command() {
+  local command
+  command=$(inspect_one "reg	HKLM	$1	UninstallString")
+  command=${command#\"}
+  printf '%s' "${command%\"}"
 }
 
 # inspect_one LINE: the one answer, for assert_eq.

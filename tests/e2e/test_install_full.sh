@@ -2,7 +2,7 @@
 # 1. the default folder proposed, another typed (Japanese, with a blank), the desktop box
 #    kept ticked: files and times in place, the uninstall key, both application keys with
 #    the [reg]/[regall] values after marker expansion, the INI values, the three Start
-#    menu shortcuts and the desktop shortcut read back, the access batch gone from %TEMP%;
+#    menu shortcuts and the desktop shortcut read back, no access batch in %TEMP%;
 # 2. the folder of the first install proposed again (IsInst/InstTo), the desktop box
 #    unticked: no desktop shortcut.
 . "$E2E_LIB"
@@ -76,7 +76,7 @@ done < <(find "$stage" -type f -print0)
 [ "$count" -ge 5 ] || e2e_fail "only $count files in the sample game"
 assert_no_file "$dest/UserAccountCheck.id" "write probe"
 
-# Registry: uninstall entry (unquoted command), [reg] under HKCU, [regall] under HKLM.
+# Registry: uninstall entry (the command quoted), [reg] under HKCU, [regall] under HKLM.
 answers=$(inspect \
   "reg	HKLM	$uninstall_key	DisplayName" \
   "reg	HKLM	$uninstall_key	UninstallString" \
@@ -93,7 +93,7 @@ answers=$(inspect \
   "ini	C:\\windows\\tsukikage.ini	月影の譜	Disc")
 expected=$(printf '%s\n' \
   "$title" \
-  "$dest_win\\UnInst.exe" \
+  "\"$dest_win\\UnInst.exe\"" \
   "1" \
   "$dest_win" \
   "$dest_win\\セーブ" \
@@ -122,8 +122,8 @@ expected=$(printf '%s\n' \
 [ "$links" = "$expected" ] || e2e_fail "shortcuts:
 $(diff <(echo "$expected") <(echo "$links"))"
 
-# The access batch ran (in the background) and removed itself.
-assert_batch_gone
+# The grant runs in the process: no batch in %TEMP%.
+assert_no_access_batch
 
 # --- Second install: the earlier folder proposed, no desktop shortcut this time.
 rm -f "$(unix_path "$desktop")/$title.LNK"

@@ -40,18 +40,6 @@ EOS
 answer_box "$caption" "$TEXT_NO_ADMIN" 1
 assert_eq ok "$(inspect_one "unlock	$app_key")" "unlocking the application key"
 
-# install_from_menu LABEL: the menu is back and its install button opens the folder dialog.
-install_from_menu() {
-  expect_drive "$1" <<EOS
-attach setup.exe
-wait-window class:#32770 "$caption" 20
-expect-enabled 1002 1
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 20
-$2
-EOS
-}
-
 # Step 2: cancel in the dialog; the key of step 1 is all that is left.
 install_from_menu cancel "click 2"
 answer_box "$caption" "$TEXT_ABORTED" 1
@@ -90,6 +78,7 @@ answer_box "$caption" "$TEXT_BAD_FOLDER" 1
 install_from_menu probe "set-text 1000 \"$(q "$base_win\\unwritable")\"
 click 1"
 answer_box "$caption" "[$base_win\\unwritable]にインストールします" 6
+answer_box "$caption" "$(text_has_files "$base_win\\unwritable")" 6
 answer_box "$caption" "$TEXT_NOT_WRITABLE" 1
 assert_eq "UserAccountCheck.id" "$(ls "$base/unwritable")" "nothing extracted after the probe failed"
 assert_no_file "$RIG_TEMP/Kelvanrothe_fullaccess.bat" "access batch after a stop"

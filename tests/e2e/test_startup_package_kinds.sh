@@ -2,8 +2,8 @@
 # The package as instdat.arc beside setup.exe and appended to setup.exe: both reach the
 # menu of their own install.env, the work folder then holds exactly the start-up entries
 # (the picture, install.env and top-level .txt files, nothing else), and a normal end
-# (close box) leaves exit code 0 and no work folder. instdat.arc wins over an appended
-# package.
+# (close box) leaves exit code 0 and no work folder. The appended package wins over an
+# instdat.arc beside it (a file dropped into a download folder is not installed).
 . "$(dirname "$0")/lib.sh"
 e2e_init
 remove_stale_work_folders
@@ -49,7 +49,7 @@ media_appended "$SCRATCH/appended.arc"
 assert_no_file "$MEDIA/instdat.arc" "instdat.arc beside the appended setup.exe"
 menu_run appended '追加版' "install.env insttscr.rct readme.txt"
 
-# Both present: the separate file is the package.
+# Both present: the package the program carries.
 cp "$SCRATCH/separate.arc" "$MEDIA/instdat.arc"
-menu_run both '別ファイル版' "install.env insttscr.rct notes.TXT.old readme.txt"
+menu_run both '追加版' "install.env insttscr.rct readme.txt"
 e2e_pass

@@ -79,7 +79,7 @@ grep -qx 'desktop: present' "$SCRATCH/world.installed" || e2e_fail "no shortcut 
 [ -e "$ini_file" ] || e2e_fail "the install wrote no INI file"
 
 printf 'slot 1\r\n' >"$dest/save/slot1.sav"
-command=$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")
+command=$(uninstall_command "$uninstall_key")
 expect_drive uninstall <<EOS
 $(uninstall_questions "$command" "$title" "key enter")
 expect-text 65535 "$(text_done "$title" "$dest_win" 'save\')"

@@ -69,7 +69,7 @@ cmp -s "$SCRATCH/world.before" "$SCRATCH/world.installed" && e2e_fail "the insta
 printf 'save data\r\n' >"$dest/セーブ/slot01.sav"
 printf 'my notes\r\n' >"$dest/メモ.txt"
 
-command=$(inspect_one "reg	HKLM	$uninstall_key	UninstallString")
+command=$(uninstall_command "$uninstall_key")
 assert_eq "$dest_win\\UnInst.exe" "$command" "uninstall command"
 expect_drive uninstall <<EOS
 $(uninstall_questions "$command" "$title" "click 6")

@@ -4,8 +4,7 @@
 # uninstall entry under WOW6432Node (and not in the 64-bit view), HKCU shared, the
 # literal "Program Files" folder that the installer composes (file-system redirection
 # covers only the system folder, so nothing goes to "Program Files (x86)"), the INI file
-# in the Windows folder, the shortcuts, and the access batch run by the 32-bit command
-# interpreter and gone.
+# in the Windows folder, the shortcuts, and no access batch in %TEMP%.
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
@@ -67,7 +66,7 @@ expected=$(printf '%s\n' \
   "$dest_win" \
   "$dest_win" \
   "<none>" \
-  "$dest_win\\UnInst.exe" \
+  "\"$dest_win\\UnInst.exe\"" \
   "<none>" \
   "$dest_win" \
   "$dest_win" \
@@ -76,6 +75,6 @@ expected=$(printf '%s\n' \
 [ "$answers" = "$expected" ] || e2e_fail "what the 64-bit machine holds (expected, got):
 $(diff <(echo "$expected") <(echo "$answers"))"
 
-assert_batch_gone
+assert_no_access_batch
 
 e2e_pass

@@ -53,6 +53,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // after its first colon, and no trailing separator, so the folder creation can walk it.
     const char* colon = mb_find_char(path.bytes, ':');
     if (has_drive) FUZZ_CHECK(colon && colon[1] == '\\');
+    // Behind "X:\" every part names itself: none is empty, ".", ".." or ends in a dot
+    // or a blank that the system would drop (so the root rule saw the real folder).
+    if (colon == path.bytes + 1 && !is_lead_byte(static_cast<unsigned char>(path.bytes[0]))) {
+      const char* last = nullptr;  // the last character of the current part
+      for (const char* p = path.bytes + 3;; p += (is_lead_byte(static_cast<unsigned char>(*p)) && p[1]) ? 2 : 1) {
+        if (*p != '\0' && *p != '\\') {
+          last = p;
+          continue;
+        }
+        FUZZ_CHECK(last != nullptr);
+        FUZZ_CHECK(last + 1 < p || (*last != ' ' && *last != '.'));
+        if (*p == '\0') break;
+        last = nullptr;
+      }
+    }
     guarded chain(destination_size);
     if (prepare_folder_chain(chain.bytes, destination_size, path.bytes) == 0) {
       FUZZ_CHECK(chain.intact());

@@ -224,3 +224,72 @@ TEST(DestinationText, LeadingIntegerAndCuts) {
   windows_dir_head(head, sizeof head, "WINDOWS", ':');
   EXPECT_STREQ("", head);
 }
+
+// Paths that the system opens as a drive root or a folder above the typed one: before,
+// only a path ending in a separator was refused, and "C:\." installed into the root.
+TEST(SecurityDestination, DotsAndTrailingBlanksResolveBeforeTheRootRule) {
+  struct row {
+    const char* typed;
+    int code;
+    const char* path;
+  } rows[] = {
+      {"C:\\.", destination_root, "C:\\"},
+      {"C:.", destination_root, "C:\\"},
+      {".", destination_root, "X:\\"},
+      {"C:\\ ", destination_root, "C:\\"},
+      {"C:\\x\\..", destination_root, "C:\\"},
+      {"C:\\x\\..\\..\\..", destination_root, "C:\\"},
+      {"C:\\...", destination_root, "C:\\"},
+      {"C:\\a\\.\\b", destination_ok, "C:\\a\\b"},
+      {"C:\\a\\b\\..\\c", destination_ok, "C:\\a\\c"},
+      {"C:\\Games. . .\\x ", destination_ok, "C:\\Games\\x"},
+      {"C:\\a\\.. \\b", destination_ok, "C:\\b"},
+      {"C:\\a\\..x\\b", destination_ok, "C:\\a\\..x\\b"},  // a name that starts with dots
+      {"C:\\.hidden", destination_ok, "C:\\.hidden"},
+      {"Games\\..\\Other", destination_ok, "X:\\Other"},
+  };
+  for (const row& r : rows) {
+    normalised n = normalise(r.typed);
+    EXPECT_EQ(r.code, n.code) << r.typed;
+    EXPECT_EQ(r.path, n.path) << r.typed;
+  }
+}
+
+TEST(SecurityDestination, DoubleByteNamesKeepTheirSecondBytes) {
+  // "表." loses its dot, never the 0x5C of the character; "表\.." is the parent of "表".
+  EXPECT_EQ("C:\\" + hyo, normalise("C:\\" + hyo + ".").path);
+  EXPECT_EQ("C:\\" + hyo + "\\" + hyo, normalise("C:\\" + hyo + "\\x\\..\\" + hyo).path);
+  normalised up = normalise("C:\\" + hyo + "\\..");
+  EXPECT_EQ(destination_root, up.code);
+  // A part that ends in a double-byte character whose second byte is 0x5C, then " .":
+  char path[destination_size];
+  std::strcpy(path, ("D:\\" + hyo + " .\\y").c_str());
+  ASSERT_EQ(0, resolve_dot_parts(path, sizeof path));
+  EXPECT_EQ("D:\\" + hyo + "\\y", std::string(path));
+  std::strcpy(path, "relative\\..");
+  EXPECT_EQ(-1, resolve_dot_parts(path, sizeof path));
+  EXPECT_STREQ("relative\\..", path);
+}
+
+TEST(SecurityDestination, SystemFoldersThemselvesAreRefused) {
+  const char* system[] = {"C:\\windows", "C:\\windows\\system32", "C:\\Program Files\\", "C:\\users",
+                          "C:\\users\\player", nullptr, ""};
+  const int count = 7;
+  struct row {
+    const char* path;
+    int refused;
+  } rows[] = {
+      {"C:\\", 1},
+      {"D:", 1},
+      {"C:\\Windows", 1},
+      {"c:\\WINDOWS\\System32\\", 1},
+      {"C:\\Program Files", 1},
+      {"C:\\Users\\Player", 1},
+      {"C:\\Users", 1},
+      {"C:\\Program Files\\TALVEN\\Game", 0},  // inside is where games go
+      {"C:\\Users\\Player\\Games\\x", 0},
+      {"C:\\Windows2", 0},
+      {"C:\\Program Files (x86)", 0},  // only when the system names it
+  };
+  for (const row& r : rows) EXPECT_EQ(r.refused, is_system_folder(r.path, system, count)) << r.path;
+}

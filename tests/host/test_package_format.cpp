@@ -406,5 +406,60 @@ TEST(PackageFormat, LocateAppendedPackageBeforeCertificateTable) {
   }
 }
 
+// A small PE image: DOS header, "PE\0\0", a file header and two section headers, then
+// the sections' raw data (the second ends furthest), then whatever follows.
+bytes tiny_pe(uint32_t first_at, uint32_t first_size, uint32_t second_at, uint32_t second_size) {
+  bytes out(0x40, 0);
+  out[0] = 'M';
+  out[1] = 'Z';
+  out[0x3C] = 0x40;
+  for (char c : {'P', 'E', '\0', '\0'}) out.push_back(static_cast<unsigned char>(c));
+  bytes header(20, 0);
+  header[2] = 2;  // sections
+  header[16] = 8;  // optional header size
+  out.insert(out.end(), header.begin(), header.end());
+  out.insert(out.end(), 8, 0);  // the optional header
+  for (auto [at, size] : {std::pair<uint32_t, uint32_t>{first_at, first_size}, {second_at, second_size}}) {
+    bytes section(16, 0);
+    out.insert(out.end(), section.begin(), section.end());
+    put_u32(&out, size);
+    put_u32(&out, at);
+    out.insert(out.end(), 16, 0);
+  }
+  return out;
+}
+
+// A trailer that points into the program's own image is no appended package: a program
+// without one must fall back to instdat.arc, and only then.
+TEST(SecurityPackageSource, ImageEndOfTheExecutable) {
+  bytes image = tiny_pe(0x200, 0x100, 0x100, 0x80);
+  image.resize(0x300, 0);
+  {
+    temp_file f;
+    put_bytes(f.f, image);
+    long end = -1;
+    ASSERT_EQ(0, pe_image_end(f.f, &end));
+    EXPECT_EQ(0x300, end);
+  }
+  struct broken {
+    const char* what;
+    size_t at;
+    unsigned char value;
+  };
+  for (broken b : {broken{"no MZ", 0, 'X'}, broken{"no PE signature", 0x41, 'X'}, broken{"no sections", 0x46, 0},
+                   broken{"too many sections", 0x47, 1}}) {
+    bytes damaged = image;
+    damaged[b.at] = b.value;
+    temp_file f;
+    put_bytes(f.f, damaged);
+    long end = -1;
+    EXPECT_EQ(-1, pe_image_end(f.f, &end)) << b.what;
+  }
+  temp_file cut;
+  put_bytes(cut.f, bytes(image.begin(), image.begin() + 0x60));  // section table cut off
+  long end = -1;
+  EXPECT_EQ(-1, pe_image_end(cut.f, &end));
+}
+
 }  // namespace
 }  // namespace talven

@@ -307,3 +307,35 @@ TEST_F(SettingsDeathTest, MissingFileGoesThroughTheRetryBox) {
       },
       ::testing::ExitedWithCode(255), "no_such_install\\.env");
 }
+
+// Another install's record is read by the store's own rules, without disturbing the store:
+// the installer compares its TITLEBAR with its own title.
+TEST_F(Settings, SecurityOneKeyFromAnotherRecordAsTheStoreReadsIt) {
+  const std::string texts[] = {
+      "TITLEBAR\t月影の譜|体験版\n",
+      "// comment\n TITLEBAR\tindented\nTITLEBAR  first\r\nTITLEBAR\tsecond\n",
+      "INSTTO\tx\n[EOF]\nTITLEBAR\tafter the end\n",
+      repeat_lines("/ filler\n", 400) + "TITLEBAR\ttoo late\n",
+      "TITLEBAR\n",
+      "TITLEBAR\t" + std::string(200, 'a') + "\n",
+  };
+  for (const std::string& text : texts) {
+    // The one-key reader, with the installer's own record loaded...
+    reset_settings_for_tests();
+    load_text("TITLEBAR\t自分のゲーム\n");
+    FILE* stream = std::tmpfile();
+    ASSERT_NE(stream, nullptr);
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::rewind(stream);
+    char out[128] = "<none>";
+    int found = read_setting_from_stream(stream, "TITLEBAR", out, sizeof out);
+    std::fclose(stream);
+    EXPECT_EQ("自分のゲーム", lookup("TITLEBAR")) << "the store was changed";
+    // ...gives what a fresh store makes of the text, with the same 128-byte cut.
+    reset_settings_for_tests();
+    load_text(text);
+    std::string stored = setting_exists("TITLEBAR") ? lookup("TITLEBAR", 128) : "<none>";
+    EXPECT_EQ(stored, std::string(out)) << text.substr(0, 40);
+    EXPECT_EQ(stored != "<none>" ? 0 : -1, found) << text.substr(0, 40);
+  }
+}

@@ -44,13 +44,19 @@ pe_checks() {
   ! tr '\n' ' ' <<<"$manifest" | grep -qE 'Common-Controls"[^/]*processorArchitecture="(x86|amd64)"'
   check "$name: the dependency serves both builds (processorArchitecture=\"*\")" $?
 
-  # Only system DLLs: those of the kernel, user, GDI, registry, shell, COM, common controls
-  # and dialogs, multimedia timer, and the C runtime that comes with Windows.
-  local allowed='^(kernel32|user32|gdi32|advapi32|shell32|ole32|comctl32|comdlg32|winmm|msvcrt)\.dll$'
+  # Only DLLs the loader takes from the system whatever lies beside the program: the
+  # KnownDLLs (the kernel, user, GDI, registry and security, shell, COM, common dialogs and
+  # the C runtime) and comctl32, which the manifest binds to the side-by-side version 6.
+  # Anything else (winmm, version, uxtheme, ...) would be searched for in the program's own
+  # folder first: a DLL of that name in a download folder would run elevated.
+  local allowed='^(kernel32|user32|gdi32|advapi32|shell32|ole32|comdlg32|msvcrt|comctl32)\.dll$'
   imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$private" | tr 'A-Z' 'a-z' | sort -u)
   [ -n "$imports" ]; check "$name: the import table is readable" $?
   extra=$(grep -vE "$allowed" <<<"$imports" || true)
-  [ -n "$imports" ] && [ -z "$extra" ]; check "$name: imports only system DLLs (got: $(echo $imports))${extra:+; not allowed: $extra}" $?
+  [ -n "$imports" ] && [ -z "$extra" ]; check "$name: imports only KnownDLLs and comctl32 (got: $(echo $imports))${extra:+; not allowed: $extra}" $?
+  # DLLs loaded by name later (shell and COM calls) come from the system folder: the
+  # program looks SetDefaultDllDirectories up at run time (it is missing before Windows 7).
+  grep -aq 'SetDefaultDllDirectories' "$exe"; check "$name: restricts the DLL search (SetDefaultDllDirectories)" $?
 }
 
 for exe in "$SETUP_EXE" "$UNINST_EXE"; do

@@ -427,13 +427,25 @@ TEST_F(ExtractPackageLocation, AppendedToTheExecutable) {
   EXPECT_EQ(read_file(dest + "\\SUB\\inside.txt"), "appended");
 }
 
-TEST_F(ExtractPackageLocation, SeparateInstdatBesideTheExecutableComesFirst) {
+using SecurityPackageSource = location_fixture;
+
+// A file named instdat.arc dropped beside a downloaded installer used to be installed in
+// place of the package the program carries.
+TEST_F(SecurityPackageSource, AppendedPackageWinsOverInstdatBeside) {
   std::string inner = package_bytes({file_item("from_exe.txt", "appended", time_a)});
   ASSERT_TRUE(write_file(exe, appended(inner, static_cast<uint32_t>(program.size()))));
   ASSERT_TRUE(write_file(scratch / "instdat.arc", package_bytes({file_item("from_arc.txt", "separate", time_b)})));
   ASSERT_EQ(run_child(dest), 0);
+  EXPECT_EQ(list_tree(dest), std::vector<std::string>{"from_exe.txt"});
+  EXPECT_EQ(read_file(dest + "\\from_exe.txt"), "appended");
+}
+
+// The separate medium: a program without a package reads instdat.arc beside it.
+TEST_F(SecurityPackageSource, ProgramWithoutAPackageReadsInstdatBeside) {
+  ASSERT_TRUE(write_file(exe, program));
+  ASSERT_TRUE(write_file(scratch / "instdat.arc", package_bytes({file_item("from_arc.txt", "separate", time_b)})));
+  ASSERT_EQ(run_child(dest), 0);
   EXPECT_EQ(list_tree(dest), std::vector<std::string>{"from_arc.txt"});
-  EXPECT_EQ(read_file(dest + "\\from_arc.txt"), "separate");
 }
 
 TEST_F(ExtractPackageLocation, AppendedOffsetPastTheEndGivesNoPackage) {

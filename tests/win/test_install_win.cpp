@@ -1,6 +1,7 @@
 // The install steps against the real Win32: folders, registry, shortcuts, the file copy,
 // the write probe and the background access batch.
 #include <gtest/gtest.h>
+#include <aclapi.h>
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -221,11 +222,12 @@ TEST(InstallRegistry, MachineKeyProbeValuesAndUninstallEntry) {
       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDodＴＡＬＶＥＮ アプリケーション";
   write_uninstall_entry("D:\\Program Files\\ゲーム");
   EXPECT_EQ("ＴＡＬＶＥＮ アプリケーション", query_string(HKEY_LOCAL_MACHINE, uninstall, "DisplayName"));
-  EXPECT_EQ("D:\\Program Files\\ゲーム\\UnInst.exe",
+  // Quoted, or a launcher would start "D:\\Program.exe".
+  EXPECT_EQ("\"D:\\Program Files\\ゲーム\\UnInst.exe\"",
             query_string(HKEY_LOCAL_MACHINE, uninstall, "UninstallString"));
   // A second install elsewhere overwrites the command in the same key.
   write_uninstall_entry("E:\\Other");
-  EXPECT_EQ("E:\\Other\\UnInst.exe", query_string(HKEY_LOCAL_MACHINE, uninstall, "UninstallString"));
+  EXPECT_EQ("\"E:\\Other\\UnInst.exe\"", query_string(HKEY_LOCAL_MACHINE, uninstall, "UninstallString"));
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, uninstall.c_str());
 }
 
@@ -411,40 +413,109 @@ TEST(InstallAccess, ProbeLeavesNothingAndFailsWhereNothingCanBeWritten) {
   EXPECT_EQ(1, probe_write_access(too_long.c_str()));
 }
 
-TEST(InstallAccess, BatchRunsInTheBackgroundAndDeletesItself) {
-  scratch_folder scratch;
-  std::string before = current_directory();
-  std::string folder = scratch / "100% ゲーム";
-  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  std::string batch = std::string(temp) + batch_file_name;
-  grant_full_access(folder.c_str());
-  // The sequence goes on from the temporary folder.
-  char now[MAX_PATH], expected[MAX_PATH];
-  GetCurrentDirectoryA(sizeof now, now);
-  std::strcpy(expected, temp);
-  size_t n = std::strlen(expected);
-  if (n > 3 && expected[n - 1] == '\\') expected[n - 1] = '\0';
-  EXPECT_STREQ(expected, now);
-  // The batch removes itself as its last line.
-  int waited = 0;
-  while (path_exists(batch) && waited < 30000) {
-    Sleep(200);
-    waited += 200;
+// The allowed entries of a well-known group in a list: their masks OR-ed, and their
+// inheritance. Wine keeps no access list on files (it maps them to Unix modes and hands
+// back one made from those), so the tests look at the list the system API composed and
+// at the system's acceptance of it, not at the list read back from the disk.
+ACCESS_MASK allowed(PACL list, WELL_KNOWN_SID_TYPE type, BYTE* flags = nullptr) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof sid;
+  CreateWellKnownSid(type, nullptr, sid, &size);
+  ACCESS_MASK mask = 0;
+  for (int i = 0; list && i < list->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(list, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    if (!EqualSid(&ace->SidStart, sid)) continue;
+    mask |= ace->Mask;
+    if (flags) *flags |= ace->Header.AceFlags;
   }
-  EXPECT_FALSE(path_exists(batch)) << "batch still present after " << waited << " ms";
-  EXPECT_TRUE(is_folder(folder));
-  SetCurrentDirectoryA(before.c_str());
+  return mask;
 }
 
-TEST(InstallAccess, CompanionNameFromTheRealTempPath) {
+struct present_list {
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  explicit present_list(const std::string& path) {
+    GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr,
+                          &descriptor);
+  }
+  ~present_list() {
+    if (descriptor) LocalFree(descriptor);
+  }
+};
+
+const ACCESS_MASK player_changes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                   DELETE | WRITE_DAC | WRITE_OWNER;
+
+// The old grant replaced the folder's list with full control for Everyone through a batch
+// run from %TEMP%; the players' Modify right is added now, inherited, and only where this
+// install made the folder.
+TEST(SecurityAccess, MadeFolderGetsUsersModifyBesideItsEntries) {
+  scratch_folder scratch;
+  std::string folder = scratch / "100% ゲーム";
+  int created = 0;
+  ASSERT_EQ(0, make_folder_chain(folder.c_str(), &created));
+  ASSERT_EQ(1, created);
+  present_list before(folder);
+  ASSERT_NE(nullptr, before.list);
+  PACL list = nullptr;
+  ASSERT_EQ(0, compose_access_list(folder.c_str(), &users_write_entry, 1, 1, &list));
+  BYTE flags = 0;
+  EXPECT_EQ(access_modify | allowed(before.list, WinBuiltinUsersSid), allowed(list, WinBuiltinUsersSid, &flags));
+  EXPECT_EQ(CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE, flags & (CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE));
+  // Added, not replaced: every group keeps what it had.
+  for (WELL_KNOWN_SID_TYPE type : {WinLocalSystemSid, WinBuiltinAdministratorsSid, WinWorldSid})
+    EXPECT_EQ(allowed(before.list, type), allowed(list, type)) << type;
+  LocalFree(list);
+  std::string before_directory = current_directory();
+  EXPECT_EQ(0, grant_users_write_access(folder.c_str(), created)) << "the system refused the list";
+  EXPECT_EQ(before_directory, current_directory()) << "the grant moved the current directory";
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
-  char batch[260], companion[260];
-  ASSERT_EQ(0, compose_in_folder(batch, sizeof batch, temp, batch_file_name));
-  ASSERT_EQ(0, replace_extension(companion, sizeof companion, batch, "pif"));
-  EXPECT_EQ(std::string(temp) + "Kelvanrothe_fullaccess.pif", std::string(companion));
+  EXPECT_FALSE(path_exists(std::string(temp) + "Kelvanrothe_fullaccess.bat"));
+}
+
+TEST(SecurityAccess, ExistingAndSystemFoldersAreLeftAlone) {
+  scratch_folder scratch;
+  std::string folder = scratch / "existing";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  int created = 1;
+  ASSERT_EQ(0, make_folder_chain(folder.c_str(), &created));
+  EXPECT_EQ(0, created) << "an existing folder counted as made by the install";
+  EXPECT_EQ(1, grant_users_write_access(folder.c_str(), created));
+  // Even a folder reported as made is left alone when it is the system's own, as they
+  // are named on this system.
+  char windows[MAX_PATH], profile[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryA(windows, sizeof windows), 0u);
+  EXPECT_EQ(1, grant_users_write_access(windows, 1));
+  ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile));
+  EXPECT_EQ(1, grant_users_write_access(profile, 1));
+  EXPECT_EQ(1, grant_users_write_access("C:\\", 1));
+}
+
+TEST(SecurityAccess, UninstallerAndRecordGetAListOfTheirOwn) {
+  access_entry entries[4];
+  int count = protected_file_entries(entries, 4);
+  PACL list = nullptr;
+  ASSERT_EQ(0, compose_access_list("unused", entries, count, 0, &list));
+  ASSERT_NE(nullptr, list);
+  EXPECT_EQ(3, list->AceCount) << "nothing of the folder's list is kept";
+  BYTE flags = 0;
+  EXPECT_EQ(0u, allowed(list, WinBuiltinUsersSid, &flags) & player_changes);
+  EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), allowed(list, WinBuiltinUsersSid));
+  EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), allowed(list, WinBuiltinAdministratorsSid, &flags));
+  EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), allowed(list, WinLocalSystemSid, &flags));
+  EXPECT_EQ(0, flags & (INHERITED_ACE | CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE));
+  EXPECT_EQ(0u, allowed(list, WinWorldSid));
+  LocalFree(list);
+
+  // The system takes them; files that are not there are no error.
+  scratch_folder scratch;
+  for (const char* name : {"UnInst.exe", "install.env"}) ASSERT_TRUE(write_file(scratch / name, "x"));
+  EXPECT_EQ(0, protect_install_files(scratch.path.c_str()));
+  std::string bare = scratch / "bare";
+  ASSERT_TRUE(CreateDirectoryA(bare.c_str(), nullptr));
+  EXPECT_EQ(0, protect_install_files(bare.c_str()));
 }
 
 }  // namespace talven

@@ -1,7 +1,7 @@
-// The work folder and the file enumeration behind its removal.
+// The work folder, the file enumeration behind its removal, and the single-instance gate.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <mmsystem.h>
+#include <cstdio>
 
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +10,7 @@
 
 #include "install/cp932.h"
 #include "package_test_support.h"
+#include "startup/services.h"
 #include "startup/startup.h"
 
 namespace talven {
@@ -48,9 +49,9 @@ using WorkFolder = startup_fixture;
 
 TEST_F(WorkFolder, CreateNamesItAfterTheTickCountAndMakesItCurrent) {
   std::string before_directory = current_directory();
-  int before = static_cast<int>(timeGetTime());
+  int before = static_cast<int>(GetTickCount());
   create_work_folder();
-  int after = static_cast<int>(timeGetTime());
+  int after = static_cast<int>(GetTickCount());
   std::string made = work_folder;
 
   char temp[MAX_PATH];
@@ -164,6 +165,38 @@ TEST_F(FileScan, BeginClosesAnOpenEnumeration) {
   ASSERT_NE(only, nullptr);
   EXPECT_EQ(std::string(only), scratch / "b.txt");
   EXPECT_EQ(file_scan_next(), nullptr);
+}
+
+}  // namespace
+}  // namespace talven
+
+namespace talven {
+namespace {
+
+std::string gate_name(const char* what) {
+  char name[96];
+  std::snprintf(name, sizeof name, "TalvenGate %s %lu", what, GetCurrentProcessId());
+  return name;
+}
+
+// The gate used to end the program without a word when its name was taken by another
+// kind of object: any program of the player could keep the installer from ever starting.
+TEST(SecurityInstanceGate, SquattedNameDoesNotKeepTheProgramOut) {
+  std::string name = gate_name("squatted");
+  HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, ("Local\\" + name).c_str());
+  ASSERT_NE(nullptr, squatter);
+  EXPECT_EQ(instance_gate_unusable, open_instance_gate(name.c_str()));
+  CloseHandle(squatter);
+}
+
+TEST(SecurityInstanceGate, FirstCopyThenTheSecondIsTold) {
+  std::string name = gate_name("copies");
+  EXPECT_EQ(instance_first, open_instance_gate(name.c_str()));
+  EXPECT_EQ(instance_running, open_instance_gate(name.c_str()));
+  // The gate is the session's: the plain name is the same mutex.
+  HANDLE plain = CreateMutexA(nullptr, FALSE, name.c_str());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  if (plain) CloseHandle(plain);
 }
 
 }  // namespace
