@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev zlib1g-dev libpng-dev
   libdeflate-dev clang libclang-rt-14-dev xorriso binutils-mingw-w64-i686
   wine wine32:i386 wine64
-  xvfb xauth x11-utils fonts-ipafont-gothic imagemagick locales
+  xvfb xauth x11-utils openbox fonts-ipafont-gothic imagemagick locales
 )
 
 is_installed() {
