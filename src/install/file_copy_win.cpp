@@ -85,7 +85,7 @@ int copy_file_with_progress(const char* source, const char* target) {
     DWORD done = 0;
     ok = 1;
     while (done < size) {
-      drain_messages();
+      progress_tick();
       if (copy_cancelled) {
         ok = 0;
         break;

@@ -37,6 +37,7 @@ struct shown_bar {
   int position;  // the last position sent
   int fill;      // filled pixels at that position; -1 after a range change
   int width;     // client width of the bar in pixels
+  int wanted;    // the position to send at the next tick
 };
 
 struct shown_progress {
@@ -45,6 +46,7 @@ struct shown_progress {
   char text[260];
 };
 shown_progress shown;
+DWORD last_shown = 0;  // GetTickCount of the last tick that sent and pumped
 
 shown_bar* bar_of(int id) { return id == total_bar ? &shown.total : &shown.file; }
 
@@ -53,6 +55,7 @@ void reset_bar(int id, int range) {
   shown_bar* bar = bar_of(id);
   bar->range = range;
   bar->position = 0;
+  bar->wanted = 0;
   bar->fill = 0;
   RECT client = {0, 0, 0, 0};
   GetClientRect(GetDlgItem(progress_dialog, id), &client);
@@ -113,7 +116,19 @@ HWND create_progress_dialog(const char* resource) {
   shown.text[0] = '\0';
   reset_bar(file_bar, 1);
   reset_bar(total_bar, 1);
+  last_shown = GetTickCount();
   return progress_dialog;
+}
+
+void send_position(int id) {
+  shown_bar* bar = bar_of(id);
+  int step = bar->wanted;
+  if (step == bar->position && bar->fill >= 0) return;
+  int fill = fill_of(bar, step);
+  if (fill == bar->fill) return;
+  bar->position = step;
+  bar->fill = fill;
+  SendDlgItemMessageA(progress_dialog, id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
 }
 
 }  // namespace
@@ -180,15 +195,22 @@ void show_progress_range(int id, int64_t bytes) {
   SendDlgItemMessageA(progress_dialog, id, PBM_SETRANGE, 0, MAKELPARAM(0, top));
 }
 
-void show_progress_bytes(int id, int64_t bytes) {
-  shown_bar* bar = bar_of(id);
-  int step = steps_of(bytes);
-  if (!progress_dialog || (step == bar->position && bar->fill >= 0)) return;
-  int fill = fill_of(bar, step);
-  if (fill == bar->fill) return;
-  bar->position = step;
-  bar->fill = fill;
-  SendDlgItemMessageA(progress_dialog, id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+void show_progress_bytes(int id, int64_t bytes) { bar_of(id)->wanted = steps_of(bytes); }
+
+int progress_tick() {
+  // Unsigned difference: right across the counter's wrap after 49 days.
+  if (GetTickCount() - last_shown < progress_interval_ms) return 0;
+  return progress_show_now();
+}
+
+int progress_show_now() {
+  if (progress_dialog) {
+    send_position(file_bar);
+    send_position(total_bar);
+  }
+  int taken = drain_messages();
+  last_shown = GetTickCount();
+  return taken;
 }
 
 }  // namespace talven

@@ -78,6 +78,8 @@
 // Other
 //   sleep MS
 //   timeout SECONDS           default timeout of the wait commands from here on
+//   poll MS                   how often the wait commands look again (50 by default; the
+//                             install benchmark answers dialogs with less delay)
 //   echo TEXT                 print TEXT
 //   screenshot FILE.bmp       the whole screen as a 24-bit BMP (GDI BitBlt); the shell
 //                             side converts it to PNG
@@ -136,6 +138,7 @@ std::vector<started_process> processes;
 int current_process = -1;
 HWND current_window = nullptr;
 DWORD default_timeout_ms = 20000;
+DWORD poll_ms = 50;
 int line_number = 0;
 int step_number = 0;
 
@@ -607,7 +610,7 @@ void cmd_wait_window(std::vector<std::string>& w) {
     if (GetTickCount() - begin > timeout)
       fail("no window with %s after %lu ms; visible windows: %s", what.c_str(),
            (unsigned long)timeout, describe_windows(current().info.dwProcessId).c_str());
-    Sleep(50);
+    Sleep(poll_ms);
   }
   current_window = q.found[0];
   say("  found %s %s after %lu ms\n", class_name(current_window).c_str(),
@@ -623,7 +626,7 @@ void cmd_wait_gone(std::vector<std::string>& w) {
     if (GetTickCount() - begin > timeout)
       fail("the window %s is still there after %lu ms", shown(window_text(current_window)).c_str(),
            (unsigned long)timeout);
-    Sleep(50);
+    Sleep(poll_ms);
   }
   current_window = nullptr;
   say("  gone after %lu ms\n", (unsigned long)(GetTickCount() - begin));
@@ -674,7 +677,7 @@ void cmd_wait_text(std::vector<std::string>& w) {
     if (GetTickCount() - begin > timeout)
       fail("control %d holds %s after %lu ms, expected %s", id, shown(have).c_str(),
            (unsigned long)timeout, shown(want).c_str());
-    Sleep(50);
+    Sleep(poll_ms);
   }
   say("  %s after %lu ms\n", shown(have).c_str(), (unsigned long)(GetTickCount() - begin));
 }
@@ -868,6 +871,10 @@ bool run_command(std::vector<std::string>& w) {
     need(w, 2, "timeout SECONDS");
     if (!is_number(w[1])) scenario_error("timeout: not a number: %s", w[1].c_str());
     default_timeout_ms = (DWORD)(atof(w[1].c_str()) * 1000.0);
+  } else if (c == "poll") {
+    need(w, 2, "poll MS");
+    poll_ms = (DWORD)parse_long(w[1], "poll");
+    if (poll_ms == 0) poll_ms = 1;
   } else if (c == "echo") {
     std::string text;
     for (size_t i = 1; i < w.size(); ++i) text += (i > 1 ? " " : "") + w[i];
