@@ -47,6 +47,9 @@ struct shown_progress {
 };
 shown_progress shown;
 DWORD last_shown = 0;  // GetTickCount of the last tick that sent and pumped
+// The name control is told not to redraw between ticks: a static control under Wine paints
+// itself at once on every new text, so each file would cost a paint nobody can see.
+int name_held = 0;
 
 shown_bar* bar_of(int id) { return id == total_bar ? &shown.total : &shown.file; }
 
@@ -117,6 +120,7 @@ HWND create_progress_dialog(const char* resource) {
   reset_bar(file_bar, 1);
   reset_bar(total_bar, 1);
   last_shown = GetTickCount();
+  name_held = 0;
   return progress_dialog;
 }
 
@@ -183,6 +187,10 @@ void show_progress_text(const char* text) {
   if (n >= sizeof shown.text) n = sizeof shown.text - 1;
   std::memcpy(shown.text, text, n);
   shown.text[n] = '\0';
+  if (!name_held) {
+    SendDlgItemMessageA(progress_dialog, file_name_text, WM_SETREDRAW, FALSE, 0);
+    name_held = 1;
+  }
   SendDlgItemMessageA(progress_dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
@@ -207,6 +215,12 @@ int progress_show_now() {
   if (progress_dialog) {
     send_position(file_bar);
     send_position(total_bar);
+    if (name_held) {
+      HWND name = GetDlgItem(progress_dialog, file_name_text);
+      SendMessageA(name, WM_SETREDRAW, TRUE, 0);
+      InvalidateRect(name, nullptr, TRUE);
+      name_held = 0;
+    }
   }
   int taken = drain_messages();
   last_shown = GetTickCount();

@@ -26,9 +26,10 @@
 //   start PATH [ARGS...]      CreateProcess PATH (Windows path) in PATH's own folder; it
 //                             becomes the current process (#1, #2, ... in start order)
 //   use N                     make process #N current again (its window is forgotten)
-//   attach NAME               make the newest running process whose image is NAME
+//   attach NAME [TIMEOUT]     make the newest running process whose image is NAME
 //                             (e.g. setup.exe) current, started by an earlier driver run;
-//                             so a test can look at the files between two scenarios
+//                             so a test can look at the files between two scenarios; with
+//                             a TIMEOUT it waits for one to start (started by someone else)
 //   wait-exit CODE|any [TIMEOUT]
 //                             wait for the current process to end and check its exit code
 //                             (-1 and 4294967295 are the same code); "any" just prints it
@@ -520,8 +521,9 @@ void cmd_start(std::vector<std::string>& w) {
   say("  process #%d pid %lu\n", current_process + 1, p.info.dwProcessId);
 }
 
-void cmd_attach(const std::string& image) {
-  // The newest one: process ids are not ordered, so compare the creation times.
+// The newest running process of that image, or 0: process ids are not ordered, so
+// compare the creation times.
+DWORD newest_process(const std::string& image) {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32 entry;
   entry.dwSize = sizeof entry;
@@ -544,6 +546,17 @@ void cmd_attach(const std::string& image) {
     } while (Process32Next(snap, &entry));
   }
   if (snap != INVALID_HANDLE_VALUE) CloseHandle(snap);
+  return best_pid;
+}
+
+// Without a timeout the process must be running already; with one it may still come.
+void cmd_attach(const std::string& image, DWORD timeout) {
+  DWORD begin = GetTickCount();
+  DWORD best_pid = newest_process(image);
+  while (!best_pid && GetTickCount() - begin < timeout) {
+    Sleep(poll_ms);
+    best_pid = newest_process(image);
+  }
   if (!best_pid) fail("no running process %s", image.c_str());
   started_process p;
   ZeroMemory(&p.info, sizeof p.info);
@@ -725,8 +738,9 @@ bool run_command(std::vector<std::string>& w) {
     current_process = (int)n - 1;
     current_window = nullptr;
   } else if (c == "attach") {
-    need(w, 2, "attach NAME");
-    cmd_attach(w[1]);
+    DWORD timeout = w.size() > 2 ? take_timeout(w, 2) : 0;
+    need(w, 2, "attach NAME [TIMEOUT]");
+    cmd_attach(w[1], timeout);
   } else if (c == "wait-exit") {
     cmd_wait_exit(w);
   } else if (c == "expect-running") {
