@@ -3,7 +3,8 @@
 namespace talven {
 
 int run_package_pass(package_reader* r, const char* destination, int mode, const pass_output* out) {
-  static const pass_output nothing = {nullptr, nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr}, nullptr, nullptr};
+  static const pass_output nothing = {nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, {nullptr, nullptr}, nullptr, nullptr};
   if (!out) out = &nothing;
   char output_path[output_path_size];
   for (;;) {

@@ -33,6 +33,7 @@ constexpr int cancel_button = IDCANCEL;
 // same picture again: a message goes out only when what it shows changes, for a bar the
 // filled width in pixels, not just its position.
 struct shown_bar {
+  HWND control;  // looked up once: under Wine each GetDlgItem asks the server
   int range;     // top of the bar's range, 0 .. range
   int position;  // the last position sent
   int fill;      // filled pixels at that position; -1 after a range change
@@ -43,6 +44,7 @@ struct shown_bar {
 struct shown_progress {
   shown_bar file;
   shown_bar total;
+  HWND name;  // the file name control
   char text[260];
 };
 shown_progress shown;
@@ -56,12 +58,13 @@ shown_bar* bar_of(int id) { return id == total_bar ? &shown.total : &shown.file;
 // As a dialog starts: both bars at 0 of 0..range.
 void reset_bar(int id, int range) {
   shown_bar* bar = bar_of(id);
+  bar->control = GetDlgItem(progress_dialog, id);
   bar->range = range;
   bar->position = 0;
   bar->wanted = 0;
   bar->fill = 0;
   RECT client = {0, 0, 0, 0};
-  GetClientRect(GetDlgItem(progress_dialog, id), &client);
+  GetClientRect(bar->control, &client);
   bar->width = client.right - client.left;
 }
 
@@ -117,6 +120,7 @@ INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
 HWND create_progress_dialog(const char* resource) {
   progress_dialog = CreateDialogParamA(owner_instance(), resource, main_window(), progress_dialog_proc, 0);
   shown.text[0] = '\0';
+  shown.name = GetDlgItem(progress_dialog, file_name_text);
   reset_bar(file_bar, 1);
   reset_bar(total_bar, 1);
   last_shown = GetTickCount();
@@ -132,7 +136,7 @@ void send_position(int id) {
   if (fill == bar->fill) return;
   bar->position = step;
   bar->fill = fill;
-  SendDlgItemMessageA(progress_dialog, id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+  SendMessageA(bar->control, PBM_SETPOS, static_cast<WPARAM>(step), 0);
 }
 
 }  // namespace
@@ -188,10 +192,10 @@ void show_progress_text(const char* text) {
   std::memcpy(shown.text, text, n);
   shown.text[n] = '\0';
   if (!name_held) {
-    SendDlgItemMessageA(progress_dialog, file_name_text, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(shown.name, WM_SETREDRAW, FALSE, 0);
     name_held = 1;
   }
-  SendDlgItemMessageA(progress_dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+  SendMessageA(shown.name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
 void show_progress_range(int id, int64_t bytes) {
@@ -200,7 +204,7 @@ void show_progress_range(int id, int64_t bytes) {
   if (!progress_dialog || top == bar->range) return;
   bar->range = top;
   bar->fill = -1;  // the control re-fits its position to the new range
-  SendDlgItemMessageA(progress_dialog, id, PBM_SETRANGE, 0, MAKELPARAM(0, top));
+  SendMessageA(bar->control, PBM_SETRANGE, 0, MAKELPARAM(0, top));
 }
 
 void show_progress_bytes(int id, int64_t bytes) { bar_of(id)->wanted = steps_of(bytes); }
@@ -216,9 +220,8 @@ int progress_show_now() {
     send_position(file_bar);
     send_position(total_bar);
     if (name_held) {
-      HWND name = GetDlgItem(progress_dialog, file_name_text);
-      SendMessageA(name, WM_SETREDRAW, TRUE, 0);
-      InvalidateRect(name, nullptr, TRUE);
+      SendMessageA(shown.name, WM_SETREDRAW, TRUE, 0);
+      InvalidateRect(shown.name, nullptr, TRUE);
       name_held = 0;
     }
   }

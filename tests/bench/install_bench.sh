@@ -83,12 +83,13 @@ NSI
 # appear. The driver looks every 20 ms: often enough to answer at once, seldom enough not
 # to load the wineserver that is measured with setup.exe.
 run_setup() {
+  # The folder unquoted: inside quotes the driver reads a backslash as an escape.
   local set=$1 dest=$2 result=$3 log=$work/driver.log
   wine "$build/uidriver.exe" - >"$log" 2>&1 <<EOS &
 poll 20
 attach setup.exe 60
 wait-window class:#32770 "インストール先のフォルダの指定" 30
-set-text 1000 "$dest"
+set-text 1000 $dest
 click 1
 wait-window class:#32770 "" with:65535 20
 click 6
@@ -129,11 +130,14 @@ for set in big small; do
     if [ $((n % 2)) -eq 1 ]; then order="setup nsis xcopy"; else order="xcopy nsis setup"; fi
     for who in $order; do one_run "$set" "$who" "$n"; done
   done
-  (cd "$work/out" && $tool median "$set.setup" "$set.nsis" "$set.xcopy") | awk -v set="$set" '
+  (cd "$work/out" && $tool median "$set.setup" "$set.nsis" "$set.xcopy") >"$work/out/$set.medians"
+  awk '{ printf "       %-12s CPU by process:", $1; for (i = 5; i <= NF; i++) printf " %s", $i; print "" }' \
+    "$work/out/$set.medians"
+  awk -v set="$set" '
     { wall[$1] = $2; cpu[$1] = $3 }
     END {
       s = set ".setup"; n = set ".nsis"; x = set ".xcopy"
       printf "%-6s setup.exe %.2f / %.2f   NSIS %.2f / %.2f   xcopy %.2f / %.2f\n", set, wall[s], cpu[s], wall[n], cpu[n], wall[x], cpu[x]
       printf "%-6s setup.exe/NSIS wall %.2f CPU %.2f   setup.exe/xcopy wall %.2f CPU %.2f\n", set, wall[s] / wall[n], cpu[s] / cpu[n], wall[s] / wall[x], cpu[s] / cpu[x]
-    }'
+    }' "$work/out/$set.medians"
 done

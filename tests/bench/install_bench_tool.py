@@ -10,7 +10,8 @@
       CPU of CMD and of every process it leaves behind (reaped here as their subreaper, up
       to 60 s) plus what the prefix's wineserver spent meanwhile, then the same by name.
   install_bench_tool.py median FILE...
-      per file: its name, the medians of its wall and CPU columns, and the count of runs.
+      per file: its name, the medians of its wall and CPU columns, the count of runs and
+      the median CPU of each process name.
 """
 import ctypes
 import os
@@ -106,9 +107,17 @@ def measure(out, server_pid, command):
 def median(files):
     for name in files:
         with open(name) as f:
-            rows = [[float(x) for x in line.split()[:2]] for line in f if line.strip()]
-        print('%s %.3f %.3f %d' % (name, statistics.median(r[0] for r in rows),
-                                   statistics.median(r[1] for r in rows), len(rows)))
+            rows = [line.split() for line in f if line.strip()]
+        parts = {}
+        for row in rows:
+            for field in row[2:]:
+                key, value = field.split('=')
+                parts.setdefault(key, []).append(float(value))
+        # A process missing from a run counts as 0 there.
+        split = ' '.join('%s=%.2f' % (k, statistics.median(v + [0.0] * (len(rows) - len(v))))
+                         for k, v in sorted(parts.items()))
+        print('%s %.3f %.3f %d %s' % (name, statistics.median(float(r[0]) for r in rows),
+                                      statistics.median(float(r[1]) for r in rows), len(rows), split))
 
 
 if __name__ == '__main__':
