@@ -98,8 +98,8 @@ click 2
 wait-window class:#32770 "インストール終了" 30
 click 1
 EOS
-  local driver=$! i
-  for i in $(seq 600); do grep -q '^\[2\] attach' "$log" 2>/dev/null && break; sleep 0.05; done
+  local driver=$!
+  for _ in $(seq 600); do grep -q '^\[2\] attach' "$log" 2>/dev/null && break; sleep 0.05; done
   (cd "$work/$set/medium" && $tool measure "$result" "$server_pid" wine setup.exe) ||
     { echo "install_bench.sh: setup.exe failed" >&2; tr -d '\r' <"$log" >&2; exit 1; }
   wait "$driver" || { echo "install_bench.sh: the driver failed" >&2; tr -d '\r' <"$log" >&2; exit 1; }
