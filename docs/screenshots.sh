@@ -8,7 +8,7 @@
 #   scripts/wine-rig.sh run build/win32 bash docs/screenshots.sh build/win32 build/host/talven-pack
 #
 # The driver runs inside a Wine virtual desktop, which draws the window frames and
-# captions itself (the bare virtual display has no window manager to draw them). For the
+# captions itself and keeps the shots' size fixed. For the
 # extraction shot the sample package gets many small extra files, so that the two-bar
 # dialog stays up long enough to be caught; the install then runs to its end.
 set -euo pipefail

@@ -9,7 +9,8 @@ packages=(
   libdeflate-dev clang libclang-rt-14-dev xorriso binutils-mingw-w64-i686
   osslsigncode icoutils openssl
   wine wine32:i386 wine64
-  xvfb xauth x11-utils fonts-ipafont-gothic imagemagick locales
+  xvfb xauth x11-utils openbox fonts-ipafont-gothic imagemagick locales
+  nsis python3
 )
 
 is_installed() {

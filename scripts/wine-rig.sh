@@ -2,8 +2,9 @@
 # The Wine test rig: one private prefix and one virtual display per build folder.
 #
 #   wine-rig.sh start DIR [KIND]
-#                              make DIR/prefix once (wineboot), start Xvfb on a free display,
-#                              write the environment and the pids into DIR/rig.env. KIND:
+#                              make DIR/prefix once (wineboot), start Xvfb on a free display
+#                              and a window manager (openbox) on it, write the environment
+#                              and the pids into DIR/rig.env. KIND:
 #                                win32  a 32-bit prefix (default): the shipped i686 programs
 #                                wow64  a 64-bit prefix whose 32-bit programs run through the
 #                                       32-bit loader, as on a player's 64-bit Windows
@@ -18,7 +19,7 @@
 #   wine-rig.sh status DIR     print the rig's environment, exit 1 when it is not running
 #
 # rig.env exports: WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LC_ALL LANG DISPLAY PATH
-#                  RIG_DIR RIG_KIND RIG_XVFB_PID RIG_TEMP_WIN (the prefix's %TEMP%)
+#                  RIG_DIR RIG_KIND RIG_XVFB_PID RIG_WM_PID RIG_TEMP_WIN (the prefix's %TEMP%)
 #                  RIG_TEMP (its Unix path)
 # Nothing here looks at processes it did not start: no pkill, no killall.
 set -euo pipefail
@@ -159,6 +160,44 @@ start_xvfb() {
   die "no free X display found (see $log)"
 }
 
+# A window manager, as every player's desktop has one: without it Wine's X11 driver waits
+# about 2 s for each top-level window that goes away. Its own frames stay off (the prefix
+# keeps Wine's Windows-like ones, see init_prefix), so screenshots look as on Windows.
+start_wm() {
+  command -v openbox >/dev/null || die "openbox is not installed (run scripts/setup-deps.sh)"
+  local wm=$dir/wm
+  mkdir -p "$wm"
+  cat >"$wm/rc.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
+  <placement><policy>Smart</policy></placement>
+  <theme><keepBorder>no</keepBorder><animateIconify>no</animateIconify></theme>
+  <desktops><number>1</number></desktops>
+  <keyboard></keyboard>
+  <mouse></mouse>
+</openbox_config>
+XML
+  # Its own config and cache folders, so that nothing is read from or written to $HOME.
+  XDG_CONFIG_HOME=$wm XDG_CACHE_HOME=$wm openbox --sm-disable --config-file "$wm/rc.xml" \
+    </dev/null >"$dir/wm.log" 2>&1 &
+  RIG_WM_PID=$!
+  local waited=0
+  # Ready once it has announced itself on the root window.
+  while [ $waited -lt 100 ]; do
+    kill -0 "$RIG_WM_PID" 2>/dev/null || die "openbox did not start (see $dir/wm.log)"
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then return 0; fi
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  die "openbox did not take the display (see $dir/wm.log)"
+}
+
+wm_alive() {
+  local pid=$1
+  [ -n "$pid" ] && [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q '^openbox '
+}
+
 init_prefix() {
   # The prefix is made once per build folder and kept; system.reg marks a finished boot.
   if [ ! -f "$prefix/system.reg" ] || [ "$(cat "$prefix/.rig-ready" 2>/dev/null)" != "$RIG_KIND" ]; then
@@ -188,6 +227,14 @@ init_prefix() {
     wineserver -w
     echo "$RIG_KIND" >"$prefix/.rig-ready"
   fi
+  # The window manager manages the windows but Wine draws their frames, as on Windows.
+  # Apart from the boot above, so that prefixes made before it get it too.
+  if [ ! -f "$prefix/.rig-frames" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 ||
+      die "could not keep Wine's own window frames"
+    wineserver -w
+    touch "$prefix/.rig-frames"
+  fi
 }
 
 write_env() {
@@ -211,6 +258,7 @@ export LANG=ja_JP.UTF-8
 export DISPLAY='$DISPLAY'
 export RIG_DIR='$dir'
 export RIG_XVFB_PID=$RIG_XVFB_PID
+export RIG_WM_PID=$RIG_WM_PID
 export RIG_TEMP_WIN='${temp_win//\'/}'
 export RIG_TEMP='${temp_unix//\'/}'
 ENV
@@ -230,11 +278,12 @@ case $action in
     command -v Xvfb >/dev/null || die "Xvfb is not installed (run scripts/setup-deps.sh)"
     start_xvfb
     export DISPLAY
+    start_wm
     init_prefix
     # One persistent wineserver for the whole run, instead of one per test.
     wineserver -p </dev/null >/dev/null 2>&1
     write_env
-    echo "wine-rig: prefix $WINEPREFIX, display $DISPLAY, Xvfb pid $RIG_XVFB_PID"
+    echo "wine-rig: prefix $WINEPREFIX, display $DISPLAY, Xvfb pid $RIG_XVFB_PID, openbox pid $RIG_WM_PID"
     ;;
   stop)
     if [ -f "$env_file" ]; then
@@ -246,6 +295,10 @@ case $action in
     if [ -d "$prefix" ]; then
       WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
       WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+    fi
+    if wm_alive "${RIG_WM_PID:-}"; then
+      kill "$RIG_WM_PID" 2>/dev/null || true
+      for _ in $(seq 50); do kill -0 "$RIG_WM_PID" 2>/dev/null || break; sleep 0.1; done
     fi
     if xvfb_alive "${RIG_XVFB_PID:-}"; then
       kill "$RIG_XVFB_PID" 2>/dev/null || true

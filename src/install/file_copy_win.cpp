@@ -85,10 +85,12 @@ int copy_file_with_progress(const char* source, const char* target) {
     show_progress_text(source);
     show_progress_range(IDC_FILE_BAR, size);
     show_progress_bytes(IDC_FILE_BAR, 0);
+    progress_show_now();  // a few files only: each is shown as it starts
     DWORD done = 0;
     ok = 1;
     while (done < size) {
-      drain_messages();
+      // Cancel is taken within a block (an empty pump is cheap); the bars move by the tick.
+      if (progress_tick() == 0) drain_messages();
       if (copy_cancelled) {
         ok = 0;
         break;

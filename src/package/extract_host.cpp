@@ -27,19 +27,21 @@ int make_folder(void*, const package_entry*, const char* path) {
   return 0;
 }
 
-FILE* open_output(void*, const package_entry*, const char* path) {
+void* open_output(void*, const package_entry*, const char* path) {
   char host[output_path_size];
   return std::fopen(host_path(host, path), "wb");
 }
 
-int close_output(void*, FILE* out, const package_entry*, const char*, int) { return std::fclose(out) != 0; }
+int close_output(void*, void* out, const package_entry*, const char*, int) {
+  return std::fclose(static_cast<FILE*>(out)) != 0;
+}
 
 }  // namespace
 
 int extract_package_from(FILE* package, const char* destination, int mode) {
   package_refusal = nullptr;
   if (!package) return -1;
-  pass_output output = {nullptr, nullptr, make_folder, open_output, close_output, {nullptr, nullptr}, nullptr};
+  pass_output output = {nullptr, nullptr, make_folder, open_output, close_output, {nullptr, nullptr}, nullptr, nullptr};
   return extract_with(package, package_length, destination, mode, &output, &package_refusal);
 }
 

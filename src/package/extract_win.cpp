@@ -40,42 +40,53 @@ int refuse_linked_output(const char* path) {
   return 1;
 }
 
-// After every 128 KiB of output and at the end of each entry: both bars, then the pump.
+// After every 128 KiB of output and at the end of each entry: the bars' positions kept,
+// sent and pumped only when a tick is due.
 void on_block(void* context, int32_t written, int32_t position) {
   if (context) {
     show_progress_bytes(IDC_FILE_BAR, written);
     show_progress_bytes(IDC_TOTAL_BAR, position);
   }
-  drain_messages();
+  progress_tick();
 }
 
-// The file side of the passes: the output file, the dialog's view of it, its time.
-FILE* open_output(void* dialog, const package_entry* entry, const char* path) {
-  if (refuse_linked_output(path)) return nullptr;
-  FILE* out = std::fopen(path, "wb");
-  if (out && dialog) {
+// The one place a file of the package is made: created for writing, replacing one of the
+// same name (sharing as the C runtime's fopen did). Any check on the path before it is
+// created belongs here.
+HANDLE create_output_file(const char* path) {
+  if (refuse_linked_output(path)) return INVALID_HANDLE_VALUE;
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The file side of the passes: one open per file, written straight from the inflate
+// buffer, its time set on the same handle before it is closed.
+void* open_output(void* dialog, const package_entry* entry, const char* path) {
+  HANDLE file = create_output_file(path);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (dialog) {
     show_progress_text(path);
     show_progress_range(IDC_FILE_BAR, entry->size);
     show_progress_bytes(IDC_FILE_BAR, 0);
   }
-  return out;
+  return file;
 }
 
-int close_output(void*, FILE* out, const package_entry* entry, const char* path, int sound) {
-  // Buffered bytes that cannot be flushed are a short write as well. A failed entry's
-  // partial file stays on disk.
-  if (std::fclose(out) != 0) return 1;
-  if (!sound) return 0;
-  // Only the last-write time is stored; creation and last access stay those of now.
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
+int write_output(void* file, const unsigned char* data, size_t size) {
+  DWORD put = 0;
+  return WriteFile(static_cast<HANDLE>(file), data, static_cast<DWORD>(size), &put, nullptr) && put == size ? 0 : 1;
+}
+
+int close_output(void*, void* file, const package_entry* entry, const char*, int sound) {
+  // A failed entry's partial file stays on disk, with the time of now.
+  if (sound) {
+    // Only the last-write time is stored; creation and last access stay those of now.
     FILETIME written;
     written.dwLowDateTime = entry->time_low;
     written.dwHighDateTime = entry->time_high;
-    SetFileTime(file, nullptr, nullptr, &written);
-    CloseHandle(file);
+    SetFileTime(static_cast<HANDLE>(file), nullptr, nullptr, &written);
   }
-  return 0;
+  return CloseHandle(static_cast<HANDLE>(file)) ? 0 : 1;
 }
 
 int make_folder(void*, const package_entry*, const char* path) {
@@ -155,9 +166,13 @@ int extract_package_from(FILE* package, const char* destination, int mode) {
     dialog = open_extract_dialog(package_length);
   }
   pass_destination = destination;
-  pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}, nullptr};
+  pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}, nullptr,
+                        write_output};
   int result = extract_with(package, package_length, destination, mode, &output, &package_refusal);
-  if (dialog) close_progress_dialog();
+  if (dialog) {
+    progress_show_now();  // both bars where the pass ended
+    close_progress_dialog();
+  }
   pass_destination = nullptr;
   return result;
 }

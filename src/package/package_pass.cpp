@@ -3,7 +3,8 @@
 namespace talven {
 
 int run_package_pass(package_reader* r, const char* destination, int mode, const pass_output* out) {
-  static const pass_output nothing = {nullptr, nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr}, nullptr};
+  static const pass_output nothing = {nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, {nullptr, nullptr}, nullptr, nullptr};
   if (!out) out = &nothing;
   char output_path[output_path_size];
   for (;;) {
@@ -46,12 +47,12 @@ int run_package_pass(package_reader* r, const char* destination, int mode, const
       continue;
     }
     inflate_sink sink = {nullptr, nullptr, out->progress};
-    FILE* file = nullptr;
+    void* file = nullptr;
     if (mode != check_pass && out->open_file) {
       file = out->open_file(out->context, e, path);
       if (!file) return refuse_entry(r, "the file cannot be made", entry_write_failed);
       sink.context = file;
-      sink.write = write_to_stream;
+      sink.write = out->write ? out->write : write_to_stream;
     }
     int result = inflate_current_entry(r, &sink);
     if (file && out->close_file(out->context, file, e, path, result == 0) != 0 && result == 0)

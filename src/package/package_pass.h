@@ -20,16 +20,19 @@ struct pass_output {
   // A folder entry of a full pass. path: destination "\" name, or null when the pass was
   // given no destination. Non-zero fails the pass.
   int (*make_folder)(void* context, const package_entry* entry, const char* path);
-  // The output of a file entry; null fails the pass.
-  FILE* (*open_file)(void* context, const package_entry* entry, const char* path);
+  // The output of a file entry (a FILE* unless write says otherwise); null fails the pass.
+  void* (*open_file)(void* context, const package_entry* entry, const char* path);
   // Closes it; sound says whether the entry was written whole (its time is set then).
   // Non-zero when the closing failed (buffered bytes not written).
-  int (*close_file)(void* context, FILE* file, const package_entry* entry, const char* path, int sound);
+  int (*close_file)(void* context, void* file, const package_entry* entry, const char* path, int sound);
   inflate_progress progress;
   // Non-zero leaves the entry alone (a tool's choice of entries): nothing is made for it,
   // yet a file's data is still inflated into nothing, so that the package's verdict does
   // not depend on what was chosen. Called after check; may be null.
   int (*leave)(void* context, const package_entry* entry);
+  // Writes inflated bytes to what open_file returned, straight from the inflate buffer
+  // (as inflate_sink's write). Null: open_file returns a FILE*, written with fwrite.
+  int (*write)(void* file, const unsigned char* data, size_t size);
 };
 
 // Runs one pass from the reader's position. 0 at the end marker or at the start-up

@@ -33,29 +33,38 @@ constexpr int cancel_button = IDCANCEL;
 // same picture again: a message goes out only when what it shows changes, for a bar the
 // filled width in pixels, not just its position.
 struct shown_bar {
+  HWND control;  // looked up once: under Wine each GetDlgItem asks the server
   int range;     // top of the bar's range, 0 .. range
   int position;  // the last position sent
   int fill;      // filled pixels at that position; -1 after a range change
   int width;     // client width of the bar in pixels
+  int wanted;    // the position to send at the next tick
 };
 
 struct shown_progress {
   shown_bar file;
   shown_bar total;
+  HWND name;  // the file name control
   char text[260];
 };
 shown_progress shown;
+DWORD last_shown = 0;  // GetTickCount of the last tick that sent and pumped
+// The name control is told not to redraw between ticks: a static control under Wine paints
+// itself at once on every new text, so each file would cost a paint nobody can see.
+int name_held = 0;
 
 shown_bar* bar_of(int id) { return id == total_bar ? &shown.total : &shown.file; }
 
 // As a dialog starts: both bars at 0 of 0..range.
 void reset_bar(int id, int range) {
   shown_bar* bar = bar_of(id);
+  bar->control = GetDlgItem(progress_dialog, id);
   bar->range = range;
   bar->position = 0;
+  bar->wanted = 0;
   bar->fill = 0;
   RECT client = {0, 0, 0, 0};
-  GetClientRect(GetDlgItem(progress_dialog, id), &client);
+  GetClientRect(bar->control, &client);
   bar->width = client.right - client.left;
 }
 
@@ -111,9 +120,23 @@ INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
 HWND create_progress_dialog(const char* resource) {
   progress_dialog = CreateDialogParamA(owner_instance(), resource, main_window(), progress_dialog_proc, 0);
   shown.text[0] = '\0';
+  shown.name = GetDlgItem(progress_dialog, file_name_text);
   reset_bar(file_bar, 1);
   reset_bar(total_bar, 1);
+  last_shown = GetTickCount();
+  name_held = 0;
   return progress_dialog;
+}
+
+void send_position(int id) {
+  shown_bar* bar = bar_of(id);
+  int step = bar->wanted;
+  if (step == bar->position && bar->fill >= 0) return;
+  int fill = fill_of(bar, step);
+  if (fill == bar->fill) return;
+  bar->position = step;
+  bar->fill = fill;
+  SendMessageA(bar->control, PBM_SETPOS, static_cast<WPARAM>(step), 0);
 }
 
 }  // namespace
@@ -168,7 +191,11 @@ void show_progress_text(const char* text) {
   if (n >= sizeof shown.text) n = sizeof shown.text - 1;
   std::memcpy(shown.text, text, n);
   shown.text[n] = '\0';
-  SendDlgItemMessageA(progress_dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+  if (!name_held) {
+    SendMessageA(shown.name, WM_SETREDRAW, FALSE, 0);
+    name_held = 1;
+  }
+  SendMessageA(shown.name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
 void show_progress_range(int id, int64_t bytes) {
@@ -177,18 +204,30 @@ void show_progress_range(int id, int64_t bytes) {
   if (!progress_dialog || top == bar->range) return;
   bar->range = top;
   bar->fill = -1;  // the control re-fits its position to the new range
-  SendDlgItemMessageA(progress_dialog, id, PBM_SETRANGE, 0, MAKELPARAM(0, top));
+  SendMessageA(bar->control, PBM_SETRANGE, 0, MAKELPARAM(0, top));
 }
 
-void show_progress_bytes(int id, int64_t bytes) {
-  shown_bar* bar = bar_of(id);
-  int step = steps_of(bytes);
-  if (!progress_dialog || (step == bar->position && bar->fill >= 0)) return;
-  int fill = fill_of(bar, step);
-  if (fill == bar->fill) return;
-  bar->position = step;
-  bar->fill = fill;
-  SendDlgItemMessageA(progress_dialog, id, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+void show_progress_bytes(int id, int64_t bytes) { bar_of(id)->wanted = steps_of(bytes); }
+
+int progress_tick() {
+  // Unsigned difference: right across the counter's wrap after 49 days.
+  if (GetTickCount() - last_shown < progress_interval_ms) return 0;
+  return progress_show_now();
+}
+
+int progress_show_now() {
+  if (progress_dialog) {
+    send_position(file_bar);
+    send_position(total_bar);
+    if (name_held) {
+      SendMessageA(shown.name, WM_SETREDRAW, TRUE, 0);
+      InvalidateRect(shown.name, nullptr, TRUE);
+      name_held = 0;
+    }
+  }
+  int taken = drain_messages();
+  last_shown = GetTickCount();
+  return taken;
 }
 
 }  // namespace talven

@@ -26,9 +26,10 @@
 //   start PATH [ARGS...]      CreateProcess PATH (Windows path) in PATH's own folder; it
 //                             becomes the current process (#1, #2, ... in start order)
 //   use N                     make process #N current again (its window is forgotten)
-//   attach NAME               make the newest running process whose image is NAME
+//   attach NAME [TIMEOUT]     make the newest running process whose image is NAME
 //                             (e.g. setup.exe) current, started by an earlier driver run;
-//                             so a test can look at the files between two scenarios
+//                             so a test can look at the files between two scenarios; with
+//                             a TIMEOUT it waits for one to start (started by someone else)
 //   wait-exit CODE|any [TIMEOUT]
 //                             wait for the current process to end and check its exit code
 //                             (-1 and 4294967295 are the same code); "any" just prints it
@@ -78,6 +79,8 @@
 // Other
 //   sleep MS
 //   timeout SECONDS           default timeout of the wait commands from here on
+//   poll MS                   how often the wait commands look again (50 by default; the
+//                             install benchmark answers dialogs with less delay)
 //   echo TEXT                 print TEXT
 //   screenshot FILE.bmp       the whole screen as a 24-bit BMP (GDI BitBlt); the shell
 //                             side converts it to PNG
@@ -136,6 +139,7 @@ std::vector<started_process> processes;
 int current_process = -1;
 HWND current_window = nullptr;
 DWORD default_timeout_ms = 20000;
+DWORD poll_ms = 50;
 int line_number = 0;
 int step_number = 0;
 
@@ -517,8 +521,9 @@ void cmd_start(std::vector<std::string>& w) {
   say("  process #%d pid %lu\n", current_process + 1, p.info.dwProcessId);
 }
 
-void cmd_attach(const std::string& image) {
-  // The newest one: process ids are not ordered, so compare the creation times.
+// The newest running process of that image, or 0: process ids are not ordered, so
+// compare the creation times.
+DWORD newest_process(const std::string& image) {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32 entry;
   entry.dwSize = sizeof entry;
@@ -541,6 +546,17 @@ void cmd_attach(const std::string& image) {
     } while (Process32Next(snap, &entry));
   }
   if (snap != INVALID_HANDLE_VALUE) CloseHandle(snap);
+  return best_pid;
+}
+
+// Without a timeout the process must be running already; with one it may still come.
+void cmd_attach(const std::string& image, DWORD timeout) {
+  DWORD begin = GetTickCount();
+  DWORD best_pid = newest_process(image);
+  while (!best_pid && GetTickCount() - begin < timeout) {
+    Sleep(poll_ms);
+    best_pid = newest_process(image);
+  }
   if (!best_pid) fail("no running process %s", image.c_str());
   started_process p;
   ZeroMemory(&p.info, sizeof p.info);
@@ -607,7 +623,7 @@ void cmd_wait_window(std::vector<std::string>& w) {
     if (GetTickCount() - begin > timeout)
       fail("no window with %s after %lu ms; visible windows: %s", what.c_str(),
            (unsigned long)timeout, describe_windows(current().info.dwProcessId).c_str());
-    Sleep(50);
+    Sleep(poll_ms);
   }
   current_window = q.found[0];
   say("  found %s %s after %lu ms\n", class_name(current_window).c_str(),
@@ -623,7 +639,7 @@ void cmd_wait_gone(std::vector<std::string>& w) {
     if (GetTickCount() - begin > timeout)
       fail("the window %s is still there after %lu ms", shown(window_text(current_window)).c_str(),
            (unsigned long)timeout);
-    Sleep(50);
+    Sleep(poll_ms);
   }
   current_window = nullptr;
   say("  gone after %lu ms\n", (unsigned long)(GetTickCount() - begin));
@@ -674,7 +690,7 @@ void cmd_wait_text(std::vector<std::string>& w) {
     if (GetTickCount() - begin > timeout)
       fail("control %d holds %s after %lu ms, expected %s", id, shown(have).c_str(),
            (unsigned long)timeout, shown(want).c_str());
-    Sleep(50);
+    Sleep(poll_ms);
   }
   say("  %s after %lu ms\n", shown(have).c_str(), (unsigned long)(GetTickCount() - begin));
 }
@@ -722,8 +738,9 @@ bool run_command(std::vector<std::string>& w) {
     current_process = (int)n - 1;
     current_window = nullptr;
   } else if (c == "attach") {
-    need(w, 2, "attach NAME");
-    cmd_attach(w[1]);
+    DWORD timeout = w.size() > 2 ? take_timeout(w, 2) : 0;
+    need(w, 2, "attach NAME [TIMEOUT]");
+    cmd_attach(w[1], timeout);
   } else if (c == "wait-exit") {
     cmd_wait_exit(w);
   } else if (c == "expect-running") {
@@ -868,6 +885,10 @@ bool run_command(std::vector<std::string>& w) {
     need(w, 2, "timeout SECONDS");
     if (!is_number(w[1])) scenario_error("timeout: not a number: %s", w[1].c_str());
     default_timeout_ms = (DWORD)(atof(w[1].c_str()) * 1000.0);
+  } else if (c == "poll") {
+    need(w, 2, "poll MS");
+    poll_ms = (DWORD)parse_long(w[1], "poll");
+    if (poll_ms == 0) poll_ms = 1;
   } else if (c == "echo") {
     std::string text;
     for (size_t i = 1; i < w.size(); ++i) text += (i > 1 ? " " : "") + w[i];

@@ -191,7 +191,7 @@ int make_folder(void* context, const package_entry*, const char*) {
   return 0;
 }
 
-FILE* open_file(void* context, const package_entry*, const char*) {
+void* open_file(void* context, const package_entry*, const char*) {
   auto* x = static_cast<extraction*>(context);
   if (passes_through_link(x, x->relative, false)) {
     refuse_link(x);
@@ -224,8 +224,9 @@ FILE* open_file(void* context, const package_entry*, const char*) {
   return out;
 }
 
-int close_file(void* context, FILE* out, const package_entry* entry, const char*, int sound) {
+int close_file(void* context, void* file, const package_entry* entry, const char*, int sound) {
   auto* x = static_cast<extraction*>(context);
+  FILE* out = static_cast<FILE*>(file);
   const std::string& target = x->current;
   // A write that failed (a full disk) is the file's fault, not the package's: named with
   // its reason. errno still holds the failed write's when the stream's error is set.
@@ -317,7 +318,7 @@ int run_extract(int argc, char** argv) {
   package_reader reader;
   x.reader = &reader;
   if (open_package_reading(x.path, &input, &reader) != 0) return exit_failure;
-  pass_output output = {&x, check_entry, make_folder, open_file, close_file, {&x, on_block}, leave_entry};
+  pass_output output = {&x, check_entry, make_folder, open_file, close_file, {&x, on_block}, leave_entry, nullptr};
   x.bar.unit = "files";
   x.bar.start("extracting", static_cast<uint64_t>(input.length), 0, quiet);
   int result = run_package_pass(&reader, nullptr, full_pass, &output);

@@ -112,7 +112,7 @@ int run_verify(int argc, char** argv) {
                            auto* p = static_cast<tally*>(c);
                            p->bar.update(static_cast<uint64_t>(position), static_cast<size_t>(p->files));
                          }},
-                        nullptr};
+                        nullptr, nullptr};
   t.bar.start("verifying", static_cast<uint64_t>(input.length), 0, quiet);
   int walked = run_pass(argv[1], &input, check_pass, output, &reader);
   if (walked == 0) t.bar.update(t.bar.total, static_cast<size_t>(t.files));
