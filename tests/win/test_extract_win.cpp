@@ -250,7 +250,9 @@ TEST_F(ExtractFullPass, DialogShowsEveryFileAndEndsBothBarsWhereTheDataEnds) {
   int file = -1, file_top = 1, file_position = 0, total_top = 1, total_position = 0, width = 0;
   int moves = 0, last_total_fill = -1;
   auto check_file_range = [&]() {
-    if (file >= 0) EXPECT_EQ(file_top, sizes[file] / 131072) << "file " << file;
+    if (file >= 0) {
+      EXPECT_EQ(file_top, sizes[file] / 131072) << "file " << file;
+    }
   };
   for (const dialog_message& m : dialog_messages) {
     if (m.id == 1012 && !m.text.empty()) {
