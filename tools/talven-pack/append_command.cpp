@@ -13,6 +13,7 @@
 #include "cleanup.h"
 #include "command.h"
 #include "pack_common.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -35,7 +36,7 @@ void usage(FILE* to) {
 // at nothing sound.
 size_t carried_package_start(const char* exe_path) {
   package_input input;
-  input.file = std::fopen(exe_path, "rb");
+  input.file = open_file(exe_path, "rb");
   if (!input.file) return 0;
   if (locate_appended_package(input.file, &input.start, &input.length) != 0 || input.start < 2) return 0;
   if (std::fseek(input.file, input.start, SEEK_SET) != 0) return 0;
@@ -97,7 +98,7 @@ int run_append(int argc, char** argv) {
   FILE* out = ::fdopen(fd, "wb");
   if (!out) {
     ::close(fd);
-    std::remove(tmp_name);
+    remove_file(tmp_name);
     remove_on_signal(nullptr);
     return fail("cannot write %s: %s", tmp_name, std::strerror(errno));
   }
@@ -109,15 +110,14 @@ int run_append(int argc, char** argv) {
     ok = false;
     saved = errno;
   }
-  struct stat st;
-  if (ok && ::stat(exe_path, &st) == 0) ::chmod(tmp.c_str(), st.st_mode & 07777);
-  if (ok && std::rename(tmp.c_str(), out_path) != 0) {
+  if (ok) copy_mode(exe_path, tmp.c_str());
+  if (ok && replace_file(tmp.c_str(), out_path) != 0) {
     ok = false;
     saved = errno;
   }
   remove_on_signal(nullptr);
   if (!ok) {
-    std::remove(tmp.c_str());
+    remove_file(tmp.c_str());
     return fail("cannot write %s: %s", out_path, std::strerror(saved));
   }
   std::printf("%s: %zu bytes of executable, %zu bytes of package at offset %u\n", out_path, exe.size(),

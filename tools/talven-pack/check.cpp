@@ -17,6 +17,7 @@
 #include "install/markers.h"
 #include "package/package_format.h"
 #include "pack_common.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -197,7 +198,7 @@ struct checker {
   void error(int line, const std::string& text) { report->add(finding_error, env_file, line, text); }
   void warning(int line, const std::string& text) { report->add(finding_warning, env_file, line, text); }
   void tree_finding(int severity, const std::string& relative, const std::string& text) {
-    report->add(severity, (dir / relative).string(), 0, text);
+    report->add(severity, text_of(dir / path_of(relative)), 0, text);
   }
 
   int line_of(const char* key) const {
@@ -274,7 +275,7 @@ struct checker {
   void load(const fs::path& env) {
     reset_settings_for_tests();
     reset_sections_for_tests();
-    FILE* f = std::fopen(env.c_str(), "rb");
+    FILE* f = open_file(text_of(env).c_str(), "rb");
     if (f) {
       set_sections_line_hook(on_section_line, &sections);
       const char* open = nullptr;
@@ -286,7 +287,7 @@ struct checker {
                                       "] is not closed (a line beginning with '-' closes it): the installer stops "
                                       "at start-up");
     }
-    f = std::fopen(env.c_str(), "rb");
+    f = open_file(text_of(env).c_str(), "rb");
     if (!f) return;
     set_settings_line_hook(on_settings_line, &settings);
     load_settings_stream(f);
@@ -469,7 +470,7 @@ struct checker {
   void check_tree() {
     for (const std::string& e : tree->errors) {
       size_t colon = e.find(": ");
-      report->add(finding_error, (dir / e.substr(0, colon)).string(), 0, colon == std::string::npos ? e : e.substr(colon + 2));
+      report->add(finding_error, text_of(dir / path_of(e.substr(0, colon))), 0, colon == std::string::npos ? e : e.substr(colon + 2));
     }
     std::map<std::string, const pack_item*> lower_names;
     startup_check startup;
@@ -541,7 +542,7 @@ bool is_utf8_text(const std::string& bytes) {
 void check_game(const fs::path& dir, const game_tree& tree, check_report* report) {
   checker c;
   c.dir = dir;
-  c.env_file = (dir / "install.env").string();
+  c.env_file = text_of(dir / "install.env");
   c.tree = &tree;
   c.report = report;
   fs::path env = dir / "install.env";
@@ -635,8 +636,8 @@ int convert_to_cp932(const std::string& in, const std::string& out, check_report
     ++line;
   }
   if (report->errors) return -1;
-  std::string tmp = out + ".convert-" + std::to_string(::getpid());
-  FILE* f = std::fopen(tmp.c_str(), "wb");
+  std::string tmp = out + ".convert-" + process_tag();
+  FILE* f = open_file(tmp.c_str(), "wb");
   if (!f) {
     *error = "cannot create " + tmp + ": " + std::strerror(errno);
     return -1;
@@ -647,12 +648,12 @@ int convert_to_cp932(const std::string& in, const std::string& out, check_report
     ok = false;
     saved = errno;
   }
-  if (ok && std::rename(tmp.c_str(), out.c_str()) != 0) {
+  if (ok && replace_file(tmp.c_str(), out.c_str()) != 0) {
     ok = false;
     saved = errno;
   }
   if (!ok) {
-    std::remove(tmp.c_str());
+    remove_file(tmp.c_str());
     *error = "cannot write " + out + ": " + std::strerror(saved);
     return -1;
   }

@@ -8,6 +8,7 @@
 #include "check.h"
 #include "command.h"
 #include "pack_common.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -71,15 +72,15 @@ int run_check(int argc, char** argv) {
     check_usage(stderr);
     return 2;
   }
-  fs::path dir = plain[0];
+  fs::path dir = path_of(plain[0]);
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) {
     fail("%s is not a folder", plain[0]);
     return 2;
   }
   if (fix) {
-    std::string env = (dir / "install.env").string(), bytes;
-    FILE* f = std::fopen(env.c_str(), "rb");
+    std::string env = text_of(dir / "install.env"), bytes;
+    FILE* f = open_file(env.c_str(), "rb");
     if (f) {
       char buffer[65536];
       size_t got;

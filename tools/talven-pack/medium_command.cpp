@@ -1,10 +1,6 @@
 // medium GAME_DIR OUT_DIR: the whole distribution medium in one command: setup.exe with
 // the package appended (or beside it as instdat.arc), bin/ for an immediate install, the
 // readme, a DirectX folder, and on request an ISO 9660 + Joliet image of it all.
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -19,8 +15,8 @@
 #include "pack_common.h"
 #include "pack_game.h"
 #include "progress_line.h"
+#include "platform.h"
 
-extern char** environ;
 
 namespace talven::pack {
 
@@ -63,23 +59,15 @@ struct medium_options {
   std::string setup, uninst, directx, iso, label;
 };
 
-std::string tool_folder() {
-  char self[4096];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "";
-  self[n] = '\0';
-  return fs::path(self).parent_path().string();
-}
-
 std::vector<fs::path> build_folders() {
   std::vector<fs::path> folders;
-  std::string here = tool_folder();
+  std::string here = program_folder();
   if (!here.empty()) {
-    folders.push_back(here);
-    folders.push_back(fs::path(here) / ".." / "win32");
+    folders.push_back(path_of(here));
+    folders.push_back(path_of(here) / ".." / "win32");
   }
 #ifdef TALVEN_SOURCE_DIR
-  folders.push_back(fs::path(TALVEN_SOURCE_DIR) / "build" / "win32");
+  folders.push_back(path_of(TALVEN_SOURCE_DIR) / "build" / "win32");
 #endif
   return folders;
 }
@@ -89,8 +77,8 @@ std::string find_built(const char* name, const std::vector<fs::path>& folders, s
   for (const fs::path& f : folders) {
     fs::path p = (f / name).lexically_normal();
     if (!looked->empty()) *looked += ", ";
-    *looked += p.string();
-    if (fs::is_regular_file(p, ec)) return p.string();
+    *looked += text_of(p);
+    if (fs::is_regular_file(p, ec)) return text_of(p);
   }
   return "";
 }
@@ -98,7 +86,7 @@ std::string find_built(const char* name, const std::vector<fs::path>& folders, s
 bool copy_with_time(const fs::path& from, const fs::path& to, std::string* error) {
   std::error_code ec;
   if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) {
-    *error = "cannot copy " + from.string() + " to " + to.string() + ": " + ec.message();
+    *error = "cannot copy " + text_of(from) + " to " + text_of(to) + ": " + ec.message();
     return false;
   }
   fs::last_write_time(to, fs::last_write_time(from, ec), ec);
@@ -109,22 +97,22 @@ bool copy_tree(const fs::path& from, const fs::path& to, std::string* error) {
   std::error_code ec;
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
   if (ec) {
-    *error = "cannot copy " + from.string() + " to " + to.string() + ": " + ec.message();
+    *error = "cannot copy " + text_of(from) + " to " + text_of(to) + ": " + ec.message();
     return false;
   }
   return true;
 }
 
 // setup.exe, the package, then the package's offset as 4 little-endian bytes.
-int write_appended(const std::string& setup, const std::string& package, const fs::path& out) {
-  FILE* exe = std::fopen(setup.c_str(), "rb");
+int write_appended(const std::string& setup, const std::string& package, const std::string& out) {
+  FILE* exe = open_file(setup.c_str(), "rb");
   if (!exe) return fail("cannot read %s: %s", setup.c_str(), std::strerror(errno));
-  FILE* pkg = std::fopen(package.c_str(), "rb");
+  FILE* pkg = open_file(package.c_str(), "rb");
   if (!pkg) {
     std::fclose(exe);
     return fail("cannot read %s: %s", package.c_str(), std::strerror(errno));
   }
-  FILE* dst = std::fopen(out.c_str(), "wb");
+  FILE* dst = open_file(out.c_str(), "wb");
   int status = exit_ok;
   if (!dst) status = fail("cannot create %s: %s", out.c_str(), std::strerror(errno));
   uint64_t offset = 0, total = 0;
@@ -148,7 +136,7 @@ int write_appended(const std::string& setup, const std::string& package, const f
   std::fclose(pkg);
   if (dst && std::fclose(dst) != 0 && status == exit_ok)
     status = fail("cannot write %s: %s", out.c_str(), std::strerror(errno));
-  if (status != exit_ok) std::remove(out.c_str());
+  if (status != exit_ok) remove_file(out.c_str());
   return status;
 }
 
@@ -168,7 +156,7 @@ std::string utf8_path(const char* cp932) {
 
 void read_medium_settings(const fs::path& game, medium_settings* s) {
   reset_settings_for_tests();
-  FILE* f = std::fopen((game / "install.env").c_str(), "rb");
+  FILE* f = open_file(text_of(game / "install.env").c_str(), "rb");
   if (f) {
     load_settings_stream(f);
     std::fclose(f);
@@ -194,29 +182,20 @@ std::string default_label(const std::string& instto) {
 }
 
 int run_xorriso(const medium_options& o, const std::string& label) {
-  std::string tmp = o.iso + ".tmp-" + std::to_string(::getpid());
+  std::string tmp = o.iso + ".tmp-" + process_tag();
   std::vector<std::string> args = {"xorriso", "-as",   "mkisofs", "-quiet", "-input-charset", "UTF-8",
                                    "-J",      "-joliet-long", "-V", label, "-o", tmp, o.out};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
   remove_on_signal(tmp.c_str());
-  pid_t pid;
-  int r = ::posix_spawnp(&pid, "xorriso", nullptr, nullptr, argv.data(), environ);
-  if (r != 0) {
-    remove_on_signal(nullptr);
-    return fail("cannot run xorriso (apt-get install xorriso): %s", std::strerror(r));
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  std::string why;
+  int status = run_program(args, &why);
   remove_on_signal(nullptr);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::remove(tmp.c_str());
+  if (status < 0) return fail("cannot run xorriso (apt-get install xorriso): %s", why.c_str());
+  if (status != 0) {
+    remove_file(tmp.c_str());
     return fail("xorriso could not write %s", o.iso.c_str());
   }
-  if (std::rename(tmp.c_str(), o.iso.c_str()) != 0) {
-    std::remove(tmp.c_str());
+  if (replace_file(tmp.c_str(), o.iso.c_str()) != 0) {
+    remove_file(tmp.c_str());
     return fail("cannot rename %s to %s: %s", tmp.c_str(), o.iso.c_str(), std::strerror(errno));
   }
   return exit_ok;
@@ -262,15 +241,16 @@ int run_medium(int argc, char** argv) {
     usage(stderr);
     return exit_usage;
   }
+  if (!o.iso.empty() && iso_unavailable()) return fail("--iso: %s", iso_unavailable());
   std::error_code ec;
-  fs::path game = o.game, out = o.out;
+  fs::path game = path_of(o.game), out = path_of(o.out);
   if (!fs::is_directory(game, ec)) return fail("%s is not a folder", o.game);
   std::vector<fs::path> folders = build_folders();
   std::string looked;
   std::string setup = o.setup.empty() ? find_built("setup.exe", folders, &looked) : o.setup;
   if (setup.empty()) return fail("no setup.exe found (looked at %s); build the win32 preset or give --setup PATH", looked.c_str());
-  if (!fs::is_regular_file(setup, ec)) return fail("%s: no such file", setup.c_str());
-  if (!o.directx.empty() && !fs::is_directory(o.directx, ec)) return fail("%s is not a folder", o.directx.c_str());
+  if (!fs::is_regular_file(path_of(setup), ec)) return fail("%s: no such file", setup.c_str());
+  if (!o.directx.empty() && !fs::is_directory(path_of(o.directx), ec)) return fail("%s is not a folder", o.directx.c_str());
   if (fs::exists(out, ec)) {
     if (!fs::is_directory(out, ec)) return fail("%s exists and is not a folder", o.out);
     if (!fs::is_empty(out, ec)) return fail("%s is not empty; the medium is built in an empty folder", o.out);
@@ -278,44 +258,44 @@ int run_medium(int argc, char** argv) {
     return fail("cannot create %s: %s", o.out, ec.message().c_str());
   }
   if (!o.iso.empty()) {
-    fs::path iso_folder = fs::weakly_canonical(fs::absolute(o.iso).parent_path(), ec);
+    fs::path iso_folder = fs::weakly_canonical(fs::absolute(path_of(o.iso)).parent_path(), ec);
     fs::path out_folder = fs::weakly_canonical(fs::absolute(out), ec);
-    std::string a = iso_folder.string() + "/", b = out_folder.string() + "/";
+    std::string a = text_of(iso_folder) + "/", b = text_of(out_folder) + "/";
     if (a.compare(0, b.size(), b) == 0) return fail("the image %s would be inside the medium %s", o.iso.c_str(), o.out);
   }
   medium_settings settings;
   read_medium_settings(game, &settings);
-  o.pack.left_out.push_back(out.string());
+  o.pack.left_out.push_back(text_of(out));
 
   fs::path package = out / "instdat.arc";
-  std::string package_path = package.string();
+  std::string package_path = text_of(package);
   o.pack.dir = o.game;
   o.pack.out = package_path.c_str();
   pack_totals totals;
   if (int status = pack_game(o.pack, &totals); status != exit_ok) return status;
   if (!o.separate) {
-    int status = write_appended(setup, package_path, out / "setup.exe");
-    std::remove(package_path.c_str());
+    int status = write_appended(setup, package_path, text_of(out / "setup.exe"));
+    remove_file(package_path.c_str());
     if (status != exit_ok) return status;
-    ::chmod((out / "setup.exe").c_str(), 0755);
+    make_executable(text_of(out / "setup.exe").c_str());
   } else {
     std::string error;
-    if (!copy_with_time(setup, out / "setup.exe", &error)) return fail("%s", error.c_str());
+    if (!copy_with_time(path_of(setup), out / "setup.exe", &error)) return fail("%s", error.c_str());
   }
   std::string error;
   std::vector<std::string> made = {o.separate ? "setup.exe, instdat.arc" : "setup.exe (package appended)"};
   if (settings.force) {
     fs::path bin = out / "bin";
     fs::create_directories(bin, ec);
-    fs::path program = game / settings.exename;
+    fs::path program = game / path_of(settings.exename);
     if (!fs::is_regular_file(program, ec))
       return fail("FORCEINSTALL is set but the game program %s (EXENAME) is not in %s", settings.exename.c_str(), o.game);
-    if (!copy_with_time(program, bin / fs::path(settings.exename).filename(), &error)) return fail("%s", error.c_str());
+    if (!copy_with_time(program, bin / path_of(settings.exename).filename(), &error)) return fail("%s", error.c_str());
     std::string uninst = o.uninst;
     if (uninst.empty()) {
       // Only the uninstaller built with this setup.exe: one from another build may not
       // read the settings the same way.
-      std::vector<fs::path> near = {fs::path(setup).parent_path()};
+      std::vector<fs::path> near = {path_of(setup).parent_path()};
       looked.clear();
       uninst = find_built("UnInst.exe", near, &looked);
     }
@@ -326,18 +306,18 @@ int run_medium(int argc, char** argv) {
                    looked.c_str());
       made.push_back("bin/ (game program only)");
     } else {
-      if (!fs::is_regular_file(uninst, ec)) return fail("%s: no such file", uninst.c_str());
-      if (!copy_with_time(uninst, bin / "UnInst.exe", &error)) return fail("%s", error.c_str());
+      if (!fs::is_regular_file(path_of(uninst), ec)) return fail("%s: no such file", uninst.c_str());
+      if (!copy_with_time(path_of(uninst), bin / "UnInst.exe", &error)) return fail("%s", error.c_str());
       made.push_back("bin/");
     }
   }
-  fs::path readme = game / settings.readme;
+  fs::path readme = game / path_of(settings.readme);
   if (fs::is_regular_file(readme, ec)) {
     if (!copy_with_time(readme, out / readme.filename(), &error)) return fail("%s", error.c_str());
-    made.push_back(readme.filename().string());
+    made.push_back(text_of(readme.filename()));
   }
   if (!o.directx.empty()) {
-    if (!copy_tree(o.directx, out / "DirectX", &error)) return fail("%s", error.c_str());
+    if (!copy_tree(path_of(o.directx), out / "DirectX", &error)) return fail("%s", error.c_str());
     if (!fs::exists(out / "DirectX" / "dxsetup.exe", ec) && !fs::exists(out / "DirectX" / "DXSETUP.exe", ec))
       std::fprintf(stderr, "talven-pack: warning: %s holds no dxsetup.exe, which is what the menu starts\n",
                    o.directx.c_str());

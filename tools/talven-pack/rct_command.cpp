@@ -17,6 +17,7 @@
 #include "command.h"
 #include "engine/rct.h"
 #include "pack_common.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -55,7 +56,7 @@ struct file_closer {
 
 // Reads any PNG into packed BGR rows. 0, or -1 after printing why.
 int read_png(const char* path, std::vector<unsigned char>* bgr, int* width, int* height) {
-  file_closer in{std::fopen(path, "rb")};
+  file_closer in{open_file(path, "rb")};
   if (!in.file) {
     fail("cannot open %s: %s", path, std::strerror(errno));
     return -1;
@@ -129,7 +130,7 @@ int read_png(const char* path, std::vector<unsigned char>* bgr, int* width, int*
 // Writes packed BGR rows as an 8-bit RGB PNG into the file at path. 0, or -1 after
 // printing why.
 int write_png_file(const char* path, const unsigned char* bgr, int width, int height) {
-  file_closer out{std::fopen(path, "wb")};
+  file_closer out{open_file(path, "wb")};
   if (!out.file) {
     fail("cannot create %s: %s", path, std::strerror(errno));
     return -1;
@@ -182,19 +183,22 @@ struct temporary_output {
       fail("cannot create a temporary file beside %s: %s", target, std::strerror(errno));
       return false;
     }
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    ::close(fd);
+    FILE* made = ::fdopen(fd, "wb");
+    if (made) {
+      give_default_mode(made);
+      std::fclose(made);
+    } else {
+      ::close(fd);
+    }
     return true;
   }
   int finish(bool ok, const char* target) {
     remove_on_signal(nullptr);
-    if (ok && std::rename(name, target) != 0) {
+    if (ok && replace_file(name, target) != 0) {
       fail("cannot rename %s to %s: %s", name, target, std::strerror(errno));
       ok = false;
     }
-    if (!ok) std::remove(name);
+    if (!ok) remove_file(name);
     return ok ? 0 : -1;
   }
 };
@@ -269,7 +273,7 @@ int run_encode(int argc, char** argv) {
   if (size == 0) return fail("%s: could not encode %dx%d", in, width, height);
   temporary_output t;
   if (!t.open(out)) return exit_failure;
-  file_closer f{std::fopen(t.name, "wb")};
+  file_closer f{open_file(t.name, "wb")};
   if (!f.file) {
     fail("cannot create %s: %s", t.name, std::strerror(errno));
     t.finish(false, out);
