@@ -8,7 +8,7 @@ target_sources(talven_core PRIVATE ${host_sources})
 target_link_libraries(talven_core PUBLIC ZLIB::ZLIB)
 
 file(GLOB talven_pack_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/talven-pack/*.cpp)
-list(FILTER talven_pack_sources EXCLUDE REGEX "(_win|/compress_zlib)\\.cpp$")
+list(FILTER talven_pack_sources EXCLUDE REGEX "(_win|/compress_zlib|/png_zlib)\\.cpp$")
 if(talven_pack_sources)
   add_executable(talven-pack ${talven_pack_sources})
   target_compile_options(talven-pack PRIVATE ${WARN_FLAGS})

@@ -57,4 +57,21 @@ target_link_libraries(UnInst PRIVATE setup_win)
 target_link_options(UnInst PRIVATE -mwindows -s)
 # --- end of UnInst.exe ---------------------------------------------------------------------
 
+# --- talven-pack.exe: the maker's tool for Windows -----------------------------------------
+# A build of its own (cmake/tool-win.cmake) with the posix-thread compilers, for the same
+# processor as this folder's programs so that this folder's rig runs it; the program lands
+# beside setup.exe and UnInst.exe, where `medium` looks for them.
+include(ExternalProject)
+set(talven_pack_exe ${CMAKE_BINARY_DIR}/talven-pack.exe)
+ExternalProject_Add(talven_pack_exe
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/talven-pack-build
+  CMAKE_ARGS -DTOOL_ONLY=ON -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${CMAKE_SYSTEM_PROCESSOR}-posix.cmake
+    -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=${CMAKE_BINARY_DIR}
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target talven-pack
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  BUILD_BYPRODUCTS ${talven_pack_exe})
+
 include(cmake/wine-tests.cmake OPTIONAL)
