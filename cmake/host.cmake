@@ -8,17 +8,26 @@ target_sources(talven_core PRIVATE ${host_sources})
 target_link_libraries(talven_core PUBLIC ZLIB::ZLIB)
 
 file(GLOB talven_pack_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/talven-pack/*.cpp)
-list(FILTER talven_pack_sources EXCLUDE REGEX "(_win|/compress_zlib|/png_zlib)\\.cpp$")
+list(FILTER talven_pack_sources EXCLUDE REGEX "(_win|/compress_zlib|/compress_libdeflate|/png_zlib)\\.cpp$")
 if(talven_pack_sources)
-  add_executable(talven-pack ${talven_pack_sources})
-  target_compile_options(talven-pack PRIVATE ${WARN_FLAGS})
+  add_library(talven_pack_parts OBJECT ${talven_pack_sources})
+  target_compile_options(talven_pack_parts PRIVATE ${WARN_FLAGS})
+  # medium looks for the setup.exe built from this tree (build/win32) when given none.
+  target_compile_definitions(talven_pack_parts PRIVATE TALVEN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  target_link_libraries(talven_pack_parts PUBLIC talven_core PNG::PNG Threads::Threads)
   # libdeflate packs faster than zlib at the same size; the installer itself keeps zlib.
   find_library(LIBDEFLATE_LIBRARY NAMES deflate REQUIRED)
   find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
+  add_executable(talven-pack ${CMAKE_SOURCE_DIR}/tools/talven-pack/compress_libdeflate.cpp)
   target_include_directories(talven-pack PRIVATE ${LIBDEFLATE_INCLUDE_DIR})
-  # medium looks for the setup.exe built from this tree (build/win32) when given none.
-  target_compile_definitions(talven-pack PRIVATE TALVEN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-  target_link_libraries(talven-pack PRIVATE talven_core PNG::PNG Threads::Threads ${LIBDEFLATE_LIBRARY})
+  target_link_libraries(talven-pack PRIVATE talven_pack_parts ${LIBDEFLATE_LIBRARY})
+  # The same tool on zlib alone, as the Windows build packs: their packages must be the
+  # same bytes (tests/e2e/test_medium_exe.sh).
+  add_executable(talven-pack-zlib ${CMAKE_SOURCE_DIR}/tools/talven-pack/compress_zlib.cpp)
+  target_link_libraries(talven-pack-zlib PRIVATE talven_pack_parts)
+  foreach(tool talven-pack talven-pack-zlib)
+    target_compile_options(${tool} PRIVATE ${WARN_FLAGS})
+  endforeach()
 endif()
 
 file(GLOB host_test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)

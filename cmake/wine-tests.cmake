@@ -129,7 +129,7 @@ function(e2e_tests prefix glob_prefix rig_dir fixture lock)
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
     set_tests_properties(${prefix}.${name} PROPERTIES
       FIXTURES_REQUIRED ${fixture} RESOURCE_LOCK ${lock} TIMEOUT 300
-      ENVIRONMENT "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;INSPECT_EXE=$<TARGET_FILE:e2e_inspect>;PROBE_EXE=$<TARGET_FILE:e2e_probe>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh")
+      ENVIRONMENT "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;INSPECT_EXE=$<TARGET_FILE:e2e_inspect>;PROBE_EXE=$<TARGET_FILE:e2e_probe>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;TALVEN_PACK_ZLIB=${HOST_BUILD_DIR}/talven-pack-zlib;TALVEN_PACK_EXE=${talven_pack_exe};REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh")
   endforeach()
 endfunction()
 

@@ -91,3 +91,38 @@ CSIDL_COMMON_PROGRAMS=23
 CSIDL_PROGRAMS=2
 CSIDL_COMMON_DESKTOPDIRECTORY=25
 CSIDL_DESKTOPDIRECTORY=16
+
+# menu_install_sample STAGE: installs the sample game from $MEDIA/setup.exe through its
+# menu into C:\媒体 試験\月影の譜 and checks the tree and each file's time against STAGE.
+menu_install_sample() {
+  local title caption dest_win dest f rel
+  title='月影の譜 サンプルゲーム'
+  caption="$title スタートアップ"
+  dest_win='C:\媒体 試験\月影の譜'
+  dest=$(unix_path "$dest_win")
+  rm -rf "$(unix_path 'C:\媒体 試験')"
+  q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
+  snapshot_work_folders "$SCRATCH/before"
+
+  expect_drive install <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$caption" 30
+expect-buttons 1000=終了 1001=DirectXインストール 1002=お読みください 1003=インストール
+click 1003
+wait-window class:#32770 "$CAPTION_SETUP" 30
+set-text 1000 "$(q "$dest_win")"
+click 1
+EOS
+  answer_box "$caption" "[$dest_win]にインストールします" 6
+  expect_drive install-end <<EOS
+attach setup.exe
+$(install_end_lines "click 2" "" 180)
+EOS
+  assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
+  [ -d "$dest" ] || e2e_fail "no install folder $dest"
+  diff -r "$1" "$dest" >"$SCRATCH/diff.log" 2>&1 || e2e_fail "installed tree differs: $(head -n 5 "$SCRATCH/diff.log")"
+  while IFS= read -r -d '' f; do
+    rel=${f#"$1"/}
+    assert_eq "$(stat -c %Y "$f")" "$(stat -c %Y "$dest/$rel")" "last-write time of $rel"
+  done < <(find "$1" -type f -print0)
+}

@@ -33,35 +33,7 @@ done
 label=$(xorriso -indev "$SCRATCH/medium.iso" -pvd_info 2>/dev/null | sed -n 's/^Volume Id *: *//p')
 assert_eq TSUKIKAGE "$label" "volume label of the image"
 
-title='月影の譜 サンプルゲーム'
-caption="$title スタートアップ"
-dest_win='C:\媒体 試験\月影の譜'
-dest=$(unix_path "$dest_win")
-rm -rf "$(unix_path 'C:\媒体 試験')"
-q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
-snapshot_work_folders "$SCRATCH/before"
-
-expect_drive install <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-expect-buttons 1000=終了 1001=DirectXインストール 1002=お読みください 1003=インストール
-click 1003
-wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(q "$dest_win")"
-click 1
-EOS
-answer_box "$caption" "[$dest_win]にインストールします" 6
-expect_drive install-end <<EOS
-attach setup.exe
-$(install_end_lines "click 2" "" 180)
-EOS
-assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
-[ -d "$dest" ] || e2e_fail "no install folder $dest"
-diff -r "$stage" "$dest" >"$SCRATCH/diff.log" 2>&1 || e2e_fail "installed tree differs: $(head -n 5 "$SCRATCH/diff.log")"
-while IFS= read -r -d '' f; do
-  rel=${f#"$stage"/}
-  assert_eq "$(stat -c %Y "$f")" "$(stat -c %Y "$dest/$rel")" "last-write time of $rel"
-done < <(find "$stage" -type f -print0)
+menu_install_sample "$stage"
 rm -rf "$(unix_path 'C:\媒体 試験')"
 
 # An immediate install: medium --separate puts the game program and the uninstaller into

@@ -245,6 +245,7 @@ TEST(TalvenPackMedium, LayoutBinFolderAndSetupLookup) {
 
   // A copy of the tool in build/host finds build/win32/setup.exe; with no uninstaller
   // anywhere it says so, and bin/ holds the program alone.
+  if (package_kit::windows_build()) GTEST_SKIP() << "a copy of the Wine wrapper still starts the program where it was built";
   fs::create_directories(s.dir / "build/host");
   fs::copy_file(tool, s.dir / "build/host/talven-pack");
   write_text(s.dir / "build/win32/setup.exe", "MZ built");
