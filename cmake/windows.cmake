@@ -74,4 +74,15 @@ ExternalProject_Add(talven_pack_exe
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${talven_pack_exe})
 
+# `cmake --build build/win32 --target release`: the makers' downloads in build/win32/release
+# (a folder and an archive per platform: scripts/release.sh).
+if(NOT HOST_BUILD_DIR)
+  set(HOST_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/host)
+endif()
+add_custom_target(release
+  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/release.sh ${CMAKE_BINARY_DIR}/release ${CMAKE_BINARY_DIR} ${HOST_BUILD_DIR}
+  DEPENDS setup UnInst talven_pack_exe
+  COMMENT "Laying out the releases in ${CMAKE_BINARY_DIR}/release"
+  VERBATIM)
+
 include(cmake/wine-tests.cmake OPTIONAL)
