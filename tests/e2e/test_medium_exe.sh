@@ -1,6 +1,7 @@
 # talven-pack.exe, the maker's tool for Windows, run under Wine: it packs the sample game
 # into the same bytes as the Linux tool on the same compressor (zlib), builds the medium
-# (the package appended to setup.exe, the readme, DirectX), and that medium installs from
+# (the package appended to setup.exe, the readme, DirectX), its PNG reader and writer give
+# the pictures libpng gives, and the medium installs from
 # its menu like the Linux-built one: the game tree byte for byte, with its times.
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
@@ -23,6 +24,30 @@ tool list "$SCRATCH/windows.arc" >"$SCRATCH/list-windows.txt" 2>&1
 "$TALVEN_PACK" list "$SCRATCH/windows.arc" >"$SCRATCH/list-linux.txt" 2>&1
 cmp -s "$SCRATCH/list-windows.txt" "$SCRATCH/list-linux.txt" ||
   e2e_fail "list differs between the builds: $(diff "$SCRATCH/list-windows.txt" "$SCRATCH/list-linux.txt" | head -n 5)"
+
+# Pictures: the same PNG gives the same RCT through either PNG reader, and the PNG each
+# build decodes holds the same pixels.
+bash "$REPO/examples/sample-game/draw_background.sh" "$SCRATCH/bg.png"
+tool rct encode "$SCRATCH/bg.png" "$SCRATCH/windows.rct" >"$SCRATCH/rct.log" 2>&1 &&
+  "$TALVEN_PACK" rct encode "$SCRATCH/bg.png" "$SCRATCH/linux.rct" >>"$SCRATCH/rct.log" 2>&1 ||
+  e2e_fail "rct encode failed: $(cat "$SCRATCH/rct.log")"
+assert_same_file "$SCRATCH/linux.rct" "$SCRATCH/windows.rct"
+# Every kind of PNG: palette, gray at 1 and 8 bits, 16-bit colour, interlaced, with alpha.
+kinds=("PNG8:" "-type Grayscale -depth 8 PNG:" "-monochrome PNG:" "-depth 16 PNG48:" "-interlace PNG PNG24:"
+  "-alpha set -channel A -evaluate set 50% PNG32:")
+for i in "${!kinds[@]}"; do
+  read -r -a opts <<<"${kinds[$i]}"
+  last=$((${#opts[@]} - 1))
+  convert "$SCRATCH/bg.png" -resize 96x64 "${opts[@]:0:$last}" "${opts[$last]}$SCRATCH/kind$i.png"
+  tool rct encode "$SCRATCH/kind$i.png" "$SCRATCH/kind$i-windows.rct" >>"$SCRATCH/rct.log" 2>&1 &&
+    "$TALVEN_PACK" rct encode "$SCRATCH/kind$i.png" "$SCRATCH/kind$i-linux.rct" >>"$SCRATCH/rct.log" 2>&1 ||
+    e2e_fail "rct encode of ${kinds[$i]} failed: $(tail -n 3 "$SCRATCH/rct.log")"
+  cmp -s "$SCRATCH/kind$i-linux.rct" "$SCRATCH/kind$i-windows.rct" || e2e_fail "the PNG readers differ on ${kinds[$i]}"
+done
+tool rct decode "$SCRATCH/linux.rct" "$SCRATCH/windows.png" >>"$SCRATCH/rct.log" 2>&1 &&
+  "$TALVEN_PACK" rct encode "$SCRATCH/windows.png" "$SCRATCH/again.rct" >>"$SCRATCH/rct.log" 2>&1 ||
+  e2e_fail "rct decode failed: $(cat "$SCRATCH/rct.log")"
+assert_same_file "$SCRATCH/linux.rct" "$SCRATCH/again.rct"
 
 mkdir -p "$SCRATCH/DirectX"
 printf 'dxsetup stand-in\r\n' >"$SCRATCH/DirectX/dxsetup.exe"
