@@ -2,7 +2,8 @@
 # into the same bytes as the Linux tool on the same compressor (zlib), builds the medium
 # (the package appended to setup.exe, the readme, DirectX), its PNG reader and writer give
 # the pictures libpng gives, and the medium installs from
-# its menu like the Linux-built one: the game tree byte for byte, with its times.
+# its menu like the Linux-built one: the game tree byte for byte, with its times. Ctrl+C
+# while packing leaves nothing.
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
@@ -63,6 +64,26 @@ tool medium --iso "$SCRATCH/x.iso" --setup "$SETUP_EXE" "$stage" "$SCRATCH/iso-m
 assert_eq 1 "$code" "exit code of medium --iso on Windows"
 grep -q 'no ISO image' "$SCRATCH/iso.log" || e2e_fail "no clear message for --iso: $(cat "$SCRATCH/iso.log")"
 assert_no_file "$SCRATCH/iso-medium" "medium folder of the refused --iso run"
+
+# Ctrl+C (SIGINT, which Wine hands to the program as a console control event) while
+# packing leaves neither the package nor its temporary file.
+mkdir -p "$SCRATCH/slow"
+printf 'TITLEBAR\tslow\r\nEXENAME\tbig.dat\r\n' >"$SCRATCH/slow/install.env"
+head -c 200000000 /dev/zero >"$SCRATCH/slow/big.dat"
+mkdir -p "$SCRATCH/cut"
+wine "$TALVEN_PACK_EXE" pack --no-check --best --threads 1 "$SCRATCH/slow" "$SCRATCH/cut/p.arc" >"$SCRATCH/cut.log" 2>&1 &
+packer=$!
+for _ in $(seq 1 100); do
+  compgen -G "$SCRATCH/cut/p.arc.tmp-*" >/dev/null && break
+  sleep 0.1
+done
+compgen -G "$SCRATCH/cut/p.arc.tmp-*" >/dev/null || e2e_fail "no temporary package appeared: $(cat "$SCRATCH/cut.log")"
+kill -INT "$packer"
+code=0
+wait "$packer" || code=$?
+[ "$code" -ne 0 ] || e2e_fail "an interrupted pack ended with exit code 0"
+assert_empty "$(ls -A "$SCRATCH/cut")" "files left by an interrupted pack"
+rm -rf "$SCRATCH/slow"
 
 menu_install_sample "$stage"
 rm -rf "$(unix_path 'C:\媒体 試験')"

@@ -1,5 +1,7 @@
 // The Windows side of cleanup.h: Ctrl+C, Ctrl+Break and a closed console window end the
-// tool through the console's control handler, which removes the pending file first.
+// tool through the console's control handler, which removes the pending file first. The
+// files it may remove are opened shared for deletion, so that removing one still open
+// works (it goes when the process ends).
 #include "cleanup.h"
 
 #include <windows.h>
@@ -21,7 +23,9 @@ volatile LONG armed = 0;
 
 BOOL WINAPI on_control(DWORD) {
   if (armed) DeleteFileW(pending);
-  return FALSE;  // the default handler then ends the process
+  // Ends the run as the default handler would, with the status that says so, on every
+  // system the tool runs on (Wine's default reports success).
+  ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 bool widen(const char* utf8, wchar_t* out, int size) {
@@ -42,7 +46,7 @@ void remove_on_signal(const char* path) {
 }
 
 int make_temporary_beside(const char* target, char* name, unsigned long size) {
-  // Random suffixes tried until one is free: _O_EXCL never takes over an existing file.
+  // Suffixes tried until one is free.
   static unsigned long counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned long tag = (GetCurrentProcessId() * 7919ul + GetTickCount() + ++counter * 104729ul) % 1000000ul;
@@ -56,13 +60,25 @@ int make_temporary_beside(const char* target, char* name, unsigned long size) {
       errno = EINVAL;
       return -1;
     }
-    // Registered once made: a file of that name that was there already is never removed.
-    int fd = _wopen(wide, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-    if (fd >= 0) {
+    // CREATE_NEW never takes over an existing file. Shared for deletion, so that the
+    // control handler's DeleteFileW works while the file is open (it goes at the close).
+    HANDLE h = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+      if (fd < 0) {
+        CloseHandle(h);
+        DeleteFileW(wide);
+        return -1;
+      }
+      // Registered once made: a file of that name that was there already is never removed.
       remove_on_signal(name);
       return fd;
     }
-    if (errno != EEXIST) return -1;
+    if (GetLastError() != ERROR_FILE_EXISTS) {
+      errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+      return -1;
+    }
   }
   errno = EEXIST;
   return -1;

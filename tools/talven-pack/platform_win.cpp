@@ -179,7 +179,22 @@ FILE* create_file_no_link(const char* utf8) {
     errno = ELOOP;
     return nullptr;
   }
-  return open_file(utf8, "wb");
+  // Shared for deletion, so that Ctrl+C's handler can remove the half-written file while
+  // it is open (cleanup_win.cpp).
+  HANDLE h = CreateFileW(wide(utf8).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    set_errno_from_last_error();
+    return nullptr;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE* f = _fdopen(fd, "wb");
+  if (!f) _close(fd);
+  return f;
 }
 
 int replace_file(const char* from, const char* to) {
