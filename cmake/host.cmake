@@ -39,6 +39,9 @@ if(host_test_sources)
     TALVEN_PACK_EXE="$<$<TARGET_EXISTS:talven-pack>:$<TARGET_FILE:talven-pack>>"
     TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   target_link_libraries(host_tests PRIVATE talven_core GTest::gtest GTest::gtest_main)
+  # The tool's pattern matcher is checked against the C library's fnmatch.
+  target_sources(host_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/talven-pack/pattern.cpp)
+  target_include_directories(host_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/talven-pack)
   include(GoogleTest)
   gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60)
 endif()
