@@ -153,7 +153,7 @@ endif()
 # --- The kit's host tests against talven-pack.exe ----------------------------------------
 # The host build's host_tests run every talven-pack case with TALVEN_PACK_UNDER_TEST naming
 # a wrapper that starts talven-pack.exe in this rig; TALVEN_PACK_WINDOWS tells the cases
-# that cannot be made on Windows (names it cannot hold, POSIX signals) to skip those parts.
+# that cannot be made on Windows (names it cannot hold, POSIX signals, a pseudo-terminal, an ISO image) to skip those parts.
 set(talven_pack_wine ${CMAKE_BINARY_DIR}/talven-pack-wine)
 file(WRITE ${talven_pack_wine} "#!/bin/sh\n# talven-pack.exe under the Wine rig of ${CMAKE_BINARY_DIR}\nexec wine '${talven_pack_exe}' \"$@\"\n")
 file(CHMOD ${talven_pack_wine} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

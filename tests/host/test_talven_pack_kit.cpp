@@ -600,6 +600,8 @@ TEST(TalvenPackFrictions, CheckFindingsAsJsonWithCodeLineAndColumn) {
        "package-size@0:0 warning", 1},
   };
   for (const row& r : rows) {
+    // A device name is no file on Windows.
+    if (package_kit::windows_build() && std::string(r.what).rfind("device", 0) == 0) continue;
     fs::remove_all(game);
     make_game(game, "EXENAME\tgame.exe\r\nREG_GLOBAL\tTALVEN\r\nREG_LOCAL\tGame\r\n" + r.env);
     if (r.tree) r.tree(game);
@@ -614,6 +616,7 @@ TEST(TalvenPackFrictions, CheckFindingsAsJsonWithCodeLineAndColumn) {
 }
 
 TEST(TalvenPackFrictions, RefusedNamesNeverReachAPackageOrMedium) {
+  if (package_kit::windows_build()) GTEST_SKIP() << "a name the reader refuses cannot be made on Windows";
   scratch s;
   fs::path game = make_game(s.dir / "game");
   write_text(game / "con/data.bin", "x");
@@ -714,7 +717,8 @@ TEST(TalvenPackFrictions, UsageErrorsAreOneLineWithExitTwo) {
       {{"medium", game.string(), (game / "out").string()}, 2, "inside the game folder"},
       {{"medium", "--iso", (s.dir / "g.iso").string(), "--label", std::string(33, 'L'), game.string(),
         (s.dir / "m").string()},
-       2, "holds 32"},
+       package_kit::windows_build() ? 1 : 2,
+       package_kit::windows_build() ? "makes no ISO image" : "holds 32"},
       {{"verify", (s.dir / "readme.txt").string()}, 1, "not an install package"},
   };
   for (const row& r : rows) {
@@ -777,10 +781,10 @@ TEST(TalvenPackFrictions, MediumForceSummaryAndQuietXorriso) {
 TEST(TalvenPackFrictions, ClosedPipeLeavesNoTemporaryFile) {
   scratch s;
   make_mixed_tree(s.dir / "game");
-  // Killed by SIGPIPE, and with SIGPIPE ignored, ended by the EPIPE of its next write (the
-  // entries after the first take long enough at --best for head to be gone).
-  for (const char* line : {"$P pack -v --best --threads 1 game p.arc | head -c 1 >/dev/null",
-                           "trap '' PIPE; $P pack -v --best --threads 1 game p.arc | head -c 1 >/dev/null"}) {
+  // Killed by SIGPIPE, and with SIGPIPE ignored (or on Windows) ended by the failure of its
+  // first write: the reader is gone long before the first entry is packed at --best.
+  for (const char* line : {"$P pack -v --best --threads 1 game p.arc | true",
+                           "trap '' PIPE; $P pack -v --best --threads 1 game p.arc | true"}) {
     shell(s, line);
     for (const fs::directory_entry& e : fs::directory_iterator(s.dir))
       EXPECT_EQ(e.path().filename().string().rfind("p.arc", 0), std::string::npos) << line << ": " << e.path();

@@ -206,7 +206,11 @@ int write_streamed_entry(FILE* out, const pack_item& item, int level, uint64_t w
 }
 
 // -v names each entry; a closed pipe (pack -v | head) ends the pack like any failed write.
-bool say_entry(const pack_item& item) { return std::printf("%s\n", item.shown.c_str()) >= 0 && std::fflush(stdout) == 0; }
+// The stream's error flag too: mingw-w64's printf writes past the buffer and its fflush
+// then has nothing left to fail on.
+bool say_entry(const pack_item& item) {
+  return std::printf("%s\n", item.shown.c_str()) >= 0 && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
 
 int write_package(const pack_options& o, const std::vector<pack_item>& items, FILE* out, pack_totals* totals) {
   pipeline p;
