@@ -312,7 +312,7 @@ int run_extract(int argc, char** argv) {
   if (result == entry_damaged) report_refusal(x.path, input, reader);
   close_package_reader(&reader);
   if (result != 0) {
-    if (!root_existed) remove_empty_folders(x.root);
+    if (!root_existed) remove_empty_folders(path_of(x.root));
     return exit_failure;
   }
   if (!quiet) {

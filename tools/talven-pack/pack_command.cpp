@@ -436,7 +436,7 @@ int pack_game(const pack_options& o, pack_totals* totals) {
   // The names the installer's reader refuses, whether or not the rest is checked: a
   // package it would call damaged is never written.
   check_report names;
-  check_tree_names(tree, o.dir, &names);
+  check_tree_names(tree, path_of(o.dir), &names);
   if (names.errors) {
     print_report(names, stderr);
     return fail("nothing written: the installer would refuse %s above",
@@ -454,7 +454,7 @@ int pack_game(const pack_options& o, pack_totals* totals) {
                   o.dir);
     }
   }
-  mark_conversions(&tree, o.dir);
+  mark_conversions(&tree, path_of(o.dir));
   char tmp[4096];
   int fd = make_temporary_beside(o.out, tmp, sizeof tmp);
   if (fd < 0) return fail("cannot create a temporary file beside %s: %s", o.out, std::strerror(errno));
