@@ -8,20 +8,30 @@ target_sources(talven_core PRIVATE ${host_sources})
 target_link_libraries(talven_core PUBLIC ZLIB::ZLIB)
 
 file(GLOB talven_pack_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/talven-pack/*.cpp)
-# NAME_win.cpp is the Windows side of a seam of the tool (its Linux side: NAME_host.cpp).
-list(FILTER talven_pack_sources EXCLUDE REGEX "_win\\.cpp$")
+# NAME_win.cpp is the Windows side of a seam of the tool (its Linux side: NAME_host.cpp);
+# the compression and PNG halves are chosen per program below.
+list(FILTER talven_pack_sources EXCLUDE REGEX "(_win|/compress_zlib|/compress_libdeflate|/png_zlib)\\.cpp$")
 if(talven_pack_sources)
-  add_executable(talven-pack ${talven_pack_sources})
-  target_compile_options(talven-pack PRIVATE ${WARN_FLAGS})
+  add_library(talven_pack_parts OBJECT ${talven_pack_sources})
+  target_compile_options(talven_pack_parts PRIVATE ${WARN_FLAGS})
+  # medium looks for the setup.exe built from this tree (build/win32) when given none,
+  # as a path from the tool's own folder, so that no checkout's path is in the binary.
+  file(RELATIVE_PATH source_from_tool ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+  target_compile_definitions(talven_pack_parts PRIVATE TALVEN_SOURCE_FROM_TOOL="${source_from_tool}")
+  target_link_libraries(talven_pack_parts PUBLIC talven_core PNG::PNG Threads::Threads)
   # libdeflate packs faster than zlib at the same size; the installer itself keeps zlib.
   find_library(LIBDEFLATE_LIBRARY NAMES deflate REQUIRED)
   find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
+  add_executable(talven-pack ${CMAKE_SOURCE_DIR}/tools/talven-pack/compress_libdeflate.cpp)
   target_include_directories(talven-pack PRIVATE ${LIBDEFLATE_INCLUDE_DIR})
-  # medium looks for the setup.exe built from this tree (build/win32) when given none,
-  # As a path from the tool's own folder, so that no checkout's path is in the binary.
-  file(RELATIVE_PATH source_from_tool ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
-  target_compile_definitions(talven-pack PRIVATE TALVEN_SOURCE_FROM_TOOL="${source_from_tool}")
-  target_link_libraries(talven-pack PRIVATE talven_core PNG::PNG Threads::Threads ${LIBDEFLATE_LIBRARY})
+  target_link_libraries(talven-pack PRIVATE talven_pack_parts ${LIBDEFLATE_LIBRARY})
+  # The same tool on zlib alone, as the Windows build packs: their packages must be the
+  # same bytes (tests/e2e/test_medium_exe.sh).
+  add_executable(talven-pack-zlib ${CMAKE_SOURCE_DIR}/tools/talven-pack/compress_zlib.cpp)
+  target_link_libraries(talven-pack-zlib PRIVATE talven_pack_parts)
+  foreach(tool talven-pack talven-pack-zlib)
+    target_compile_options(${tool} PRIVATE ${WARN_FLAGS})
+  endforeach()
 endif()
 
 file(GLOB host_test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
@@ -33,6 +43,9 @@ if(host_test_sources)
     TALVEN_PACK_EXE="$<$<TARGET_EXISTS:talven-pack>:$<TARGET_FILE:talven-pack>>"
     TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   target_link_libraries(host_tests PRIVATE talven_core GTest::gtest GTest::gtest_main)
+  # The tool's pattern matcher is checked against the C library's fnmatch.
+  target_sources(host_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/talven-pack/pattern.cpp)
+  target_include_directories(host_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/talven-pack)
   include(GoogleTest)
   gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60)
 endif()

@@ -58,4 +58,31 @@ target_link_libraries(UnInst PRIVATE setup_win)
 target_link_options(UnInst PRIVATE -mwindows -s -Wl,--no-insert-timestamp)
 # --- end of UnInst.exe ---------------------------------------------------------------------
 
+# --- talven-pack.exe: the maker's tool for Windows -----------------------------------------
+# A build of its own (cmake/tool-win.cmake) with the posix-thread compilers, for the same
+# processor as this folder's programs so that this folder's rig runs it; the program lands
+# beside setup.exe and UnInst.exe, where `medium` looks for them.
+include(ExternalProject)
+set(talven_pack_exe ${CMAKE_BINARY_DIR}/talven-pack.exe)
+ExternalProject_Add(talven_pack_exe
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/talven-pack-build
+  CMAKE_ARGS -DTOOL_ONLY=ON -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${CMAKE_SYSTEM_PROCESSOR}-posix.cmake
+    -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=${CMAKE_BINARY_DIR}
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  BUILD_BYPRODUCTS ${talven_pack_exe})
+
+# `cmake --build build/win32 --target release`: the makers' downloads in build/win32/release
+# (a folder and an archive per platform: scripts/release.sh).
+if(NOT HOST_BUILD_DIR)
+  set(HOST_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/host)
+endif()
+add_custom_target(release
+  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/release.sh ${CMAKE_BINARY_DIR}/release ${CMAKE_BINARY_DIR} ${HOST_BUILD_DIR}
+  DEPENDS setup UnInst talven_pack_exe
+  COMMENT "Laying out the releases in ${CMAKE_BINARY_DIR}/release"
+  VERBATIM)
+
 include(cmake/wine-tests.cmake OPTIONAL)

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make googletest libgtest-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev zlib1g-dev libpng-dev
-  libdeflate-dev clang libclang-rt-14-dev xorriso binutils-mingw-w64-i686
+  libdeflate-dev clang libclang-rt-14-dev xorriso binutils-mingw-w64-i686 zip
   osslsigncode icoutils openssl
   wine wine32:i386 wine64
   xvfb xauth x11-utils openbox fonts-ipafont-gothic imagemagick locales

@@ -35,7 +35,6 @@ assert_eq TSUKIKAGE "$label" "volume label of the image"
 
 install_sample_from_menu "$stage" 'C:\媒体 試験\月影の譜' "1000=終了 1001=DirectXインストール 1002=お読みください 1003=インストール"
 rm -rf "$(unix_path 'C:\媒体 試験')"
-rm -rf "$(unix_path 'C:\媒体 試験')"
 
 # An immediate install: medium --separate puts the game program and the uninstaller into
 # bin/, and setup.exe copies both into the install folder.

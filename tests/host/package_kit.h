@@ -48,6 +48,17 @@ struct scratch {
   }
 };
 
+// The tool the tests run: this build's, or another build of it named by
+// TALVEN_PACK_UNDER_TEST (talven-pack.exe under Wine, through a wrapper script).
+inline const char* tool_under_test() {
+  const char* other = std::getenv("TALVEN_PACK_UNDER_TEST");
+  return other && *other ? other : TALVEN_PACK_EXE;
+}
+
+// Set when the tool under test is the Windows build: names Windows cannot hold cannot
+// reach it, POSIX signals and resource limits do not either, and its console is Wine's.
+inline bool windows_build() { return std::getenv("TALVEN_PACK_WINDOWS") != nullptr; }
+
 struct result {
   int code = -1;
   std::string out, err;
@@ -56,7 +67,7 @@ struct result {
 // Runs the tool (or another build of it) with its output and errors caught in files of
 // the scratch folder.
 inline result run_tool(const fs::path& where, const std::vector<std::string>& args,
-                       const std::string& program = TALVEN_PACK_EXE) {
+                       const std::string& program = tool_under_test()) {
   std::string cmd = quoted(program);
   for (const std::string& a : args) cmd += " " + quoted(a);
   fs::path out = where / "stdout.txt", err = where / "stderr.txt";

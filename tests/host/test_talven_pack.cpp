@@ -25,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace package_kit;
 
-const char* const tool = TALVEN_PACK_EXE;
+const char* const tool = package_kit::tool_under_test();
 
 bytes read_bytes(const fs::path& p) {
   std::string s = read_text(p);
@@ -310,6 +310,8 @@ TEST(TalvenPack, NamesCp932CannotHoldAreErrorsNamingTheFile) {
   };
   for (bad_name n : {bad_name{u8"face\U0001F600.txt", "emoji"}, bad_name{u8"price\u00A5.txt", "yen sign"},
                      bad_name{"a:b.txt", "colon"}, bad_name{"trail.", "trailing dot"}}) {
+    // A colon or a trailing dot cannot be in a Windows name at all.
+    if (package_kit::windows_build() && (n.name[0] == 'a' || n.name[0] == 't')) continue;
     scratch s;
     tree t = make_tree(s.dir / "game");
     write_bytes(t.root / "DATA" / n.name, {1, 2, 3});
@@ -427,6 +429,7 @@ TEST(TalvenPack, WarnsWhenTheStartupPassWouldFail) {
 
 // On a terminal pack draws its bar; the terminal is a pseudo-terminal made here.
 TEST(TalvenPack, ProgressBarOnATerminal) {
+  if (package_kit::windows_build()) GTEST_SKIP() << "a pseudo-terminal is no Windows console";
   scratch s;
   tree t = make_tree(s.dir / "game");
   fs::path pkg = s.dir / "instdat.arc";

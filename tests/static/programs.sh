@@ -64,6 +64,24 @@ for exe in "$SETUP_EXE" "$UNINST_EXE"; do
   pe_checks "$exe"
 done
 
+# talven-pack.exe: a console program for the same processor, one file needing only the
+# system's DLLs (its C++ runtime, threads and zlib are linked in).
+if [ -n "${TALVEN_PACK_EXE:-}" ]; then
+  if [ -f "$TALVEN_PACK_EXE" ]; then
+    private=$("$OBJDUMP" -p "$TALVEN_PACK_EXE")
+    header=$("$OBJDUMP" -f "$TALVEN_PACK_EXE")
+    if [ "$TARGET_BITS" = win32 ]; then want='pei-i386'; else want='pei-x86-64'; fi
+    grep -q "file format $want" <<<"$header"; check "talven-pack.exe: $want" $?
+    grep -qE '^Subsystem[[:space:]]+00000003' <<<"$private"; check "talven-pack.exe: console subsystem" $?
+    imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$private" | tr 'A-Z' 'a-z' | sort -u)
+    extra=$(grep -vE '^(kernel32|user32|gdi32|advapi32|shell32|msvcrt)\.dll$' <<<"$imports" || true)
+    [ -n "$imports" ] && [ -z "$extra" ]
+    check "talven-pack.exe: imports only system DLLs (got: $(echo $imports))${extra:+; not allowed: $extra}" $?
+  else
+    check "$TALVEN_PACK_EXE is built" 1
+  fi
+fi
+
 # The trailer of an appended package: talven-pack lists the same entries from the
 # appended program as from the package alone.
 pack_log=$SCRATCH/sample-build.log

@@ -14,6 +14,7 @@
 #include "command.h"
 #include "pack_common.h"
 #include "signing.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -87,7 +88,7 @@ int run_append(int argc, char** argv) {
   FILE* out = ::fdopen(fd, "wb");
   if (!out) {
     ::close(fd);
-    std::remove(tmp_name);
+    remove_file(tmp_name);
     remove_on_signal(nullptr);
     return fail("cannot write %s: %s", tmp_name, std::strerror(errno));
   }
@@ -99,15 +100,14 @@ int run_append(int argc, char** argv) {
     ok = false;
     saved = errno;
   }
-  struct stat st;
-  if (ok && ::stat(exe_path, &st) == 0) ::chmod(tmp.c_str(), st.st_mode & 07777);
-  if (ok && std::rename(tmp.c_str(), out_path) != 0) {
+  if (ok) copy_mode(exe_path, tmp.c_str());
+  if (ok && replace_file(tmp.c_str(), out_path) != 0) {
     ok = false;
     saved = errno;
   }
   remove_on_signal(nullptr);
   if (!ok) {
-    std::remove(tmp.c_str());
+    remove_file(tmp.c_str());
     return fail("cannot write %s: %s", out_path, std::strerror(saved));
   }
   std::printf("%s: %zu bytes of executable, %zu bytes of package at offset %u\n", out_path, exe.size(),

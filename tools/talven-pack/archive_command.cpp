@@ -15,6 +15,7 @@
 #include "install/cp932.h"
 #include "game_tree.h"
 #include "pack_common.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -70,12 +71,12 @@ bool collect(const fs::path& dir, const std::vector<fs::path>& excluded, int32_t
   std::error_code ec;
   fs::recursive_directory_iterator it(dir, ec), end;
   if (ec) {
-    fail("%s: cannot read the folder: %s", dir.c_str(), ec.message().c_str());
+    fail("%s: cannot read the folder: %s", text_of(dir).c_str(), ec.message().c_str());
     return false;
   }
   for (; it != end; it.increment(ec)) {
     if (ec) {
-      fail("%s: cannot read the folder: %s", dir.c_str(), ec.message().c_str());
+      fail("%s: cannot read the folder: %s", text_of(dir).c_str(), ec.message().c_str());
       return false;
     }
     const fs::path& p = it->path();
@@ -86,9 +87,9 @@ bool collect(const fs::path& dir, const std::vector<fs::path>& excluded, int32_t
     if (skip) continue;
     member m;
     m.path = p;
-    m.shown = fs::relative(p, dir, ec).string();
-    if (ec) m.shown = p.string();
-    std::string bare = p.filename().string();
+    m.shown = text_of(fs::relative(p, dir, ec));
+    if (ec) m.shown = text_of(p);
+    std::string bare = text_of(p.filename());
     if (!utf8_to_cp932(bare, &m.name)) {
       fail("%s: the name cannot be written in CP932 (Shift-JIS)", m.shown.c_str());
       ok = false;
@@ -121,7 +122,7 @@ bool collect(const fs::path& dir, const std::vector<fs::path>& excluded, int32_t
 }
 
 bool copy_into(FILE* out, const member& m) {
-  FILE* in = std::fopen(m.path.c_str(), "rb");
+  FILE* in = open_file(text_of(m.path).c_str(), "rb");
   if (!in) {
     fail("%s: cannot open: %s", m.shown.c_str(), std::strerror(errno));
     return false;
@@ -176,16 +177,16 @@ int run_archive(int argc, char** argv) {
     }
   }
   if (positional.size() != 2) return operand_error("archive", "DIR OUT.arc", positional.size());
-  fs::path dir = positional[0];
+  fs::path dir = path_of(positional[0]);
   std::string out_path = positional[1];
   if (index_path.empty()) index_path = default_index_path(out_path);
   if (index_path == out_path) return fail("the index file cannot be the archive itself");
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return fail("%s: not a folder", dir.c_str());
+  if (!fs::is_directory(dir, ec)) return fail("%s: not a folder", positional[0]);
 
   std::vector<fs::path> excluded;
-  if (fs::exists(out_path, ec)) excluded.push_back(out_path);
-  if (fs::exists(index_path, ec)) excluded.push_back(index_path);
+  if (fs::exists(path_of(out_path), ec)) excluded.push_back(path_of(out_path));
+  if (fs::exists(path_of(index_path), ec)) excluded.push_back(path_of(index_path));
   std::vector<member> members;
   if (!collect(dir, excluded, kind, &members)) return exit_failure;
 
@@ -219,7 +220,7 @@ int run_archive(int argc, char** argv) {
   // Both files are written beside their targets and renamed at the end, so a failure
   // leaves neither a partial archive nor an index that does not match it.
   std::string out_tmp = out_path + ".tmp", index_tmp = index_path + ".tmp";
-  FILE* out = std::fopen(out_tmp.c_str(), "wb");
+  FILE* out = open_file(out_tmp.c_str(), "wb");
   if (!out) return fail("%s: cannot create: %s", out_tmp.c_str(), std::strerror(errno));
   bool ok = true;
   for (const member& m : members)
@@ -243,14 +244,14 @@ int run_archive(int argc, char** argv) {
       ok = false;
     }
   }
-  if (ok && (std::rename(out_tmp.c_str(), out_path.c_str()) != 0 ||
-             std::rename(index_tmp.c_str(), index_path.c_str()) != 0)) {
+  if (ok && (replace_file(out_tmp.c_str(), out_path.c_str()) != 0 ||
+             replace_file(index_tmp.c_str(), index_path.c_str()) != 0)) {
     fail("cannot rename the results into place: %s", std::strerror(errno));
     ok = false;
   }
   if (!ok) {
-    std::remove(out_tmp.c_str());
-    std::remove(index_tmp.c_str());
+    remove_file(out_tmp.c_str());
+    remove_file(index_tmp.c_str());
     return exit_failure;
   }
   if (!quiet)

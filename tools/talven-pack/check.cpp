@@ -1,7 +1,5 @@
 #include "check.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -20,6 +18,7 @@
 #include "package/package_format.h"
 #include "pack_common.h"
 #include "progress_line.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -182,7 +181,7 @@ int characters_before(const std::string& s, size_t end) {
 
 // A FILE* holding the bytes, for the readers that take a stream.
 FILE* stream_of(const std::string& bytes) {
-  FILE* f = std::tmpfile();
+  FILE* f = scratch_stream();
   if (!f) return nullptr;
   if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
     std::fclose(f);
@@ -210,7 +209,7 @@ struct checker {
     report->add(finding_warning, code, env_file, line, text, column);
   }
   void tree_finding(int severity, const char* code, const std::string& relative, const std::string& text) {
-    report->add(severity, code, (dir / relative).string(), 0, text);
+    report->add(severity, code, text_of(dir / path_of(relative)), 0, text);
   }
 
   int line_of(const char* key) const {
@@ -571,7 +570,7 @@ struct checker {
     uint64_t total = 0;
     for (const pack_item& item : tree->items) total += item.size;
     if (total > largest_package_bytes)
-      report->add(finding_warning, "package-size", dir.string(), 0,
+      report->add(finding_warning, "package-size", text_of(dir), 0,
                   "the files hold " + human_bytes(total) + ", and a package holds less than 2 GiB: pack stops "
                   "when the compressed data passes it (pictures, sound and film barely compress)");
     std::string fatal = startup.fatal;
@@ -606,7 +605,7 @@ bool is_utf8_text(const std::string& bytes) {
 void check_game(const fs::path& dir, const game_tree& tree, check_report* report) {
   checker c;
   c.dir = dir;
-  c.env_file = (dir / "install.env").string();
+  c.env_file = text_of(dir / "install.env");
   c.tree = &tree;
   c.report = report;
   fs::path env = dir / "install.env";
@@ -647,12 +646,12 @@ void check_game(const fs::path& dir, const game_tree& tree, check_report* report
 void check_tree_names(const game_tree& tree, const fs::path& dir, check_report* report) {
   for (const std::string& e : tree.errors) {
     size_t colon = e.find(": ");
-    report->add(finding_error, "name-unpackable", (dir / e.substr(0, colon)).string(), 0,
+    report->add(finding_error, "name-unpackable", text_of(dir / path_of(e.substr(0, colon))), 0,
                 colon == std::string::npos ? e : e.substr(colon + 2));
   }
   seen_names names = {};
   for (const pack_item& item : tree.items) {
-    std::string file = (dir / item.shown).string();
+    std::string file = text_of(dir / path_of(item.shown));
     const unsigned n = static_cast<unsigned>(item.name.size() + 1);
     if (n > max_entry_name) {
       report->add(finding_error, "name-too-long", file, 0,
@@ -762,8 +761,8 @@ int convert_to_cp932(const std::string& in, const std::string& out, check_report
   }
   std::string result;
   if (text_to_cp932(bytes, in, report, &result) != 0) return -1;
-  std::string tmp = out + ".convert-" + std::to_string(::getpid());
-  FILE* f = std::fopen(tmp.c_str(), "wb");
+  std::string tmp = out + ".convert-" + process_tag();
+  FILE* f = open_file(tmp.c_str(), "wb");
   if (!f) {
     *error = "cannot create " + tmp + ": " + std::strerror(errno);
     return -1;
@@ -774,12 +773,12 @@ int convert_to_cp932(const std::string& in, const std::string& out, check_report
     ok = false;
     saved = errno;
   }
-  if (ok && std::rename(tmp.c_str(), out.c_str()) != 0) {
+  if (ok && replace_file(tmp.c_str(), out.c_str()) != 0) {
     ok = false;
     saved = errno;
   }
   if (!ok) {
-    std::remove(tmp.c_str());
+    remove_file(tmp.c_str());
     *error = "cannot write " + out + ": " + std::strerror(saved);
     return -1;
   }

@@ -8,6 +8,7 @@
 #include "check.h"
 #include "command.h"
 #include "pack_common.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -84,12 +85,12 @@ int run_check(int argc, char** argv) {
     }
   }
   if (plain.size() != 1) return operand_error("check", "GAME_DIR", plain.size());
-  fs::path dir = plain[0];
+  fs::path dir = path_of(plain[0]);
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) return not_a_folder("check", plain[0]);
   if (fix) {
-    std::string env = (dir / "install.env").string(), bytes;
-    FILE* f = std::fopen(env.c_str(), "rb");
+    std::string env = text_of(dir / "install.env"), bytes;
+    FILE* f = open_file(env.c_str(), "rb");
     if (f) {
       char buffer[65536];
       size_t got;

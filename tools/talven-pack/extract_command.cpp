@@ -1,9 +1,5 @@
 // extract PACKAGE|EXE DIR [NAME...]: writes what the installer's full pass would write,
 // with Linux names (UTF-8, "/") and each file's stored last-write time.
-#include <fcntl.h>
-#include <fnmatch.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +13,8 @@
 #include "game_tree.h"
 #include "pack_common.h"
 #include "progress_line.h"
+#include "pattern.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -76,7 +74,7 @@ bool is_chosen(extraction* x, const std::string& relative) {
     const std::string& c = x->chosen[i];
     bool hit = relative == c ||
                (relative.size() > c.size() && relative.compare(0, c.size(), c) == 0 && relative[c.size()] == '/') ||
-               fnmatch(c.c_str(), relative.c_str(), 0) == 0;
+               match_pattern(c.c_str(), relative.c_str(), false);
     if (hit) {
       x->used[i] = true;
       any = true;
@@ -87,7 +85,7 @@ bool is_chosen(extraction* x, const std::string& relative) {
 
 bool exists_under_root(const extraction* x, const std::string& relative) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(fs::path(x->root) / relative, ec));
+  return fs::exists(fs::symlink_status(path_of(x->root + "/" + relative), ec));
 }
 
 // Before anything is written, from the reader's headers: which NAMEs choose something
@@ -123,8 +121,8 @@ void remove_empty_folders(const fs::path& folder) {
 // extraction into a fresh folder skips a whole reading of the headers and a look-up per file.
 bool may_hold_files(const std::string& root) {
   std::error_code ec;
-  if (!fs::exists(root, ec)) return ec.value() != 0;  // unreadable: the clash pass says why
-  return !(fs::is_directory(root, ec) && fs::is_empty(root, ec));
+  if (!fs::exists(path_of(root), ec)) return ec.value() != 0;  // unreadable: the clash pass says why
+  return !(fs::is_directory(path_of(root), ec) && fs::is_empty(path_of(root), ec));
 }
 
 long entry_offset(const extraction* x) { return x->start + x->reader->entry_offset; }
@@ -137,10 +135,10 @@ bool passes_through_link(const extraction* x, const std::string& relative, bool 
   if (!x->made.empty() && relative.compare(0, x->made.size() + 1, x->made + "/") == 0) from = x->made.size() + 1;
   for (size_t end = relative.find('/', from);; end = relative.find('/', end + 1)) {
     if (end == std::string::npos && !whole) return false;
-    struct stat st;
+    file_info st;
     std::string p = x->root + "/" + relative.substr(0, end);
-    if (::lstat(p.c_str(), &st) != 0) return false;  // not there yet: created as a folder or file
-    if (S_ISLNK(st.st_mode)) return true;
+    if (look_at_link(p.c_str(), &st) != 0) return false;  // not there yet: created as a folder or file
+    if (st.link) return true;
     if (end == std::string::npos) return false;
   }
 }
@@ -154,10 +152,10 @@ int refuse_link(const extraction* x) {
 bool make_folders(extraction* x, const std::string& relative) {
   if (relative == x->made) return true;
   std::error_code ec;
-  fs::path folder = fs::path(x->root) / relative;
+  fs::path folder = path_of(x->root + "/" + relative);
   fs::create_directories(folder, ec);
   if (ec) {
-    fail("cannot create %s: %s", folder.c_str(), ec.message().c_str());
+    fail("cannot create %s: %s", text_of(folder).c_str(), ec.message().c_str());
     return false;
   }
   x->made = relative;
@@ -204,24 +202,16 @@ void* open_file(void* context, const package_entry*, const char*) {
   // Registered before the file exists, so that no signal finds it made and unregistered.
   remove_on_signal(x->current.c_str());
   // O_NOFOLLOW: a link standing where the file goes is refused, not written through.
-  int fd = ::open(x->current.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  FILE* out = create_file_no_link(x->current.c_str());
   int saved = errno;
-  if (fd < 0) remove_on_signal(nullptr);
-  if (fd < 0 && saved == ELOOP) {
+  if (out) return out;
+  remove_on_signal(nullptr);
+  if (saved == ELOOP) {
     refuse_link(x);
     return nullptr;
   }
-  FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-  if (!out) {
-    if (fd >= 0) {
-      saved = errno;
-      ::close(fd);
-      std::remove(x->current.c_str());
-      remove_on_signal(nullptr);
-    }
-    fail("cannot create %s: %s", x->current.c_str(), std::strerror(saved));
-  }
-  return out;
+  fail("cannot create %s: %s", x->current.c_str(), std::strerror(saved));
+  return nullptr;
 }
 
 int close_file(void* context, void* file, const package_entry* entry, const char*, int sound) {
@@ -233,7 +223,7 @@ int close_file(void* context, void* file, const package_entry* entry, const char
   int write_error = std::ferror(out) ? (errno ? errno : EIO) : 0;
   if (std::fclose(out) != 0 && write_error == 0) write_error = errno ? errno : EIO;
   if (!sound || write_error != 0) {
-    std::remove(target.c_str());  // no partial file of a refused entry
+    remove_file(target.c_str());  // no partial file of a refused entry
     remove_on_signal(nullptr);
     if (write_error == 0) return 0;
     fail("%s: entry %s at offset %ld: cannot write the file: %s; %s removed", x->path, x->relative.c_str(),
@@ -242,15 +232,8 @@ int close_file(void* context, void* file, const package_entry* entry, const char
   }
   remove_on_signal(nullptr);
   if (x->verbose) std::printf("%s\n", x->relative.c_str());
-  int64_t seconds;
-  long nanoseconds;
-  unix_from_filetime(entry_filetime(*entry), &seconds, &nanoseconds);
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;  // the last-access time is left alone, as the installer does
-  times[1].tv_sec = static_cast<time_t>(seconds);
-  times[1].tv_nsec = nanoseconds;
-  if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
+  // The last-access time is left alone, as the installer does.
+  if (set_write_time(target.c_str(), entry_filetime(*entry)) != 0)
     std::fprintf(stderr, "talven-pack: warning: cannot set the time of %s: %s\n", target.c_str(), std::strerror(errno));
   ++x->files;
   x->bar.update(static_cast<uint64_t>(x->reader->position), static_cast<size_t>(x->files));
@@ -303,7 +286,7 @@ int run_extract(int argc, char** argv) {
       if (!x.used[i]) return fail("nothing written: no entry %s in %s (no name or pattern matches)", x.chosen[i].c_str(), x.path);
     if (!x.clashes.empty()) {
       for (size_t i = 0; i < x.clashes.size() && i < 20; ++i)
-        std::fprintf(stderr, "  %s\n", (fs::path(x.root) / x.clashes[i]).c_str());
+        std::fprintf(stderr, "  %s\n", (x.root + "/" + x.clashes[i]).c_str());
       if (x.clashes.size() > 20) std::fprintf(stderr, "  ... and %zu more\n", x.clashes.size() - 20);
       return fail("nothing written: %s already exist%s under %s (-y overwrites, -n keeps them)",
                   count_of(x.clashes.size(), "file", "files").c_str(), x.clashes.size() == 1 ? "s" : "",
@@ -311,9 +294,9 @@ int run_extract(int argc, char** argv) {
     }
   }
   std::error_code ec;
-  bool root_existed = fs::exists(x.root, ec);
-  fs::create_directories(x.root, ec);
-  if (!fs::is_directory(x.root, ec)) return fail("cannot create the folder %s: %s", x.root.c_str(), ec.message().c_str());
+  bool root_existed = fs::exists(path_of(x.root), ec);
+  fs::create_directories(path_of(x.root), ec);
+  if (!fs::is_directory(path_of(x.root), ec)) return fail("cannot create the folder %s: %s", x.root.c_str(), ec.message().c_str());
 
   package_reader reader;
   x.reader = &reader;
@@ -330,7 +313,7 @@ int run_extract(int argc, char** argv) {
   if (result == entry_damaged) report_refusal(x.path, input, reader);
   close_package_reader(&reader);
   if (result != 0) {
-    if (!root_existed) remove_empty_folders(x.root);
+    if (!root_existed) remove_empty_folders(path_of(x.root));
     return exit_failure;
   }
   if (!quiet) {

@@ -1,14 +1,13 @@
 #include "game_tree.h"
 
-#include <fnmatch.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 
 #include "pack_common.h"
+#include "pattern.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -56,32 +55,32 @@ void collect(game_tree* t, const fs::path& dir, const std::string& prefix_shown,
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) children.push_back(*it);
   if (ec) {
-    t->errors.push_back((prefix_shown.empty() ? dir.string() : prefix_shown) + ": cannot read the folder: " + ec.message());
+    t->errors.push_back((prefix_shown.empty() ? text_of(dir) : prefix_shown) + ": cannot read the folder: " + ec.message());
     return;
   }
   std::sort(children.begin(), children.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
-    return a.path().filename().native() < b.path().filename().native();
+    return text_of(a.path().filename()) < text_of(b.path().filename());
   });
   std::vector<fs::directory_entry> folders;
   for (const fs::directory_entry& child : children) {
-    std::string component = child.path().filename().native();
+    std::string component = text_of(child.path().filename());
     std::string shown = prefix_shown + component;
     if (is_excluded(*t, child.path())) continue;
     if (prefix_shown.empty() && component == ignore_file_name) continue;
-    struct stat st;
-    if (::stat(child.path().c_str(), &st) != 0) {
+    file_info st;
+    if (look_at(text_of(child.path()).c_str(), &st) != 0) {
       t->errors.push_back(shown + ": cannot read: " + std::strerror(errno));
       continue;
     }
-    if (!t->include_vcs && is_litter(component, S_ISDIR(st.st_mode))) {
+    if (!t->include_vcs && is_litter(component, st.folder)) {
       ++t->litter;
       continue;
     }
-    if (pattern_excludes(t->patterns, shown, S_ISDIR(st.st_mode))) {
+    if (pattern_excludes(t->patterns, shown, st.folder)) {
       ++t->skipped;
       continue;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (st.folder) {
       if (child.is_symlink(ec)) {
         t->errors.push_back(shown + ": a link to a folder is not packed (it could loop)");
         continue;
@@ -89,7 +88,7 @@ void collect(game_tree* t, const fs::path& dir, const std::string& prefix_shown,
       folders.push_back(child);
       continue;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!st.regular) {
       t->errors.push_back(shown + ": neither a file nor a folder");
       continue;
     }
@@ -98,8 +97,8 @@ void collect(game_tree* t, const fs::path& dir, const std::string& prefix_shown,
     if (!add_component(t, shown, component, &item.name)) continue;
     item.shown = shown;
     item.path = child.path();
-    item.size = static_cast<uint64_t>(st.st_size);
-    item.filetime = filetime_from_unix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    item.size = st.size;
+    item.filetime = st.filetime;
     if (item.size > largest_file) {
       t->errors.push_back(shown + ": 2 GiB or more; a package entry holds less");
       continue;
@@ -107,7 +106,7 @@ void collect(game_tree* t, const fs::path& dir, const std::string& prefix_shown,
     t->items.push_back(std::move(item));
   }
   for (const fs::directory_entry& child : folders) {
-    std::string component = child.path().filename().native();
+    std::string component = text_of(child.path().filename());
     std::string shown = prefix_shown + component + "/";
     pack_item item;
     item.name = prefix_name;
@@ -130,7 +129,7 @@ int read_ignore_file(const fs::path& dir, std::vector<std::string>* patterns, st
   if (!fs::exists(p, ec)) return 0;
   std::ifstream in(p);
   if (!in) {
-    *error = p.string() + ": " + std::strerror(errno);
+    *error = text_of(p) + ": " + std::strerror(errno);
     return -1;
   }
   std::string line;
@@ -152,17 +151,21 @@ bool pattern_excludes(const std::vector<std::string>& patterns, const std::strin
     }
     if (!p.empty() && p[0] == '/') p.erase(0, 1);  // anchored at the game folder
     bool has_slash = p.find('/') != std::string::npos;
-    if (fnmatch(p.c_str(), relative.c_str(), FNM_PATHNAME) == 0) return true;
-    if (!has_slash && fnmatch(p.c_str(), base.c_str(), 0) == 0) return true;
+    if (match_pattern(p.c_str(), relative.c_str(), true)) return true;
+    if (!has_slash && match_pattern(p.c_str(), base.c_str(), false)) return true;
   }
   return false;
 }
 
 bool is_litter(const std::string& name, bool folder) {
   static const char* const folders[] = {".git", ".svn", ".hg", nullptr};
-  static const char* const files[] = {"Thumbs.db", "desktop.ini", ".DS_Store", "*~", "*.bak", ".*.swp", ".git", nullptr};
+  static const char* const files[] = {"thumbs.db", "desktop.ini", ".ds_store", "*~", "*.bak", ".*.swp", ".git", nullptr};
+  // Any case matches (Thumbs.db, THUMBS.DB): the patterns are in lower case.
+  std::string lower = name;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   for (const char* const* p = folder ? folders : files; *p; ++p)
-    if (fnmatch(*p, name.c_str(), FNM_CASEFOLD) == 0) return true;
+    if (match_pattern(*p, lower.c_str(), false)) return true;
   return false;
 }
 

@@ -7,6 +7,7 @@
 
 #include "command.h"
 #include "pack_common.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -76,7 +77,9 @@ int register_command(const command& cmd) {
 
 }  // namespace talven::pack
 
-int main(int argc, char** argv) {
+// The entry point itself is the platform's (platform_host.cpp, platform_win.cpp): it
+// hands over the arguments as UTF-8.
+int talven_pack_main(int argc, char** argv) {
   using namespace talven::pack;
   if (argc < 2) {
     std::fprintf(stderr, "talven-pack: a command is missing (talven-pack --help lists them)\n");

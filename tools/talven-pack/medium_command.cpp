@@ -1,11 +1,6 @@
 // medium GAME_DIR OUT_DIR: the whole distribution medium in one command: setup.exe with
 // the package appended (or beside it as instdat.arc), bin/ for an immediate install, the
 // readme, a DirectX folder, and on request an ISO 9660 + Joliet image of it all.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,9 +18,9 @@
 #include "pack_common.h"
 #include "pack_game.h"
 #include "progress_line.h"
+#include "platform.h"
 #include "signing.h"
 
-extern char** environ;
 
 namespace talven::pack {
 
@@ -82,23 +77,15 @@ struct medium_options {
   std::string setup, uninst, directx, iso, label;
 };
 
-std::string tool_folder() {
-  char self[4096];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "";
-  self[n] = '\0';
-  return fs::path(self).parent_path().string();
-}
-
 std::vector<fs::path> build_folders() {
   std::vector<fs::path> folders;
-  std::string here = tool_folder();
+  std::string here = program_folder();
   if (!here.empty()) {
-    folders.push_back(here);
-    folders.push_back(fs::path(here) / ".." / "win32");
+    folders.push_back(path_of(here));
+    folders.push_back(path_of(here) / ".." / "win32");
   }
 #ifdef TALVEN_SOURCE_FROM_TOOL
-  if (!here.empty()) folders.push_back(fs::path(here) / TALVEN_SOURCE_FROM_TOOL / "build" / "win32");
+  if (!here.empty()) folders.push_back(path_of(here) / TALVEN_SOURCE_FROM_TOOL / "build" / "win32");
 #endif
   return folders;
 }
@@ -108,8 +95,8 @@ std::string find_built(const char* name, const std::vector<fs::path>& folders, s
   for (const fs::path& f : folders) {
     fs::path p = (f / name).lexically_normal();
     if (!looked->empty()) *looked += ", ";
-    *looked += p.string();
-    if (fs::is_regular_file(p, ec)) return p.string();
+    *looked += text_of(p);
+    if (fs::is_regular_file(p, ec)) return text_of(p);
   }
   return "";
 }
@@ -117,7 +104,7 @@ std::string find_built(const char* name, const std::vector<fs::path>& folders, s
 bool copy_with_time(const fs::path& from, const fs::path& to, std::string* error) {
   std::error_code ec;
   if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) {
-    *error = "cannot copy " + from.string() + " to " + to.string() + ": " + ec.message();
+    *error = "cannot copy " + text_of(from) + " to " + text_of(to) + ": " + ec.message();
     return false;
   }
   fs::last_write_time(to, fs::last_write_time(from, ec), ec);
@@ -128,7 +115,7 @@ bool copy_tree(const fs::path& from, const fs::path& to, std::string* error) {
   std::error_code ec;
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
   if (ec) {
-    *error = "cannot copy " + from.string() + " to " + to.string() + ": " + ec.message();
+    *error = "cannot copy " + text_of(from) + " to " + text_of(to) + ": " + ec.message();
     return false;
   }
   return true;
@@ -137,19 +124,19 @@ bool copy_tree(const fs::path& from, const fs::path& to, std::string* error) {
 // The readme for a reader of the disc, as the package holds it: UTF-8 text in CP932.
 bool copy_readme(const fs::path& from, const fs::path& to, std::string* error) {
   std::vector<unsigned char> data;
-  if (!read_whole_file(from.c_str(), &data, error, 8 << 20)) {
-    *error = "cannot read " + from.string() + ": " + *error;
+  if (!read_whole_file(text_of(from).c_str(), &data, error, 8 << 20)) {
+    *error = "cannot read " + text_of(from) + ": " + *error;
     return false;
   }
   std::string bytes(data.begin(), data.end()), converted;
   check_report report;
-  if (data.size() > (8 << 20) || !is_utf8_text(bytes) || text_to_cp932(bytes, from.string(), &report, &converted) != 0)
+  if (data.size() > (8 << 20) || !is_utf8_text(bytes) || text_to_cp932(bytes, text_of(from), &report, &converted) != 0)
     return copy_with_time(from, to, error);
-  FILE* f = std::fopen(to.c_str(), "wb");
+  FILE* f = open_file(text_of(to).c_str(), "wb");
   bool ok = f && std::fwrite(converted.data(), 1, converted.size(), f) == converted.size();
   if (f && std::fclose(f) != 0) ok = false;
   if (!ok) {
-    *error = "cannot write " + to.string() + ": " + std::strerror(errno);
+    *error = "cannot write " + text_of(to) + ": " + std::strerror(errno);
     return false;
   }
   std::error_code ec;
@@ -158,15 +145,15 @@ bool copy_readme(const fs::path& from, const fs::path& to, std::string* error) {
 }
 
 // setup.exe, the package, then the package's offset as 4 little-endian bytes.
-int write_appended(const std::string& setup, const std::string& package, const fs::path& out) {
-  FILE* exe = std::fopen(setup.c_str(), "rb");
+int write_appended(const std::string& setup, const std::string& package, const std::string& out) {
+  FILE* exe = open_file(setup.c_str(), "rb");
   if (!exe) return fail("cannot read %s: %s", setup.c_str(), std::strerror(errno));
-  FILE* pkg = std::fopen(package.c_str(), "rb");
+  FILE* pkg = open_file(package.c_str(), "rb");
   if (!pkg) {
     std::fclose(exe);
     return fail("cannot read %s: %s", package.c_str(), std::strerror(errno));
   }
-  FILE* dst = std::fopen(out.c_str(), "wb");
+  FILE* dst = open_file(out.c_str(), "wb");
   int status = exit_ok;
   if (!dst) status = fail("cannot create %s: %s", out.c_str(), std::strerror(errno));
   uint64_t offset = 0, total = 0;
@@ -198,14 +185,14 @@ int write_appended(const std::string& setup, const std::string& package, const f
   std::fclose(pkg);
   if (dst && std::fclose(dst) != 0 && status == exit_ok)
     status = fail("cannot write %s: %s", out.c_str(), std::strerror(errno));
-  if (status != exit_ok) std::remove(out.c_str());
+  if (status != exit_ok) remove_file(out.c_str());
   return status;
 }
 
 // setup.exe with the maker's icon and version resource (and the separate package's
 // digest), written to branded. 0, or exit_failure after printing why.
 int brand_setup(const std::string& setup, const medium_options& o, const std::string& title,
-                const std::vector<unsigned char>* digest, const fs::path& branded) {
+                const std::vector<unsigned char>* digest, const std::string& branded) {
   std::vector<unsigned char> exe, ico, version;
   std::string error;
   if (!read_whole_file(setup.c_str(), &exe, &error, largest_setup)) return fail("cannot read %s: %s", setup.c_str(), error.c_str());
@@ -225,11 +212,11 @@ int brand_setup(const std::string& setup, const medium_options& o, const std::st
   resource_changes changes = {o.icon.empty() ? nullptr : &ico, o.version_info ? &version : nullptr, digest};
   if (replace_resources(&exe, &changes, &why) != 0)
     return fail("cannot brand %s%s%s: %s", setup.c_str(), o.icon.empty() ? "" : " with ", o.icon.c_str(), why);
-  FILE* out = std::fopen(branded.c_str(), "wb");
+  FILE* out = open_file(branded.c_str(), "wb");
   bool ok = out && std::fwrite(exe.data(), 1, exe.size(), out) == exe.size();
   if (out) ok = std::fclose(out) == 0 && ok;
   if (!ok) {
-    std::remove(branded.c_str());
+    remove_file(branded.c_str());
     return fail("cannot write %s", branded.c_str());
   }
   return exit_ok;
@@ -274,35 +261,21 @@ std::string default_label(const std::string& instto) {
 }
 
 int run_xorriso(const medium_options& o, const std::string& label) {
-  std::string tmp = o.iso + ".tmp-" + std::to_string(::getpid());
+  std::string tmp = o.iso + ".tmp-" + process_tag();
   std::vector<std::string> args = {"xorriso", "-as",   "mkisofs", "-quiet", "-input-charset", "UTF-8",
                                    "-J",      "-joliet-long", "-V", label, "-o", tmp, o.out};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
   remove_on_signal(tmp.c_str());
   // Its banner and notes are noise when it works: kept in a file, shown when it fails.
-  FILE* said = std::tmpfile();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (said) {
-    posix_spawn_file_actions_adddup2(&actions, fileno(said), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fileno(said), STDERR_FILENO);
-  }
-  pid_t pid;
-  int r = ::posix_spawnp(&pid, "xorriso", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (r != 0) {
-    remove_on_signal(nullptr);
-    if (said) std::fclose(said);
-    return fail("cannot run xorriso (apt-get install xorriso): %s", std::strerror(r));
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  FILE* said = scratch_stream();
+  std::string why;
+  int status = run_program(args, said, &why);
   remove_on_signal(nullptr);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::remove(tmp.c_str());
+  if (status < 0) {
+    if (said) std::fclose(said);
+    return fail("cannot run xorriso (apt-get install xorriso): %s", why.c_str());
+  }
+  if (status != 0) {
+    remove_file(tmp.c_str());
     if (said) {
       std::rewind(said);
       char buffer[4096];
@@ -313,8 +286,8 @@ int run_xorriso(const medium_options& o, const std::string& label) {
     return fail("xorriso could not write %s", o.iso.c_str());
   }
   if (said) std::fclose(said);
-  if (std::rename(tmp.c_str(), o.iso.c_str()) != 0) {
-    std::remove(tmp.c_str());
+  if (replace_file(tmp.c_str(), o.iso.c_str()) != 0) {
+    remove_file(tmp.c_str());
     return fail("cannot rename %s to %s: %s", tmp.c_str(), o.iso.c_str(), std::strerror(errno));
   }
   return exit_ok;
@@ -368,8 +341,8 @@ int parse(int argc, char** argv, medium_options* o) {
 // Whether `inner` is `outer` or lies inside it (both as they resolve on disk).
 bool is_within(const fs::path& inner, const fs::path& outer) {
   std::error_code ec;
-  std::string a = fs::weakly_canonical(fs::absolute(inner), ec).string() + "/";
-  std::string b = fs::weakly_canonical(fs::absolute(outer), ec).string() + "/";
+  std::string a = text_of(fs::weakly_canonical(fs::absolute(inner), ec)) + "/";
+  std::string b = text_of(fs::weakly_canonical(fs::absolute(outer), ec)) + "/";
   return a.compare(0, b.size(), b) == 0;
 }
 
@@ -389,8 +362,9 @@ struct medium_folder {
 };
 
 int build_medium(medium_options& o) {
+  if (!o.iso.empty() && iso_unavailable()) return fail("--iso: %s", iso_unavailable());
   std::error_code ec;
-  fs::path game = o.game, out = o.out;
+  fs::path game = path_of(o.game), out = path_of(o.out);
   if (!fs::is_directory(game, ec)) return not_a_folder("medium", o.game);
   if (is_within(out, game))
     return usage_error("medium", "%s is inside the game folder %s: the medium would be packed into the next one",
@@ -403,19 +377,20 @@ int build_medium(medium_options& o) {
     if (label.size() > largest_label)
       return usage_error("medium", "--label %s is %zu bytes; an ISO volume label holds %zu", label.c_str(),
                          label.size(), largest_label);
-    if (is_within(fs::absolute(o.iso).parent_path(), out))
+    if (is_within(fs::absolute(path_of(o.iso)).parent_path(), out))
       return usage_error("medium", "the image %s would be inside the medium %s", o.iso.c_str(), o.out);
   }
   std::vector<fs::path> folders = build_folders();
   std::string looked;
   std::string setup = o.setup.empty() ? find_built("setup.exe", folders, &looked) : o.setup;
   if (setup.empty()) return fail("no setup.exe found (looked at %s); build the win32 preset or give --setup PATH", looked.c_str());
-  if (!fs::is_regular_file(setup, ec)) return fail("%s: no such file", setup.c_str());
+  if (!fs::is_regular_file(path_of(setup), ec)) return fail("%s: no such file", setup.c_str());
   if (!o.separate && is_signed_executable(setup.c_str()))
     return fail("%s is signed: the package cannot be appended to it. Give the unsigned setup.exe (and --sign "
                 "KEY.p12 to sign the medium's)", setup.c_str());
-  if (!o.sign.key.empty() && !fs::is_regular_file(o.sign.key, ec)) return fail("%s: no such key file", o.sign.key.c_str());
-  if (!o.directx.empty() && !fs::is_directory(o.directx, ec)) return not_a_folder("medium", o.directx.c_str());
+  if (!o.sign.key.empty() && !fs::is_regular_file(path_of(o.sign.key), ec))
+    return fail("%s: no such key file", o.sign.key.c_str());
+  if (!o.directx.empty() && !fs::is_directory(path_of(o.directx), ec)) return not_a_folder("medium", o.directx.c_str());
   medium_folder target;
   if (fs::exists(out, ec)) {
     if (!fs::is_directory(out, ec)) return fail("%s exists and is not a folder", o.out);
@@ -433,23 +408,23 @@ int build_medium(medium_options& o) {
   target.path = out;
   medium_settings settings;
   read_medium_settings(game, &settings);
-  o.pack.left_out.push_back(out.string());
+  o.pack.left_out.push_back(text_of(out));
 
   fs::path package = out / "instdat.arc";
-  std::string package_path = package.string(), shown = (out / "setup.exe").string();
+  std::string package_path = text_of(package), shown = text_of(out / "setup.exe");
   o.pack.dir = o.game;
   o.pack.out = package_path.c_str();
   if (!o.separate) o.pack.shown_out = shown.c_str();
   pack_totals totals;
   if (int status = pack_game(o.pack, &totals); status != exit_ok) return status;
   // Branded before appending and signing: both depend on the program's final bytes.
-  fs::path branded = out / ".setup-branded.exe";
+  std::string branded = text_of(out / ".setup-branded.exe");
   std::string program = setup;
   // A signed setup.exe beside its package carries the package's SHA-256 inside the
   // signed bytes, and refuses a package that does not match it.
   std::vector<unsigned char> digest;
   if (o.separate && !o.sign.key.empty()) {
-    FILE* f = std::fopen(package_path.c_str(), "rb");
+    FILE* f = open_file(package_path.c_str(), "rb");
     digest.resize(sha256_bytes);
     int hashed = f ? digest_of_stream(f, digest.data()) : -1;
     if (f) std::fclose(f);
@@ -458,21 +433,21 @@ int build_medium(medium_options& o) {
   if (!o.icon.empty() || o.version_info || !digest.empty()) {
     if (int status = brand_setup(setup, o, settings.title, digest.empty() ? nullptr : &digest, branded);
         status != exit_ok) {
-      std::remove(package_path.c_str());
+      remove_file(package_path.c_str());
       return status;
     }
-    program = branded.string();
+    program = branded;
   }
   if (!o.separate) {
-    int status = write_appended(program, package_path, out / "setup.exe");
-    std::remove(package_path.c_str());
-    std::remove(branded.c_str());
+    int status = write_appended(program, package_path, text_of(out / "setup.exe"));
+    remove_file(package_path.c_str());
+    remove_file(branded.c_str());
     if (status != exit_ok) return status;
-    ::chmod((out / "setup.exe").c_str(), 0755);
+    make_executable(text_of(out / "setup.exe").c_str());
   } else {
     std::string error;
-    bool copied = copy_with_time(program, out / "setup.exe", &error);
-    std::remove(branded.c_str());
+    bool copied = copy_with_time(path_of(program), out / "setup.exe", &error);
+    remove_file(branded.c_str());
     if (!copied) return fail("%s", error.c_str());
   }
   std::string error;
@@ -480,15 +455,15 @@ int build_medium(medium_options& o) {
   if (settings.force) {
     fs::path bin = out / "bin";
     fs::create_directories(bin, ec);
-    fs::path program = game / settings.exename;
+    fs::path program = game / path_of(settings.exename);
     if (!fs::is_regular_file(program, ec))
       return fail("FORCEINSTALL is set but the game program %s (EXENAME) is not in %s", settings.exename.c_str(), o.game);
-    if (!copy_with_time(program, bin / fs::path(settings.exename).filename(), &error)) return fail("%s", error.c_str());
+    if (!copy_with_time(program, bin / path_of(settings.exename).filename(), &error)) return fail("%s", error.c_str());
     std::string uninst = o.uninst;
     if (uninst.empty()) {
       // Only the uninstaller built with this setup.exe: one from another build may not
       // read the settings the same way.
-      std::vector<fs::path> near = {fs::path(setup).parent_path()};
+      std::vector<fs::path> near = {path_of(setup).parent_path()};
       looked.clear();
       uninst = find_built("UnInst.exe", near, &looked);
     }
@@ -500,18 +475,18 @@ int build_medium(medium_options& o) {
       ++totals.warnings;
       made.push_back("bin/ (game program only)");
     } else {
-      if (!fs::is_regular_file(uninst, ec)) return fail("%s: no such file", uninst.c_str());
-      if (!copy_with_time(uninst, bin / "UnInst.exe", &error)) return fail("%s", error.c_str());
+      if (!fs::is_regular_file(path_of(uninst), ec)) return fail("%s: no such file", uninst.c_str());
+      if (!copy_with_time(path_of(uninst), bin / "UnInst.exe", &error)) return fail("%s", error.c_str());
       made.push_back("bin/");
     }
   }
-  fs::path readme = game / settings.readme;
+  fs::path readme = game / path_of(settings.readme);
   if (fs::is_regular_file(readme, ec)) {
     if (!copy_readme(readme, out / readme.filename(), &error)) return fail("%s", error.c_str());
-    made.push_back(readme.filename().string());
+    made.push_back(text_of(readme.filename()));
   }
   if (!o.directx.empty()) {
-    if (!copy_tree(o.directx, out / "DirectX", &error)) return fail("%s", error.c_str());
+    if (!copy_tree(path_of(o.directx), out / "DirectX", &error)) return fail("%s", error.c_str());
     if (!fs::exists(out / "DirectX" / "dxsetup.exe", ec) && !fs::exists(out / "DirectX" / "DXSETUP.exe", ec)) {
       std::fprintf(stderr, "talven-pack: warning: %s holds no dxsetup.exe, which is what the menu starts\n",
                    o.directx.c_str());
@@ -522,7 +497,7 @@ int build_medium(medium_options& o) {
   if (!o.sign.key.empty()) {
     for (const fs::path& program : {out / "setup.exe", out / "bin" / "UnInst.exe"}) {
       if (!fs::is_regular_file(program, ec)) continue;
-      if (int status = sign_executable(program.c_str(), o.sign); status != exit_ok) return status;
+      if (int status = sign_executable(text_of(program).c_str(), o.sign); status != exit_ok) return status;
     }
     made.front() += ", signed";
   }

@@ -25,6 +25,7 @@
 #include "pack_game.h"
 #include "package/package_format.h"
 #include "progress_line.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -94,7 +95,7 @@ struct pipeline {
 };
 
 bool read_file_into(const fs::path& path, uint64_t expected, std::vector<unsigned char>* data, std::string* error) {
-  FILE* f = std::fopen(path.c_str(), "rb");
+  FILE* f = open_file(text_of(path).c_str(), "rb");
   if (!f) {
     *error = std::string("cannot read: ") + std::strerror(errno);
     return false;
@@ -184,7 +185,7 @@ int write_streamed_entry(FILE* out, const pack_item& item, int level, uint64_t w
   uint64_t header = static_cast<uint64_t>(file_entry_bytes(n, 0));  // all but the data
   uint64_t limit = largest_package - terminator_bytes - written - header;
   uint64_t size = 0, packed = 0;
-  if (stream_file(item.path.c_str(), out, level, limit, &size, &packed, error) != 0) {
+  if (stream_file(text_of(item.path).c_str(), out, level, limit, &size, &packed, error) != 0) {
     *error = item.shown + ": " + *error;
     return -1;
   }
@@ -205,7 +206,11 @@ int write_streamed_entry(FILE* out, const pack_item& item, int level, uint64_t w
 }
 
 // -v names each entry; a closed pipe (pack -v | head) ends the pack like any failed write.
-bool say_entry(const pack_item& item) { return std::printf("%s\n", item.shown.c_str()) >= 0 && std::fflush(stdout) == 0; }
+// The stream's error flag too: mingw-w64's printf writes past the buffer and its fflush
+// then has nothing left to fail on.
+bool say_entry(const pack_item& item) {
+  return std::printf("%s\n", item.shown.c_str()) >= 0 && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
 
 int write_package(const pack_options& o, const std::vector<pack_item>& items, FILE* out, pack_totals* totals) {
   pipeline p;
@@ -405,23 +410,23 @@ void mark_conversions(game_tree* tree, const fs::path& dir) {
 int pack_game(const pack_options& o, pack_totals* totals) {
   double started = now_seconds();
   std::error_code ec;
-  if (!fs::is_directory(o.dir, ec)) {
-    if (fs::is_directory(o.out, ec))
+  if (!fs::is_directory(path_of(o.dir), ec)) {
+    if (fs::is_directory(path_of(o.out), ec))
       return usage_error(o.shown_out ? "medium" : "pack", "%s is not a folder, %s is: the game folder comes first",
                          o.dir, o.out);
     return not_a_folder(o.shown_out ? "medium" : "pack", o.dir);
   }
-  fs::path out_folder = fs::path(o.out).parent_path();
+  fs::path out_folder = path_of(o.out).parent_path();
   if (!out_folder.empty() && !fs::is_directory(out_folder, ec))
-    return fail("nothing written: the folder %s, where %s goes, does not exist", out_folder.c_str(), o.out);
+    return fail("nothing written: the folder %s, where %s goes, does not exist", text_of(out_folder).c_str(), o.out);
   game_tree tree;
-  tree.excluded = {fs::path(o.out)};
-  for (const std::string& p : o.left_out) tree.excluded.push_back(p);
+  tree.excluded = {path_of(o.out)};
+  for (const std::string& p : o.left_out) tree.excluded.push_back(path_of(p));
   tree.patterns = o.patterns;
   tree.include_vcs = o.include_vcs;
   std::string error;
-  if (read_ignore_file(o.dir, &tree.patterns, &error) != 0) return fail("cannot read %s", error.c_str());
-  collect_tree(&tree, o.dir);
+  if (read_ignore_file(path_of(o.dir), &tree.patterns, &error) != 0) return fail("cannot read %s", error.c_str());
+  collect_tree(&tree, path_of(o.dir));
   if (!tree.errors.empty()) {
     for (const std::string& e : tree.errors) fail("%s", e.c_str());
     size_t n = tree.errors.size();
@@ -431,7 +436,7 @@ int pack_game(const pack_options& o, pack_totals* totals) {
   // The names the installer's reader refuses, whether or not the rest is checked: a
   // package it would call damaged is never written.
   check_report names;
-  check_tree_names(tree, o.dir, &names);
+  check_tree_names(tree, path_of(o.dir), &names);
   if (names.errors) {
     print_report(names, stderr);
     return fail("nothing written: the installer would refuse %s above",
@@ -439,7 +444,7 @@ int pack_game(const pack_options& o, pack_totals* totals) {
   }
   if (!o.no_check) {
     check_report report;
-    check_game(o.dir, tree, &report);
+    check_game(path_of(o.dir), tree, &report);
     print_report(report, stderr);
     totals->warnings = report.warnings;
     if (report.errors || (o.strict && report.warnings)) {
@@ -449,17 +454,15 @@ int pack_game(const pack_options& o, pack_totals* totals) {
                   o.dir);
     }
   }
-  mark_conversions(&tree, o.dir);
+  mark_conversions(&tree, path_of(o.dir));
   char tmp[4096];
   int fd = make_temporary_beside(o.out, tmp, sizeof tmp);
   if (fd < 0) return fail("cannot create a temporary file beside %s: %s", o.out, std::strerror(errno));
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
   FILE* out = ::fdopen(fd, "wb");
+  if (out) give_default_mode(out);
   if (!out) {
     ::close(fd);
-    ::unlink(tmp);
+    remove_file(tmp);
     remove_on_signal(nullptr);
     return fail("cannot write %s: %s", tmp, std::strerror(errno));
   }
@@ -468,9 +471,9 @@ int pack_game(const pack_options& o, pack_totals* totals) {
     if (status == exit_ok) status = fail("cannot write %s: %s", tmp, std::strerror(errno));
   }
   if (std::fclose(out) != 0 && status == exit_ok) status = fail("cannot write %s: %s", tmp, std::strerror(errno));
-  if (status == exit_ok && std::rename(tmp, o.out) != 0)
+  if (status == exit_ok && replace_file(tmp, o.out) != 0)
     status = fail("cannot rename %s to %s: %s", tmp, o.out, std::strerror(errno));
-  if (status != exit_ok) std::remove(tmp);
+  if (status != exit_ok) remove_file(tmp);
   remove_on_signal(nullptr);
   if (status != exit_ok) return status;
   startup_check startup;

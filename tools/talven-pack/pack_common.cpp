@@ -1,9 +1,7 @@
 #include "pack_common.h"
 
 #include "install/cp932.h"
-
-#include <iconv.h>
-#include <sys/stat.h>
+#include "platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,50 +15,26 @@ namespace talven::pack {
 
 namespace {
 
-// One converter per direction for the whole run: opening one costs far more than
-// converting a name, and list or extract convert one name per entry.
-iconv_t converter(const char* to, const char* from) {
-  static iconv_t to_cp932 = reinterpret_cast<iconv_t>(-1), to_utf8 = reinterpret_cast<iconv_t>(-1);
-  iconv_t* cd = std::strcmp(to, "CP932") == 0 ? &to_cp932 : &to_utf8;
-  if (*cd == reinterpret_cast<iconv_t>(-1)) *cd = iconv_open(to, from);
-  return *cd;
-}
-
-bool convert(const char* to, const char* from, const std::string& in, std::string* out) {
-  // Plain ASCII is the same bytes in CP932 and UTF-8 (glibc keeps 0x5C and 0x7E as they
-  // are), and most names are nothing else.
+bool convert(bool to_cp932, const std::string& in, std::string* out) {
+  // Plain ASCII is the same bytes in CP932 and UTF-8 (0x5C and 0x7E stay as they are),
+  // and most names are nothing else.
   if (std::all_of(in.begin(), in.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
     *out = in;
     return true;
   }
-  iconv_t cd = converter(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-  out->clear();
-  std::string buffer(in.size() * 4 + 16, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t src_left = in.size();
-  char* dst = &buffer[0];
-  size_t dst_left = buffer.size();
-  size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
-  bool ok = r != static_cast<size_t>(-1) && src_left == 0;
-  // Flush any shift state (none for these encodings, but iconv asks for it).
-  if (ok) ok = iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
-  if (!ok) return false;
-  out->assign(buffer.data(), buffer.size() - dst_left);
-  return true;
+  return to_cp932 ? convert_to_cp932(in, out) : convert_to_utf8(in, out);
 }
 
 }  // namespace
 
 bool utf8_to_cp932(const std::string& utf8, std::string* cp932) {
   std::string back;
-  return convert("CP932", "UTF-8", utf8, cp932) && convert("UTF-8", "CP932", *cp932, &back) &&
+  return convert(true, utf8, cp932) && convert(false, *cp932, &back) &&
          back == utf8;
 }
 
 bool cp932_to_utf8(const std::string& cp932, std::string* utf8) {
-  return convert("UTF-8", "CP932", cp932, utf8);
+  return convert(false, cp932, utf8);
 }
 
 // 100 ns steps between 1601-01-01 and 1970-01-01.
@@ -101,12 +75,12 @@ package_input::~package_input() {
 }
 
 int open_package_input(const char* path, package_input* input) {
-  struct stat st;
-  if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+  file_info st;
+  if (look_at(path, &st) == 0 && st.folder) {
     fail("%s is a folder, not a package (pack makes a package of a folder)", path);
     return -1;
   }
-  input->file = std::fopen(path, "rb");
+  input->file = open_file(path, "rb");
   if (!input->file) {
     fail("cannot open %s: %s", path, std::strerror(errno));
     return -1;
@@ -138,7 +112,7 @@ int open_package_input(const char* path, package_input* input) {
 
 bool carries_package(const char* exe_path, long* start, int32_t* length) {
   package_input input;
-  input.file = std::fopen(exe_path, "rb");
+  input.file = open_file(exe_path, "rb");
   if (!input.file) return false;
   if (locate_appended_package(input.file, &input.start, &input.length) != 0 || input.start < 2) return false;
   if (std::fseek(input.file, input.start, SEEK_SET) != 0) return false;
@@ -260,7 +234,7 @@ void startup_check::warn(const char* path) const {
 
 bool read_whole_file(const char* path, std::vector<unsigned char>* data, std::string* error, size_t limit) {
   data->clear();
-  FILE* f = std::fopen(path, "rb");
+  FILE* f = open_file(path, "rb");
   if (!f) {
     *error = std::strerror(errno);
     return false;

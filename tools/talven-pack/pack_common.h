@@ -93,7 +93,7 @@ bool read_whole_file(const char* path, std::vector<unsigned char>* data, std::st
 std::string json_text(const std::string& utf8);
 
 // Prints "talven-pack: " and the message on stderr; returns exit_failure.
-int fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int fail(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // True when argv holds --help or -h after the command name.
 bool wants_help(int argc, char** argv);
@@ -106,7 +106,7 @@ std::string nearest_word(const std::string& word, const char* const* words);
 
 // One line on stderr, "talven-pack COMMAND: message (talven-pack help COMMAND)"; returns
 // exit_usage.
-int usage_error(const char* command, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int usage_error(const char* command, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 // "unknown option X; did you mean Y?" from the command's null-ended option list.
 int unknown_option(const char* command, const char* option, const char* const* known);
 // A wrong operand count: names the first missing operand of `operands` ("DIR OUT"), or

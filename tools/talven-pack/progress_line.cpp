@@ -1,11 +1,10 @@
 #include "progress_line.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -33,9 +32,8 @@ int terminal_width() {
     int w = std::atoi(c);
     if (w > 0) return w;
   }
-  struct winsize ws;
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-  return 80;
+  int columns = terminal_columns();
+  return columns > 0 ? columns : 80;
 }
 
 std::string progress_text(const char* label, uint64_t total, uint64_t done, size_t items, size_t items_done,
@@ -96,7 +94,7 @@ std::string wrap_words(const std::string& text, int width) {
 }
 
 void print_summary(const std::string& text) {
-  if (::isatty(STDOUT_FILENO) == 1) {
+  if (output_is_terminal()) {
     std::fputs(wrap_words(text, terminal_width()).c_str(), stdout);
   } else {
     std::fputs(text.c_str(), stdout);
@@ -105,7 +103,7 @@ void print_summary(const std::string& text) {
 }
 
 void progress_line::start(const char* what, uint64_t total_bytes, size_t total_items, bool quiet) {
-  shown = !quiet && ::isatty(STDERR_FILENO) == 1;
+  shown = !quiet && error_is_terminal();
   label = what;
   total = total_bytes;
   items = total_items;

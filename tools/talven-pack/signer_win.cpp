@@ -5,14 +5,15 @@
 
 #include <string>
 
+#include "platform.h"
 #include "signing.h"
 
 namespace talven::pack {
 
 int run_signer(const char* key, const std::string& password, const char* timestamp, const char* in,
                const char* out, std::string* error) {
-  char signtool[MAX_PATH];
-  if (SearchPathA(nullptr, "signtool.exe", nullptr, MAX_PATH, signtool, nullptr) == 0) {
+  wchar_t signtool[MAX_PATH];
+  if (SearchPathW(nullptr, L"signtool.exe", nullptr, MAX_PATH, signtool, nullptr) == 0) {
     *error = "signtool.exe is not on PATH (it comes with the Windows SDK); add its folder to PATH";
     return -1;
   }
@@ -21,17 +22,19 @@ int run_signer(const char* key, const std::string& password, const char* timesta
              "certificate store, or sign on Linux with osslsigncode";
     return -1;
   }
-  if (!CopyFileA(in, out, FALSE)) {
+  // The names are UTF-8 here; the wide API keeps the ones outside the ANSI code page.
+  std::wstring wide_in = path_of(in).wstring(), wide_out = path_of(out).wstring();
+  if (!CopyFileW(wide_in.c_str(), wide_out.c_str(), FALSE)) {
     *error = "cannot copy the file to sign";
     return -1;
   }
-  std::string line = "\"" + std::string(signtool) + "\" sign /q /fd SHA256 /f \"" + key + "\"";
-  if (timestamp) line += std::string(" /td SHA256 /tr \"") + timestamp + "\"";
-  line += std::string(" \"") + out + "\"";
-  STARTUPINFOA startup = {};
+  std::wstring line = L"\"" + std::wstring(signtool) + L"\" sign /q /fd SHA256 /f \"" + path_of(key).wstring() + L"\"";
+  if (timestamp) line += L" /td SHA256 /tr \"" + path_of(timestamp).wstring() + L"\"";
+  line += L" \"" + wide_out + L"\"";
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(signtool, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(signtool, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     *error = "cannot start signtool.exe";
     return -1;
   }

@@ -1,6 +1,5 @@
 #include "signing.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include "cleanup.h"
 #include "pack_common.h"
 #include "pe/pe_image.h"
+#include "platform.h"
 
 namespace talven::pack {
 
@@ -41,7 +41,7 @@ int parse_sign_option(const char* command, int argc, char** argv, int* i, sign_o
 }
 
 bool is_signed_executable(const char* path) {
-  FILE* f = std::fopen(path, "rb");
+  FILE* f = open_file(path, "rb");
   if (!f) return false;
   bool found = false;
   if (std::fseek(f, 0, SEEK_END) == 0) {
@@ -122,7 +122,7 @@ int sign_executable(const char* path, const sign_options& o) {
   std::string in_path = in_name;
   remove_on_signal(nullptr);
   if (!written) {
-    std::remove(in_path.c_str());
+    remove_file(in_path.c_str());
     return fail("cannot write %s", in_path.c_str());
   }
   // The signer writes a file of its own; a fresh name beside the target, removed first,
@@ -130,22 +130,21 @@ int sign_executable(const char* path, const sign_options& o) {
   fd = make_temporary_beside(path, out_name, sizeof out_name);
   if (fd >= 0) ::close(fd);
   std::string out_path = fd >= 0 ? out_name : "";
-  if (!out_path.empty()) std::remove(out_path.c_str());
+  if (!out_path.empty()) remove_file(out_path.c_str());
   std::string error;
   int signed_ok = out_path.empty() ? -1
                                    : run_signer(o.key.c_str(), password, o.timestamp.empty() ? nullptr : o.timestamp.c_str(),
                                                 in_path.c_str(), out_path.c_str(), &error);
-  std::remove(in_path.c_str());
+  remove_file(in_path.c_str());
   remove_on_signal(nullptr);
   if (signed_ok != 0) {
-    if (!out_path.empty()) std::remove(out_path.c_str());
+    if (!out_path.empty()) remove_file(out_path.c_str());
     return fail("cannot sign %s: %s", path, out_path.empty() ? std::strerror(errno) : error.c_str());
   }
-  struct stat st;
-  if (::stat(path, &st) == 0) ::chmod(out_path.c_str(), st.st_mode & 07777);
-  if (std::rename(out_path.c_str(), path) != 0) {
+  copy_mode(path, out_path.c_str());
+  if (replace_file(out_path.c_str(), path) != 0) {
     int saved = errno;
-    std::remove(out_path.c_str());
+    remove_file(out_path.c_str());
     return fail("cannot replace %s: %s", path, std::strerror(saved));
   }
   if (changed) std::printf("%s: package moved by a few bytes so that the signature follows its trailer\n", path);
