@@ -20,6 +20,7 @@
 #include "progress_line.h"
 #include "platform.h"
 #include "signing.h"
+#include "text_convert.h"
 
 
 namespace talven::pack {

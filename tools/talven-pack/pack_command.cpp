@@ -26,6 +26,7 @@
 #include "package/package_format.h"
 #include "progress_line.h"
 #include "platform.h"
+#include "text_convert.h"
 
 namespace talven::pack {
 
