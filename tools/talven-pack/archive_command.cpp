@@ -147,28 +147,33 @@ bool copy_into(FILE* out, const member& m) {
   return true;
 }
 
-int run_archive(int argc, char** argv) {
+struct archive_options {
+  int32_t kind = mount_hash_archive;
+  bool quiet = false;
+  const char* dir = nullptr;
+  std::string out_path, index_path;
+};
+
+// The command line into *o; -1 to go on, else the exit code.
+int parse(int argc, char** argv, archive_options* o) {
   if (wants_help(argc, argv)) {
     usage(stdout);
     return exit_ok;
   }
-  int32_t kind = mount_hash_archive;
-  bool quiet = false;
-  std::string index_path;
   std::vector<const char*> positional;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--index") == 0 && i + 1 < argc) {
       const char* v = argv[++i];
-      if (std::strcmp(v, "crc32") == 0) kind = mount_crc32_archive;
-      else if (std::strcmp(v, "hash64") == 0) kind = mount_hash_archive;
+      if (std::strcmp(v, "crc32") == 0) o->kind = mount_crc32_archive;
+      else if (std::strcmp(v, "hash64") == 0) o->kind = mount_hash_archive;
       else {
         std::fprintf(stderr, "talven-pack archive: --index takes crc32 or hash64, not '%s'\n", v);
         return exit_usage;
       }
     } else if (std::strcmp(argv[i], "--index-file") == 0 && i + 1 < argc) {
-      index_path = argv[++i];
+      o->index_path = argv[++i];
     } else if (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0) {
-      quiet = true;
+      o->quiet = true;
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
       static const char* const known_options[] = {"--index", "--index-file", "-q", "--quiet", "--help", nullptr};
       return unknown_option("archive", argv[i], known_options);
@@ -177,12 +182,64 @@ int run_archive(int argc, char** argv) {
     }
   }
   if (positional.size() != 2) return operand_error("archive", "DIR OUT.arc", positional.size());
-  fs::path dir = path_of(positional[0]);
-  std::string out_path = positional[1];
-  if (index_path.empty()) index_path = default_index_path(out_path);
+  o->dir = positional[0];
+  o->out_path = positional[1];
+  if (o->index_path.empty()) o->index_path = default_index_path(o->out_path);
+  return -1;
+}
+
+// Both files are written beside their targets and renamed at the end, so a failure
+// leaves neither a partial archive nor an index that does not match it.
+int write_archive(const archive_options& o, const std::vector<member>& members,
+                  const std::vector<const member*>& by_key) {
+  const std::string& out_path = o.out_path;
+  const std::string& index_path = o.index_path;
+  std::string out_tmp = out_path + ".tmp", index_tmp = index_path + ".tmp";
+  FILE* out = open_file(out_tmp.c_str(), "wb");
+  if (!out) return fail("%s: cannot create: %s", out_tmp.c_str(), std::strerror(errno));
+  bool ok = true;
+  for (const member& m : members)
+    if (!(ok = copy_into(out, m))) break;
+  if (std::fclose(out) != 0 && ok) {
+    fail("cannot write the archive: %s", std::strerror(errno));
+    ok = false;
+  }
+  if (ok) {
+    std::vector<crc32_entry> crc;
+    std::vector<hash_entry> hash;
+    for (const member* m : by_key) {
+      uint32_t size = static_cast<uint32_t>(m->size);
+      if (o.kind == mount_hash_archive) hash.push_back(hash_entry{m->key, m->offset, size});
+      else crc.push_back(crc32_entry{static_cast<uint32_t>(m->key), m->offset, size});
+    }
+    const void* entries = o.kind == mount_hash_archive ? static_cast<const void*>(hash.data())
+                                                       : static_cast<const void*>(crc.data());
+    if (write_mount_index(index_tmp.c_str(), o.kind, entries, static_cast<int32_t>(members.size())) != 0) {
+      fail("%s: cannot write the index", index_tmp.c_str());
+      ok = false;
+    }
+  }
+  if (ok && (replace_file(out_tmp.c_str(), out_path.c_str()) != 0 ||
+             replace_file(index_tmp.c_str(), index_path.c_str()) != 0)) {
+    fail("cannot rename the results into place: %s", std::strerror(errno));
+    ok = false;
+  }
+  if (!ok) {
+    remove_file(out_tmp.c_str());
+    remove_file(index_tmp.c_str());
+    return exit_failure;
+  }
+  return exit_ok;
+}
+
+int build_archive(const archive_options& o) {
+  const int32_t kind = o.kind;
+  const std::string& out_path = o.out_path;
+  const std::string& index_path = o.index_path;
   if (index_path == out_path) return fail("the index file cannot be the archive itself");
+  fs::path dir = path_of(o.dir);
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return fail("%s: not a folder", positional[0]);
+  if (!fs::is_directory(dir, ec)) return fail("%s: not a folder", o.dir);
 
   std::vector<fs::path> excluded;
   if (fs::exists(path_of(out_path), ec)) excluded.push_back(path_of(out_path));
@@ -217,48 +274,18 @@ int run_archive(int argc, char** argv) {
   if (!clashes.empty())
     return fail("nothing written: %s", count_of(clashes.size(), "clash", "clashes").c_str());
 
-  // Both files are written beside their targets and renamed at the end, so a failure
-  // leaves neither a partial archive nor an index that does not match it.
-  std::string out_tmp = out_path + ".tmp", index_tmp = index_path + ".tmp";
-  FILE* out = open_file(out_tmp.c_str(), "wb");
-  if (!out) return fail("%s: cannot create: %s", out_tmp.c_str(), std::strerror(errno));
-  bool ok = true;
-  for (const member& m : members)
-    if (!(ok = copy_into(out, m))) break;
-  if (std::fclose(out) != 0 && ok) {
-    fail("cannot write the archive: %s", std::strerror(errno));
-    ok = false;
-  }
-  if (ok) {
-    std::vector<crc32_entry> crc;
-    std::vector<hash_entry> hash;
-    for (const member* m : by_key) {
-      uint32_t size = static_cast<uint32_t>(m->size);
-      if (kind == mount_hash_archive) hash.push_back(hash_entry{m->key, m->offset, size});
-      else crc.push_back(crc32_entry{static_cast<uint32_t>(m->key), m->offset, size});
-    }
-    const void* entries = kind == mount_hash_archive ? static_cast<const void*>(hash.data())
-                                                     : static_cast<const void*>(crc.data());
-    if (write_mount_index(index_tmp.c_str(), kind, entries, static_cast<int32_t>(members.size())) != 0) {
-      fail("%s: cannot write the index", index_tmp.c_str());
-      ok = false;
-    }
-  }
-  if (ok && (replace_file(out_tmp.c_str(), out_path.c_str()) != 0 ||
-             replace_file(index_tmp.c_str(), index_path.c_str()) != 0)) {
-    fail("cannot rename the results into place: %s", std::strerror(errno));
-    ok = false;
-  }
-  if (!ok) {
-    remove_file(out_tmp.c_str());
-    remove_file(index_tmp.c_str());
-    return exit_failure;
-  }
-  if (!quiet)
+  if (write_archive(o, members, by_key) != exit_ok) return exit_failure;
+  if (!o.quiet)
     std::printf("%s: %zu members, %llu bytes; index %s (%s)\n", out_path.c_str(), members.size(),
               static_cast<unsigned long long>(at), index_path.c_str(),
               kind == mount_hash_archive ? "hash64" : "crc32");
   return exit_ok;
+}
+
+int run_archive(int argc, char** argv) {
+  archive_options o;
+  if (int code = parse(argc, argv, &o); code >= 0) return code;
+  return build_archive(o);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pack_common.h"
+#include "package/byte_order.h"
 #include "platform.h"
 
 namespace talven::pack {
@@ -21,13 +22,6 @@ struct index_entry {
   uint64_t key;
   uint32_t offset, size;
 };
-
-uint32_t le32(const std::string& b, size_t at) {
-  return static_cast<uint32_t>(static_cast<unsigned char>(b[at])) |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
 
 bool read_head(const fs::path& p, std::string* bytes, size_t limit) {
   std::ifstream in(p, std::ios::binary);
@@ -75,20 +69,26 @@ int engine_archive_command(const char* path, bool verify) {
   std::string bytes;
   if (!read_head(index, &bytes, 16 + (64u << 20))) return fail("cannot read %s", index_text.c_str());
   if (bytes.size() < 16) return fail("%s: damaged engine index: shorter than its 16-byte header", index_text.c_str());
-  uint32_t kind = le32(bytes, 4), count = le32(bytes, 8), entry_size = le32(bytes, 12);
+  byte_reader r = make_byte_reader(bytes.data(), bytes.size());
+  uint32_t kind = 0, count = 0, entry_size = 0;
+  skip_bytes(&r, 4);  // "TVIX"
+  take_u32(&r, &kind);
+  take_u32(&r, &count);
+  take_u32(&r, &entry_size);
   if (!((kind == 1 && entry_size == 12) || (kind == 2 && entry_size == 16)))
     return fail("%s: damaged engine index: kind %u with %u-byte entries", index_text.c_str(), kind, entry_size);
   if (bytes.size() != 16 + static_cast<uint64_t>(count) * entry_size)
     return fail("%s: damaged engine index: %u entries need %llu bytes, the file has %zu", index_text.c_str(), count,
                 static_cast<unsigned long long>(16 + static_cast<uint64_t>(count) * entry_size), bytes.size());
-  std::vector<index_entry> entries;
-  for (uint32_t i = 0; i < count; ++i) {
-    size_t at = 16 + static_cast<size_t>(i) * entry_size;
-    index_entry e;
-    e.key = kind == 1 ? le32(bytes, at) : (le32(bytes, at) | static_cast<uint64_t>(le32(bytes, at + 4)) << 32);
-    e.offset = le32(bytes, at + entry_size - 8);
-    e.size = le32(bytes, at + entry_size - 4);
-    entries.push_back(e);
+  // The size was checked above, so every take below fits.
+  std::vector<index_entry> entries(count);
+  for (index_entry& e : entries) {
+    uint32_t low = 0, high = 0;
+    take_u32(&r, &low);
+    if (kind == 2) take_u32(&r, &high);
+    e.key = low | static_cast<uint64_t>(high) << 32;
+    take_u32(&r, &e.offset);
+    take_u32(&r, &e.size);
   }
   bool have_archive = fs::is_regular_file(archive, ec);
   uint64_t archive_size = have_archive ? fs::file_size(archive, ec) : 0;

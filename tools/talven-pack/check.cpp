@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <set>
 
@@ -19,6 +18,7 @@
 #include "pack_common.h"
 #include "progress_line.h"
 #include "platform.h"
+#include "text_convert.h"
 
 namespace talven::pack {
 
@@ -33,20 +33,6 @@ constexpr const char* assumed_cd_root = "Q:\\";
 constexpr size_t largest_settings_file = 1 << 20;
 constexpr uint64_t largest_package_bytes = 0x7FFFFFFFull;
 
-bool read_all(const fs::path& p, std::string* bytes, std::string* error) {
-  std::ifstream in(p, std::ios::binary);
-  if (!in) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  bytes->assign(std::istreambuf_iterator<char>(in), {});
-  if (in.bad()) {
-    *error = "read error";
-    return false;
-  }
-  return true;
-}
-
 // Line (from 1) and byte column (from 1) of an offset.
 void position_of(const std::string& bytes, size_t offset, int* line, int* column) {
   *line = 1;
@@ -57,17 +43,6 @@ void position_of(const std::string& bytes, size_t offset, int* line, int* column
       start = i + 1;
     }
   *column = static_cast<int>(offset - start) + 1;
-}
-
-// Length of the UTF-8 sequence at i, or 0 when it is not one.
-size_t utf8_sequence(const std::string& s, size_t i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  if (n == 2 && c < 0xC2) return 0;
-  return n;
 }
 
 // Offset of the first byte that does not belong to a CP932 character, or npos.
@@ -84,13 +59,6 @@ size_t first_non_cp932(const std::string& s) {
     }
   }
   return std::string::npos;
-}
-
-bool looks_utf16(const std::string& s) {
-  if (s.size() >= 2 && ((s[0] == '\xFF' && s[1] == '\xFE') || (s[0] == '\xFE' && s[1] == '\xFF'))) return true;
-  size_t zeros = 0, n = std::min<size_t>(s.size(), 512);
-  for (size_t i = 0; i < n; ++i) zeros += s[i] == '\0';
-  return n >= 4 && zeros * 4 >= n;
 }
 
 std::string lowered(const std::string& s) {
@@ -591,17 +559,6 @@ void check_report::add(int severity, const char* code, const std::string& file, 
   (severity == finding_error ? errors : warnings) += 1;
 }
 
-bool is_utf8_text(const std::string& bytes) {
-  bool high = false;
-  for (size_t i = 0; i < bytes.size();) {
-    size_t n = utf8_sequence(bytes, i);
-    if (n == 0) return false;
-    high |= n > 1;
-    i += n;
-  }
-  return high;
-}
-
 void check_game(const fs::path& dir, const game_tree& tree, check_report* report) {
   checker c;
   c.dir = dir;
@@ -698,91 +655,6 @@ void print_report_json(const check_report& report, FILE* to) {
     std::fprintf(to, "{\"file\":\"%s\",\"line\":%d,\"column\":%d,\"severity\":\"%s\",\"code\":\"%s\",\"text\":\"%s\"}\n",
                  json_text(f.file).c_str(), f.line, f.column, f.severity == finding_error ? "error" : "warning", f.code,
                  json_text(f.text).c_str());
-}
-
-int text_to_cp932(const std::string& input, const std::string& in, check_report* report, std::string* converted) {
-  std::string bytes = input;
-  const size_t errors_before = report->errors;
-  bool utf8 = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 || is_utf8_text(bytes);
-  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-  std::string result;
-  size_t start = 0;
-  int line = 1;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    bool last = end == std::string::npos;
-    if (last) end = bytes.size();
-    std::string text = bytes.substr(start, end - start);
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    std::string cp;
-    if (!utf8) {
-      cp = text;
-    } else if (!utf8_to_cp932(text, &cp)) {
-      // Find the character that has no CP932 form, by column.
-      int column = 1;
-      for (size_t i = 0; i < text.size(); ++column) {
-        size_t n = utf8_sequence(text, i);
-        if (n == 0) n = 1;
-        std::string one = text.substr(i, n), ignored;
-        if (!utf8_to_cp932(one, &ignored)) {
-          uint32_t code = static_cast<unsigned char>(one[0]);
-          if (n > 1) {
-            code &= 0xFFu >> (n + 1);
-            for (size_t k = 1; k < n; ++k) code = code << 6 | (static_cast<unsigned char>(one[k]) & 0x3F);
-          }
-          char text_buf[96];
-          std::snprintf(text_buf, sizeof text_buf, "column %d: %s (U+%04X) has no CP932 (Shift-JIS) form", column,
-                        one.c_str(), code);
-          report->add(finding_error, "text-not-cp932", in, line, text_buf, column);
-        }
-        i += n;
-      }
-    }
-    result += cp;
-    if (!last || (!text.empty())) result += "\r\n";
-    if (last) break;
-    start = end + 1;
-    ++line;
-  }
-  if (report->errors != errors_before) return -1;
-  *converted = std::move(result);
-  return 0;
-}
-
-int convert_to_cp932(const std::string& in, const std::string& out, check_report* report, std::string* error) {
-  std::string bytes;
-  if (!read_all(in, &bytes, error)) {
-    *error = "cannot read " + in + ": " + *error;
-    return -1;
-  }
-  if (looks_utf16(bytes)) {
-    *error = in + " is UTF-16; save it as UTF-8 or CP932 first";
-    return -1;
-  }
-  std::string result;
-  if (text_to_cp932(bytes, in, report, &result) != 0) return -1;
-  std::string tmp = out + ".convert-" + process_tag();
-  FILE* f = open_file(tmp.c_str(), "wb");
-  if (!f) {
-    *error = "cannot create " + tmp + ": " + std::strerror(errno);
-    return -1;
-  }
-  bool ok = std::fwrite(result.data(), 1, result.size(), f) == result.size();
-  int saved = errno;
-  if (std::fclose(f) != 0 && ok) {
-    ok = false;
-    saved = errno;
-  }
-  if (ok && replace_file(tmp.c_str(), out.c_str()) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  if (!ok) {
-    remove_file(tmp.c_str());
-    *error = "cannot write " + out + ": " + std::strerror(saved);
-    return -1;
-  }
-  return 0;
 }
 
 }  // namespace talven::pack

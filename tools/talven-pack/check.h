@@ -51,18 +51,4 @@ void check_tree_names(const game_tree& tree, const std::filesystem::path& dir, c
 // (UTF-8 converted); the caller reads the getters, then calls reset_settings_for_tests.
 void load_game_settings(const std::filesystem::path& dir);
 
-// UTF-8 (with or without a BOM) or CP932 bytes to CP932 with CR LF line ends, in memory.
-// Characters CP932 cannot hold are findings of `name` with their line and column; 0 on
-// success, -1 when there was one.
-int text_to_cp932(const std::string& bytes, const std::string& name, check_report* report, std::string* result);
-
-// UTF-8 (with or without a BOM) or CP932 text to CP932 with CR LF line ends, written
-// through a temporary file and a rename. Characters CP932 cannot hold are findings with
-// their line and column (in characters), and nothing is written. 0 on success, -1
-// otherwise (report filled or *error set).
-int convert_to_cp932(const std::string& in, const std::string& out, check_report* report, std::string* error);
-
-// Whether the bytes are UTF-8 holding anything beyond ASCII (so not meant as CP932).
-bool is_utf8_text(const std::string& bytes);
-
 }  // namespace talven::pack

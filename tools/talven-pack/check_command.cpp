@@ -1,5 +1,4 @@
-// check GAME_DIR: the findings of check.h, with 7-Zip's exit codes. convert IN OUT: UTF-8
-// text to the CP932 and CR LF the installer and Japanese Windows read.
+// check GAME_DIR: the findings of check.h, with 7-Zip's exit codes.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,6 +8,7 @@
 #include "command.h"
 #include "pack_common.h"
 #include "platform.h"
+#include "text_convert.h"
 
 namespace talven::pack {
 
@@ -40,16 +40,6 @@ void check_usage(FILE* to) {
       "  --include-vcs  keep .git/.svn/.hg, Thumbs.db, desktop.ini, .DS_Store and editor\n"
       "             backups (*~, *.bak, .*.swp), which are left out by default\n"
       "Exit codes: 0 clean, 1 warnings only, 2 errors (or a usage error).\n",
-      to);
-}
-
-void convert_usage(FILE* to) {
-  std::fputs(
-      "usage: talven-pack convert IN OUT\n\n"
-      "Writes the text file IN (UTF-8, with or without a byte order mark, or CP932) to OUT\n"
-      "in CP932 (Shift-JIS) with CR LF line ends, as the installer reads install.env and\n"
-      "as Japanese Windows opens a readme. A character CP932 cannot hold is reported as\n"
-      "IN:LINE: error: column N: ... and nothing is written. IN and OUT may be one file.\n",
       to);
 }
 
@@ -140,22 +130,8 @@ int run_check(int argc, char** argv) {
   return report.warnings ? 1 : 0;
 }
 
-int run_convert(int argc, char** argv) {
-  static const char* const known_options[] = {"--help", nullptr};
-  if (int code = check_arguments(argc, argv, "IN OUT", known_options, convert_usage); code >= 0) return code;
-  check_report report;
-  std::string error;
-  if (convert_to_cp932(argv[1], argv[2], &report, &error) != 0) {
-    print_report(report, stderr);
-    if (!error.empty()) fail("%s", error.c_str());
-    return exit_failure;
-  }
-  return exit_ok;
-}
-
 }  // namespace
 
 TALVEN_PACK_COMMAND(check, "check", "GAME_DIR: find what would break the installer (exit 0/1/2)", run_check);
-TALVEN_PACK_COMMAND(convert, "convert", "IN OUT: UTF-8 text to CP932 with CR LF (install.env, readme)", run_convert);
 
 }  // namespace talven::pack

@@ -20,6 +20,7 @@
 #include "progress_line.h"
 #include "platform.h"
 #include "signing.h"
+#include "text_convert.h"
 
 
 namespace talven::pack {
@@ -361,7 +362,14 @@ struct medium_folder {
   }
 };
 
-int build_medium(medium_options& o) {
+// What the checks before any writing settle: the volume label and the setup.exe to use.
+struct medium_plan {
+  std::string label, setup;
+  std::string looked;  // where setup.exe was looked for
+};
+
+// Everything that can be refused before OUT_DIR is touched.
+int check_medium(const medium_options& o, medium_plan* plan) {
   if (!o.iso.empty() && iso_unavailable()) return fail("--iso: %s", iso_unavailable());
   std::error_code ec;
   fs::path game = path_of(o.game), out = path_of(o.out);
@@ -369,21 +377,21 @@ int build_medium(medium_options& o) {
   if (is_within(out, game))
     return usage_error("medium", "%s is inside the game folder %s: the medium would be packed into the next one",
                        o.out, o.game);
-  std::string label;
   if (!o.iso.empty()) {
     medium_settings early;
     read_medium_settings(game, &early);
-    label = o.label.empty() ? default_label(early.instto) : o.label;
-    if (label.size() > largest_label)
-      return usage_error("medium", "--label %s is %zu bytes; an ISO volume label holds %zu", label.c_str(),
-                         label.size(), largest_label);
+    plan->label = o.label.empty() ? default_label(early.instto) : o.label;
+    if (plan->label.size() > largest_label)
+      return usage_error("medium", "--label %s is %zu bytes; an ISO volume label holds %zu", plan->label.c_str(),
+                         plan->label.size(), largest_label);
     if (is_within(fs::absolute(path_of(o.iso)).parent_path(), out))
       return usage_error("medium", "the image %s would be inside the medium %s", o.iso.c_str(), o.out);
   }
   std::vector<fs::path> folders = build_folders();
-  std::string looked;
-  std::string setup = o.setup.empty() ? find_built("setup.exe", folders, &looked) : o.setup;
-  if (setup.empty()) return fail("no setup.exe found (looked at %s); build the win32 preset or give --setup PATH", looked.c_str());
+  plan->setup = o.setup.empty() ? find_built("setup.exe", folders, &plan->looked) : o.setup;
+  const std::string& setup = plan->setup;
+  if (setup.empty())
+    return fail("no setup.exe found (looked at %s); build the win32 preset or give --setup PATH", plan->looked.c_str());
   if (!fs::is_regular_file(path_of(setup), ec)) return fail("%s: no such file", setup.c_str());
   if (!o.separate && is_signed_executable(setup.c_str()))
     return fail("%s is signed: the package cannot be appended to it. Give the unsigned setup.exe (and --sign "
@@ -391,7 +399,13 @@ int build_medium(medium_options& o) {
   if (!o.sign.key.empty() && !fs::is_regular_file(path_of(o.sign.key), ec))
     return fail("%s: no such key file", o.sign.key.c_str());
   if (!o.directx.empty() && !fs::is_directory(path_of(o.directx), ec)) return not_a_folder("medium", o.directx.c_str());
-  medium_folder target;
+  return exit_ok;
+}
+
+// OUT_DIR empty (emptied with --force) or made; target then removes what a failed run wrote.
+int prepare_out_folder(const medium_options& o, medium_folder* target) {
+  std::error_code ec;
+  fs::path game = path_of(o.game), out = path_of(o.out);
   if (fs::exists(out, ec)) {
     if (!fs::is_directory(out, ec)) return fail("%s exists and is not a folder", o.out);
     if (!fs::is_empty(out, ec)) {
@@ -403,20 +417,24 @@ int build_medium(medium_options& o) {
   } else if (!fs::create_directories(out, ec)) {
     return fail("cannot create %s: %s", o.out, ec.message().c_str());
   } else {
-    target.made = true;
+    target->made = true;
   }
-  target.path = out;
-  medium_settings settings;
-  read_medium_settings(game, &settings);
-  o.pack.left_out.push_back(text_of(out));
+  target->path = out;
+  return exit_ok;
+}
 
+// The package, then setup.exe in OUT_DIR: branded, with the package appended or beside it.
+int write_setup(const medium_options& o, const medium_settings& settings, const std::string& setup,
+                pack_totals* totals) {
+  fs::path out = path_of(o.out);
   fs::path package = out / "instdat.arc";
   std::string package_path = text_of(package), shown = text_of(out / "setup.exe");
-  o.pack.dir = o.game;
-  o.pack.out = package_path.c_str();
-  if (!o.separate) o.pack.shown_out = shown.c_str();
-  pack_totals totals;
-  if (int status = pack_game(o.pack, &totals); status != exit_ok) return status;
+  pack_options pack = o.pack;
+  pack.left_out.push_back(text_of(out));
+  pack.dir = o.game;
+  pack.out = package_path.c_str();
+  if (!o.separate) pack.shown_out = shown.c_str();
+  if (int status = pack_game(pack, totals); status != exit_ok) return status;
   // Branded before appending and signing: both depend on the program's final bytes.
   std::string branded = text_of(out / ".setup-branded.exe");
   std::string program = setup;
@@ -450,36 +468,57 @@ int build_medium(medium_options& o) {
     remove_file(branded.c_str());
     if (!copied) return fail("%s", error.c_str());
   }
+  return exit_ok;
+}
+
+// FORCEINSTALL's bin/: the game program and the uninstaller built with setup.exe.
+int write_bin(const medium_options& o, const medium_settings& settings, const std::string& setup,
+              pack_totals* totals, std::vector<std::string>* made) {
+  std::error_code ec;
+  std::string error;
+  fs::path game = path_of(o.game), bin = path_of(o.out) / "bin";
+  fs::create_directories(bin, ec);
+  fs::path program = game / path_of(settings.exename);
+  if (!fs::is_regular_file(program, ec))
+    return fail("FORCEINSTALL is set but the game program %s (EXENAME) is not in %s", settings.exename.c_str(), o.game);
+  if (!copy_with_time(program, bin / path_of(settings.exename).filename(), &error)) return fail("%s", error.c_str());
+  std::string uninst = o.uninst, looked;
+  if (uninst.empty()) {
+    // Only the uninstaller built with this setup.exe: one from another build may not
+    // read the settings the same way.
+    std::vector<fs::path> near = {path_of(setup).parent_path()};
+    uninst = find_built("UnInst.exe", near, &looked);
+  }
+  if (uninst.empty()) {
+    std::fprintf(stderr,
+                 "talven-pack: warning: no UnInst.exe found (looked at %s; give --uninst PATH): bin/ holds only "
+                 "the game program, and the installed game will have no uninstaller\n",
+                 looked.c_str());
+    ++totals->warnings;
+    made->push_back("bin/ (game program only)");
+    return exit_ok;
+  }
+  if (!fs::is_regular_file(path_of(uninst), ec)) return fail("%s: no such file", uninst.c_str());
+  if (!copy_with_time(path_of(uninst), bin / "UnInst.exe", &error)) return fail("%s", error.c_str());
+  made->push_back("bin/");
+  return exit_ok;
+}
+
+int build_medium(const medium_options& o) {
+  medium_plan plan;
+  if (int status = check_medium(o, &plan); status != exit_ok) return status;
+  medium_folder target;
+  if (int status = prepare_out_folder(o, &target); status != exit_ok) return status;
+  std::error_code ec;
+  fs::path game = path_of(o.game), out = path_of(o.out);
+  medium_settings settings;
+  read_medium_settings(game, &settings);
+  pack_totals totals;
+  if (int status = write_setup(o, settings, plan.setup, &totals); status != exit_ok) return status;
   std::string error;
   std::vector<std::string> made = {o.separate ? "setup.exe, instdat.arc" : "setup.exe (package appended)"};
-  if (settings.force) {
-    fs::path bin = out / "bin";
-    fs::create_directories(bin, ec);
-    fs::path program = game / path_of(settings.exename);
-    if (!fs::is_regular_file(program, ec))
-      return fail("FORCEINSTALL is set but the game program %s (EXENAME) is not in %s", settings.exename.c_str(), o.game);
-    if (!copy_with_time(program, bin / path_of(settings.exename).filename(), &error)) return fail("%s", error.c_str());
-    std::string uninst = o.uninst;
-    if (uninst.empty()) {
-      // Only the uninstaller built with this setup.exe: one from another build may not
-      // read the settings the same way.
-      std::vector<fs::path> near = {path_of(setup).parent_path()};
-      looked.clear();
-      uninst = find_built("UnInst.exe", near, &looked);
-    }
-    if (uninst.empty()) {
-      std::fprintf(stderr,
-                   "talven-pack: warning: no UnInst.exe found (looked at %s; give --uninst PATH): bin/ holds only "
-                   "the game program, and the installed game will have no uninstaller\n",
-                   looked.c_str());
-      ++totals.warnings;
-      made.push_back("bin/ (game program only)");
-    } else {
-      if (!fs::is_regular_file(path_of(uninst), ec)) return fail("%s: no such file", uninst.c_str());
-      if (!copy_with_time(path_of(uninst), bin / "UnInst.exe", &error)) return fail("%s", error.c_str());
-      made.push_back("bin/");
-    }
-  }
+  if (settings.force)
+    if (int status = write_bin(o, settings, plan.setup, &totals, &made); status != exit_ok) return status;
   fs::path readme = game / path_of(settings.readme);
   if (fs::is_regular_file(readme, ec)) {
     if (!copy_readme(readme, out / readme.filename(), &error)) return fail("%s", error.c_str());
@@ -502,8 +541,8 @@ int build_medium(medium_options& o) {
     made.front() += ", signed";
   }
   if (!o.iso.empty()) {
-    if (int status = run_xorriso(o, label); status != exit_ok) return status;
-    made.push_back("image " + o.iso + " (volume " + label + ")");
+    if (int status = run_xorriso(o, plan.label); status != exit_ok) return status;
+    made.push_back("image " + o.iso + " (volume " + plan.label + ")");
   }
   target.done = true;
   std::string list;
