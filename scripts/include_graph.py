@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Prints the shape of the product's include graph (src/ and tools/), folder by folder.
 
-    python3 scripts/include_graph.py [-v]
+    python3 scripts/include_graph.py [-v] [--check]
 
 Figures: folder links (a folder including another), folder pairs that include each other
 both ways, cycles among folders and among files, the layers (a folder's layer is the
 longest chain of folders below it; folders on one cycle share a layer) and the links that
 do not point down a layer (each link inside a cycle, or to a folder of the same or a
-higher layer). -v lists the links, the pairs and the cycles. Exit code 0.
+higher layer). -v lists the links, the pairs and the cycles. --check exits 1 when a
+file cycle appears or the floor (src/base) includes any other folder, else 0.
 """
 import os
 import re
@@ -15,6 +16,7 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TREES = ("src", "tools")
+FLOOR = "src/base"
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
@@ -72,6 +74,7 @@ def strongly_connected(nodes, edges):
 
 def main():
     verbose = "-v" in sys.argv[1:]
+    check = "--check" in sys.argv[1:]
     files = product_files()
     known = set(files)
     file_edges = {}
@@ -122,6 +125,11 @@ def main():
             print("pair  %s <-> %s" % (a, b))
         for c in folder_cycles + file_cycles:
             print("cycle ", " ".join(c))
+    if check:
+        floor_up = sorted(links.get(FLOOR, ()))
+        for name in floor_up:
+            print("the floor %s includes %s" % (FLOOR, name))
+        return 1 if file_cycles or floor_up else 0
     return 0
 
 
