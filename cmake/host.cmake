@@ -62,3 +62,9 @@ endforeach()
 add_executable(core_alone ${CMAKE_SOURCE_DIR}/tests/link/core_alone.cpp)
 target_link_libraries(core_alone PRIVATE -Wl,--whole-archive talven_core -Wl,--no-whole-archive ZLIB::ZLIB)
 add_test(NAME core.links_alone COMMAND core_alone)
+
+# The floor (src/base) includes nothing above it and no header includes itself round about.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  add_test(NAME static.include_graph COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/include_graph.py --check)
+endif()

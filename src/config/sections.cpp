@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/alloc.h"
+#include "base/alloc.h"
 #include "config/settings.h"
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace talven {
 

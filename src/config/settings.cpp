@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/alloc.h"
-#include "config/leading_int.h"
+#include "base/alloc.h"
+#include "base/leading_int.h"
 #include "engine/resolver.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 
 namespace talven {
 

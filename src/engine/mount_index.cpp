@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/alloc.h"
+#include "base/alloc.h"
 #include "engine/mounts.h"
-#include "package/byte_order.h"
+#include "base/byte_order.h"
 
 namespace talven {
 

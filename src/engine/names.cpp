@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 
 namespace talven {
 

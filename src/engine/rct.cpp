@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "package/byte_order.h"
+#include "base/byte_order.h"
 
 namespace talven {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/rct.h"
-#include "package/byte_order.h"
+#include "base/byte_order.h"
 
 namespace talven {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/alloc.h"
+#include "base/alloc.h"
 #include "engine/dib_image.h"
 #include "engine/rct.h"
 #include "engine/resolver.h"

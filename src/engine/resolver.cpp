@@ -5,8 +5,8 @@
 
 #include "engine/mounts.h"
 #include "engine/resolver_lock.h"
-#include "install/cp932.h"
-#include "ui/messages.h"
+#include "base/cp932.h"
+#include "base/messages.h"
 
 namespace talven {
 

@@ -1,6 +1,6 @@
 #include "install/access.h"
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/destination.h"
 
 namespace talven {

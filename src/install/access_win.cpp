@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "install/access.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/install_steps.h"
 #include "install/reparse.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstddef>
 
-#include "config/leading_int.h"  // parse_leading_int, for "IsInst"
+#include "base/leading_int.h"  // parse_leading_int, for "IsInst"
 
 namespace talven {
 

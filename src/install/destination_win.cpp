@@ -7,11 +7,11 @@
 
 #include "config/settings.h"
 #include "install/access.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/destination.h"
 #include "install/install_steps.h"
-#include "startup/services.h"
-#include "ui/messages.h"
+#include "base/services.h"
+#include "base/messages.h"
 #include "resource_ids.h"
 
 namespace talven {

@@ -3,7 +3,7 @@
 
 #include "config/settings.h"
 #include "install/install_steps.h"
-#include "startup/services.h"
+#include "base/services.h"
 #include "resource_ids.h"
 
 namespace talven {

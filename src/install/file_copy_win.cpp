@@ -4,15 +4,15 @@
 
 #include <cstring>
 
-#include "config/alloc.h"
+#include "base/alloc.h"
 #include "config/settings.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/install_steps.h"
 #include "install/reparse.h"
 #include "package/package_format.h"
 #include "package/progress.h"
 #include "resource_ids.h"
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace talven {
 

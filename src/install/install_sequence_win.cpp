@@ -7,14 +7,14 @@
 
 #include "config/sections.h"
 #include "config/settings.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/install.h"
 #include "install/install_steps.h"
 #include "install/markers.h"
 #include "install/name_rules.h"
 #include "package/extract.h"
-#include "startup/services.h"
-#include "ui/messages.h"
+#include "base/services.h"
+#include "base/messages.h"
 
 namespace talven {
 

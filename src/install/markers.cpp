@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/install.h"
 
 namespace talven {

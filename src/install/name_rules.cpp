@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "uninstall/uninstall_plan.h"
 
 namespace talven {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/reparse.h"
 
 namespace talven {

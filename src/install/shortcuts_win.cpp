@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/install_steps.h"
 #include "install/name_rules.h"
-#include "startup/services.h"
+#include "base/services.h"
 
 namespace talven {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "config/alloc.h"
-#include "install/cp932.h"
+#include "base/alloc.h"
+#include "base/cp932.h"
 #include "package/package_format.h"
 
 namespace talven {

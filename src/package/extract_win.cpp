@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/reparse.h"
 #include "package/extract.h"
 #include "package/package_digest.h"
@@ -15,7 +15,7 @@
 #include "package/progress.h"
 #include "resource_ids.h"
 #include "startup/startup.h"
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace talven {
 

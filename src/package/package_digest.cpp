@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "config/alloc.h"
+#include "base/alloc.h"
 #include "package/package_format.h"
 
 namespace talven {

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "config/alloc.h"
-#include "install/cp932.h"
-#include "package/byte_order.h"
+#include "base/alloc.h"
+#include "base/cp932.h"
+#include "base/byte_order.h"
 #include "pe/pe_image.h"
 
 namespace talven {

@@ -9,7 +9,7 @@
 #include "package/package_format.h"
 #include "package/progress.h"
 #include "resource_ids.h"
-#include "startup/services.h"
+#include "base/services.h"
 
 namespace talven {
 

@@ -1,6 +1,6 @@
 #include "pe/pe_image.h"
 
-#include "package/byte_order.h"
+#include "base/byte_order.h"
 
 namespace talven {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "package/byte_order.h"
+#include "base/byte_order.h"
 #include "package/package_digest.h"
 #include "pe/pe_image.h"
 

@@ -1,7 +1,7 @@
 // GUI entry of setup.exe. The command line and the show-window argument are not used.
 #include <windows.h>
 
-#include "startup/services.h"
+#include "base/services.h"
 
 #include "startup/startup.h"
 

@@ -7,9 +7,9 @@
 
 #include "config/settings.h"
 #include "engine/dib_image.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/install.h"
-#include "startup/services.h"
+#include "base/services.h"
 #include "startup/startup.h"
 #include "resource_ids.h"
 

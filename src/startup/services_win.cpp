@@ -1,4 +1,4 @@
-#include "startup/services.h"
+#include "base/services.h"
 
 #include <shellapi.h>
 

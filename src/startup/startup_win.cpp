@@ -9,15 +9,15 @@
 #include "config/sections.h"
 #include "config/settings.h"
 #include "engine/resolver.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/install.h"
 #include "install/removal.h"
 #include "install/wide.h"
 #include "package/extract.h"
 #include "startup/menu.h"
-#include "startup/services.h"
+#include "base/services.h"
 #include "startup/startup.h"
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace talven {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace talven {
 

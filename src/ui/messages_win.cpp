@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "startup/services.h"
-#include "ui/messages.h"
+#include "base/services.h"
+#include "base/messages.h"
 
 namespace talven {
 

@@ -2,7 +2,7 @@
 // program after it has ended.
 #include <windows.h>
 
-#include "startup/services.h"
+#include "base/services.h"
 
 #include "uninstall/uninstall.h"
 

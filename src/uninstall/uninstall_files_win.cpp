@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/removal.h"
 #include "install/wide.h"
 #include "uninstall/uninstall.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/markers.h"
 #include "package/package_format.h"
 

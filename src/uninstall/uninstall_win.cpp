@@ -10,13 +10,13 @@
 
 #include "config/sections.h"
 #include "config/settings.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/install_steps.h"
 #include "install/markers.h"
 #include "install/name_rules.h"
 #include "install/removal.h"
 #include "install/wide.h"
-#include "ui/messages.h"
+#include "base/messages.h"
 #include "uninstall/uninstall.h"
 
 namespace talven {

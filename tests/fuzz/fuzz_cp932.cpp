@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/name_rules.h"
 
 using namespace talven;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 
 using namespace talven;
 

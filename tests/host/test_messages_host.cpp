@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 using namespace talven;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_order.h"
+#include "base/byte_order.h"
 #include "package_kit.h"
 #include "pe/pe_image.h"
 #include "pe/pe_resources.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "package/package_format.h"
 #include "package_kit.h"
 

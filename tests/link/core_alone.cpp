@@ -2,7 +2,7 @@
 // fails on any symbol the core needs from outside it. Running it shows two seams answer.
 #include <cstdio>
 
-#include "config/alloc.h"
+#include "base/alloc.h"
 #include "install/markers.h"
 
 int main() {

@@ -16,7 +16,7 @@
 #include "engine/rct.h"
 #include "engine/resolver.h"
 #include "startup/menu.h"
-#include "startup/services.h"
+#include "base/services.h"
 #include "startup/startup.h"
 
 using namespace talven;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "package_test_support.h"
-#include "startup/services.h"
-#include "ui/messages.h"
+#include "base/services.h"
+#include "base/messages.h"
 
 namespace talven {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "package/progress.h"
 #include "package_test_support.h"
-#include "startup/services.h"
+#include "base/services.h"
 
 namespace talven {
 namespace {

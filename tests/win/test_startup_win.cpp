@@ -8,9 +8,9 @@
 #include <set>
 #include <string>
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "package_test_support.h"
-#include "startup/services.h"
+#include "base/services.h"
 #include "startup/startup.h"
 
 namespace talven {

@@ -12,7 +12,7 @@
 
 #include "command.h"
 #include "engine/mounts.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "game_tree.h"
 #include "pack_common.h"
 #include "platform.h"

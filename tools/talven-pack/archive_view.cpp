@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pack_common.h"
-#include "package/byte_order.h"
+#include "base/byte_order.h"
 #include "platform.h"
 
 namespace talven::pack {

@@ -9,7 +9,7 @@
 #include "config/sections.h"
 #include "config/settings.h"
 #include "engine/rct.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "install/destination.h"
 #include "install/markers.h"
 #include "install/name_rules.h"

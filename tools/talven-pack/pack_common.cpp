@@ -1,6 +1,6 @@
 #include "pack_common.h"
 
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "platform.h"
 
 #include <algorithm>

@@ -17,7 +17,7 @@
 
 #include "check.h"
 #include "config/settings.h"
-#include "install/cp932.h"
+#include "base/cp932.h"
 #include "cleanup.h"
 #include "game_tree.h"
 #include "pack_common.h"

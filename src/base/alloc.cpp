@@ -1,4 +1,4 @@
-#include "config/alloc.h"
+#include "base/alloc.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "config/alloc.h"
+#include "base/alloc.h"
 
 namespace talven {
 

@@ -1,4 +1,4 @@
-#include "config/leading_int.h"
+#include "base/leading_int.h"
 
 namespace talven {
 

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "config/alloc.h"
+#include "base/alloc.h"
 
 namespace talven {
 
