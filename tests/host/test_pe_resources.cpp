@@ -216,8 +216,9 @@ TEST(PeResources, VersionNumbers) {
                        row{"1.2a", -1, {}}, row{"1.", -1, {}}}) {
     uint16_t parts[4] = {9, 9, 9, 9};
     ASSERT_EQ(parse_version(r.text, parts), r.result) << r.text;
-    if (r.result == 0)
+    if (r.result == 0) {
       for (int i = 0; i < 4; ++i) EXPECT_EQ(parts[i], r.parts[i]) << r.text << " part " << i;
+    }
   }
 }
 
