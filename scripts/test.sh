@@ -88,6 +88,16 @@ else
   run_ctest "win64:" "$win64_build/ctest.log" --test-dir "$win64_build" --timeout 300
 fi
 
+# The shipped programs and the tool must come out the same from any checkout: two builds
+# from two copies of HEAD in different folders, compared byte for byte.
+step "reproducible: setup.exe, UnInst.exe and talven-pack built twice (bash scripts/reproducible.sh)"
+if bash scripts/reproducible.sh "$repo/build/reproducible" 2>&1 | tee build/reproducible.log; then
+  summary+=("reproducible: $(grep -c '^same ' build/reproducible.log) programs the same in two builds")
+else
+  status=1
+  summary+=("reproducible: FAILED: $(grep -E '^DIFFERENT' build/reproducible.log | tr '\n' ' ')")
+fi
+
 echo
 echo "=== summary ($(( $(date +%s) - start )) s) ==="
 echo "$wine_line"
