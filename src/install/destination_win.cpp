@@ -10,6 +10,7 @@
 #include "base/cp932.h"
 #include "install/destination.h"
 #include "install/install_steps.h"
+#include "install/removal.h"
 #include "base/services.h"
 #include "base/messages.h"
 #include "resource_ids.h"
@@ -63,18 +64,17 @@ const char* recorded_title(const char* folder, char* out, size_t size) {
   return out;
 }
 
+// Through the shared wide scan: a best-fit name could otherwise pass for "." or "..", and a
+// folder holding only that for empty. A name the scan refuses is still something there.
 int folder_has_entries(const char* folder) {
   char pattern[260];
   if (std::snprintf(pattern, sizeof pattern, "%s\\*", folder) >= static_cast<int>(sizeof pattern)) return 1;
-  WIN32_FIND_DATAA found;
-  HANDLE scan = FindFirstFileA(pattern, &found);
-  if (scan == INVALID_HANDLE_VALUE) return 0;
-  int any = 0;
-  do {
-    const char* n = found.cFileName;
-    if (!(n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))) any = 1;
-  } while (!any && FindNextFileA(scan, &found));
-  FindClose(scan);
+  disk_scan scan;
+  if (scan_open(&scan, pattern) != 0) return 0;
+  char name[260];
+  DWORD attributes;
+  int any = scan_next(&scan, name, sizeof name, &attributes) == 1 || scan.refused > 0;
+  scan_close(&scan);
   return any;
 }
 
