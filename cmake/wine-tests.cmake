@@ -117,6 +117,18 @@ foreach(helper uidriver e2e_inspect e2e_probe)
   target_link_options(${helper} PRIVATE -mconsole)
 endforeach()
 
+# --- Control ids for the scripts ----------------------------------------------------------
+# The dialogs' control ids as shell variables (IDC_NAME=VALUE), read from the header the
+# programs are built with, so that a scenario names a control and follows it when it moves.
+file(STRINGS ${CMAKE_SOURCE_DIR}/resources/resource_ids.h id_defines REGEX "^#define IDC_[A-Z0-9_]+ +[0-9]+")
+set(id_assignments "# Made by cmake/wine-tests.cmake from resources/resource_ids.h; sourced by tests/e2e/scenarios.sh.\n")
+foreach(define IN LISTS id_defines)
+  string(REGEX REPLACE "^#define (IDC_[A-Z0-9_]+) +([0-9]+).*" "\\1=\\2" assignment "${define}")
+  string(APPEND id_assignments "${assignment}\n")
+endforeach()
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/e2e_ids.sh CONTENT "${id_assignments}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/resource_ids.h)
+
 # --- End-to-end tests --------------------------------------------------------------------
 # e2e_tests(PREFIX GLOB_PREFIX RIG_DIR FIXTURE LOCK): one test per script, run in that rig.
 function(e2e_tests prefix glob_prefix rig_dir fixture lock)
@@ -130,7 +142,7 @@ function(e2e_tests prefix glob_prefix rig_dir fixture lock)
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
     set_tests_properties(${prefix}.${name} PROPERTIES
       FIXTURES_REQUIRED ${fixture} RESOURCE_LOCK ${lock} TIMEOUT 300
-      ENVIRONMENT "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;INSPECT_EXE=$<TARGET_FILE:e2e_inspect>;PROBE_EXE=$<TARGET_FILE:e2e_probe>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;TALVEN_PACK_ZLIB=${HOST_BUILD_DIR}/talven-pack-zlib;TALVEN_PACK_EXE=${talven_pack_exe};REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh")
+      ENVIRONMENT "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;INSPECT_EXE=$<TARGET_FILE:e2e_inspect>;PROBE_EXE=$<TARGET_FILE:e2e_probe>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;TALVEN_PACK_ZLIB=${HOST_BUILD_DIR}/talven-pack-zlib;TALVEN_PACK_EXE=${talven_pack_exe};REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh;E2E_IDS=${CMAKE_BINARY_DIR}/e2e_ids.sh")
   endforeach()
 endfunction()
 

@@ -17,6 +17,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 pack=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 repo=$(cd "$(dirname "$0")/.." && pwd)
+E2E_IDS=$build/e2e_ids.sh
 . "$repo/tests/e2e/scenarios.sh"
 [ -n "${WINEPREFIX:-}" ] && [ -n "${DISPLAY:-}" ] || { echo "screenshots.sh: run it through scripts/wine-rig.sh run" >&2; exit 1; }
 for f in "$build/setup.exe" "$build/uidriver.exe" "$pack"; do
@@ -47,18 +48,18 @@ start $medium_win\\setup.exe
 wait-window class:#32770 "$caption"
 sleep 1500
 screenshot $medium_win\\menu.bmp
-click 1002
+click $IDC_MENU_BUTTON3
 wait-window インストール先のフォルダの指定
-set-text 1000 $medium_win\\installed
+set-text $IDC_PATH_EDIT $medium_win\\installed
 click 1
 wait-gone
-wait-window class:#32770 "$caption" with:65535 30
-wait-text 65535 [$medium_win\\installed]にインストールします
+wait-window class:#32770 "$caption" with:$BOX_TEXT 30
+wait-text $BOX_TEXT [$medium_win\\installed]にインストールします
 click 6
 wait-window ファイルのコピー中...
 sleep 700
 screenshot $medium_win\\extract.bmp
-$(install_end_lines "check 1007 0;click 1" "check 1007 0")
+$(install_end_lines "check $IDC_CHECK 0;click 1" "check $IDC_CHECK 0")
 EOS
 wine explorer /desktop=talvendocs,800x600 "$medium_win\\uidriver.exe" "$medium_win\\shots.drv" \
   >"$work/driver.log" 2>&1 || { tr -d '\r' <"$work/driver.log"; echo "screenshots.sh: the scenario failed" >&2; exit 1; }
