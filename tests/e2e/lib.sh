@@ -9,6 +9,7 @@
 #   SETUP_EXE     the built setup.exe           UIDRIVER_EXE  the built uidriver.exe
 #   TALVEN_PACK   the host build's talven-pack  REPO          the source tree
 #   E2E_NAME      the test's name               E2E_SCRATCH   its scratch folder (host side)
+#   E2E_IDS       the control ids, made from resources/resource_ids.h (sourced by scenarios.sh)
 # To run one by hand: wine-rig.sh start BUILD; then the same variables and
 #   wine-rig.sh run BUILD bash tests/e2e/test_x.sh
 #
@@ -77,6 +78,10 @@ require_talven_pack() {
   [ -n "${TALVEN_PACK:-}" ] && [ -x "$TALVEN_PACK" ] ||
     e2e_fail "talven-pack not found at '${TALVEN_PACK:-}': build the host preset first (cmake --preset host && cmake --build build/host)"
 }
+
+# q TEXT: TEXT with its backslashes doubled: inside double quotes of a scenario a doubled
+# backslash is one backslash.
+q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 
 # --- paths ------------------------------------------------------------------------------------
 
@@ -159,15 +164,23 @@ media_appended() {
     e2e_fail "talven-pack append failed: $(cat "$SCRATCH/append.log")"
 }
 
-# media_appended_raw PACKAGE: the same layout made here (the program, the package, then
-# the package's offset as 4 bytes), for damaged packages that talven-pack refuses to append.
-media_appended_raw() {
+# append_unpadded PACKAGE OUT: setup.exe with PACKAGE appended as older media were, with
+# no zeros between the program and the package.
+append_unpadded() {
+  local size padded
+  require_talven_pack
+  "$TALVEN_PACK" append "$SETUP_EXE" "$1" "$2" >"$SCRATCH/append.log" 2>&1 ||
+    e2e_fail "talven-pack append failed: $(cat "$SCRATCH/append.log")"
+  size=$(stat -c %s "$SETUP_EXE")
+  padded=$(package_field "$2" start)
+  set_package_start "$2" "$size"
+  cut_bytes "$2" "$size" "$padded"
+}
+
+# media_appended_unpadded PACKAGE: the same in $MEDIA, no instdat.arc.
+media_appended_unpadded() {
   rm -f "$MEDIA/instdat.arc"
-  local exe_size
-  exe_size=$(stat -c %s "$SETUP_EXE")
-  cat "$SETUP_EXE" "$1" >"$MEDIA/setup.exe"
-  printf '\0\0\0\0' >>"$MEDIA/setup.exe"
-  write_uint "$MEDIA/setup.exe" $(( $(stat -c %s "$MEDIA/setup.exe") - 4 )) 4 "$exe_size"
+  append_unpadded "$1" "$MEDIA/setup.exe"
 }
 
 # media_exe_only: setup.exe with neither instdat.arc nor an appended package.
@@ -177,8 +190,10 @@ media_exe_only() {
 }
 
 # --- package surgery for damaged packages ----------------------------------------------------------
-# The layout is talven-pack's to know: entries and the offsets of their fields come from
-# "talven-pack list --json"; only the bytes themselves are read and written here.
+# The layout is talven-pack's to know: where the package lies in a file, its entries, the
+# offsets and widths of their fields all come from "talven-pack list --json"; only the
+# bytes themselves are read and written here. FILE is a package or an executable
+# carrying one: the offsets are the file's own.
 
 # read_uint FILE OFFSET BYTES: unsigned little-endian integer.
 read_uint() {
@@ -208,44 +223,106 @@ flip_byte() {
   write_uint "$1" "$2" 1 $(( b ^ 255 ))
 }
 
-# package_entries PACKAGE: one JSON object per entry and line, from talven-pack; a
-# package damaged on purpose lists up to its damage (an entry refused for its name
-# included, with a "damage" field).
+# cut_bytes FILE FROM TO: remove the bytes FROM..TO-1, closing the gap.
+cut_bytes() {
+  { head -c "$2" "$1"; tail -c +$(($3 + 1)) "$1"; } >"$1.cut" && mv "$1.cut" "$1"
+}
+
+# package_entries FILE: talven-pack's JSON lines: the package (kind "package"), one per
+# entry, then the end marker (kind "end"); a package damaged on purpose lists up to its
+# damage (an entry refused for its name included, with a "damage" field).
 package_entries() {
   require_talven_pack
   "$TALVEN_PACK" list --json "$1" 2>/dev/null || true
 }
 
-# entry_field PACKAGE NAME FIELD: FIELD of the entry NAME (UTF-8, backslashes between
-# folders): offset (of the entry), n (stored name length), size, packed, data (offset of
-# the zlib data, -1 for folders), size_at, packed_at, time_at (offsets of those fields).
+# json_number KEY: that number of the JSON line on stdin.
+json_number() {
+  sed -n "s/.*\"$1\":\(-\{0,1\}[0-9]*\).*/\1/p"
+}
+
+# package_field FILE FIELD: start, length (of the package in FILE), start_at (the field
+# of an executable holding the start), or a field's width (name_length_bytes, ...).
+package_field() {
+  package_entries "$1" | head -n 1 | json_number "$2"
+}
+
+# end_offset FILE: where the package's end marker lies.
+end_offset() {
+  package_entries "$1" | grep '"kind":"end"' | json_number offset
+}
+
+# entry_field FILE NAME FIELD: FIELD of the entry NAME (UTF-8, backslashes between
+# folders): offset (of the entry), name_length (stored, NUL included), size, packed, data
+# (offset of the zlib data, -1 for folders), name_at, size_at, packed_at, time_at.
 entry_field() {
-  local key line name
-  case $3 in
-    n) key=name_length ;;
-    offset | size | packed | data | size_at | packed_at | time_at) key=$3 ;;
-    *) e2e_fail "entry_field: unknown field $3" ;;
-  esac
+  local line name
   name=$(printf '%s' "$2" | sed 's/\\/\\\\/g; s/"/\\"/g')
   line=$(package_entries "$1" | grep -F "\"name\":\"$name\"}" | head -n 1 || true)
   [ -n "$line" ] || e2e_fail "no entry $2 in $1"
-  printf '%s\n' "$line" | sed -n "s/.*\"$key\":\(-\{0,1\}[0-9]*\).*/\1/p"
+  printf '%s\n' "$line" | json_number "$3"
+}
+
+# write_field FILE NAME FIELD VALUE: set name_length, size or packed of the entry NAME.
+write_field() {
+  local key=$3_at at bytes
+  [ "$3" != name_length ] || key=offset
+  at=$(entry_field "$1" "$2" "$key")
+  bytes=$(package_field "$1" "$3_bytes")
+  [ -n "$bytes" ] || e2e_fail "write_field: talven-pack gives no width of $3"
+  write_uint "$1" "$at" "$bytes" "$4"
+}
+
+# set_package_start FILE VALUE: the start an executable's trailer names.
+set_package_start() {
+  local at bytes
+  at=$(package_field "$1" start_at)
+  bytes=$(package_field "$1" start_bytes)
+  [ "${at:--1}" -ge 0 ] || e2e_fail "set_package_start: $1 carries no package"
+  write_uint "$1" "$at" "$bytes" "$2"
+}
+
+# cut_package FILE OFFSET: the package ends at OFFSET; what follows the package in the
+# file (an executable's trailer) stays.
+cut_package() {
+  cut_bytes "$1" "$2" $(( $(package_field "$1" start) + $(package_field "$1" length) ))
+}
+
+# data_middle FILE NAME: the offset halfway into the compressed data of the entry NAME.
+data_middle() {
+  echo $(( $(entry_field "$1" "$2" data) + $(entry_field "$1" "$2" packed) / 2 ))
 }
 
 # rename_entry PACKAGE OLD NEW: rewrite an entry's name in place; NEW must be as long as
 # OLD in CP932 bytes. The way to get names that talven-pack would never write (..\x).
 rename_entry() {
-  local file=$1 old new offset n
+  local file=$1 old new offset
   old=$(printf '%s' "$2" | iconv -f UTF-8 -t CP932 | wc -c)
   new=$(printf '%s' "$3" | iconv -f UTF-8 -t CP932 | wc -c)
   [ "$old" -eq "$new" ] || e2e_fail "rename_entry: '$2' and '$3' differ in length"
-  offset=$(entry_field "$file" "$2" offset)
-  printf '%s' "$3" | iconv -f UTF-8 -t CP932 | dd of="$file" bs=1 seek=$((offset + 2)) conv=notrunc status=none
+  offset=$(entry_field "$file" "$2" name_at)
+  printf '%s' "$3" | iconv -f UTF-8 -t CP932 | dd of="$file" bs=1 seek="$offset" conv=notrunc status=none
 }
 
-# truncate_file FILE BYTES: keep only the first BYTES bytes.
-truncate_file() {
-  truncate -s "$2" "$1"
+# damaged_case PACKAGE NAME separate|appended EDIT...: $MEDIA with the sound PACKAGE,
+# separate or appended, damaged by the command EDIT... FILE (offsets from FILE itself);
+# then setup.exe must end in the damaged-package box with -1 and leave no work folder.
+damaged_case() {
+  local good=$1 name=$2 kind=$3 target
+  shift 3
+  if [ "$kind" = separate ]; then
+    target=$SCRATCH/$name.arc
+    cp "$good" "$target"
+  else
+    media_appended "$good"
+    target=$MEDIA/setup.exe
+  fi
+  cp "$target" "$SCRATCH/$name.before"
+  "$@" "$target"
+  ! cmp -s "$SCRATCH/$name.before" "$target" || e2e_fail "case $name: the edit changed nothing"
+  [ "$kind" != separate ] || media_separate "$target"
+  expect_error_exit "$name" "$TEXT_DAMAGED" -1
+  e2e_log "  case $name ($kind): damaged-package box, -1, work folder removed"
 }
 
 # --- the driver ----------------------------------------------------------------------------------------

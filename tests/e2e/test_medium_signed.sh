@@ -47,9 +47,7 @@ TALVEN_SIGN_PASSWORD=throw-away "$TALVEN_PACK" sign "$key/maker.p12" "$SCRATCH/n
 # An older medium, its package appended without the zeros that end the file on 8 bytes:
 # sign moves the package so that the signer's table follows the trailer.
 old=$SCRATCH/older-setup.exe
-cat "$SETUP_EXE" "$SCRATCH/sample/instdat.arc" >"$old"
-printf '\0\0\0\0' >>"$old"
-write_uint "$old" $(( $(stat -c %s "$old") - 4 )) 4 "$(stat -c %s "$SETUP_EXE")"
+append_unpadded "$SCRATCH/sample/instdat.arc" "$old"
 [ $(( $(stat -c %s "$old") % 8 )) -ne 0 ] || e2e_fail "the older layout happens to end on 8 bytes; nothing to move"
 "$TALVEN_PACK" sign --pass-file "$key/pass" "$key/maker.p12" "$old" >"$SCRATCH/sign-older.log" 2>&1 ||
   e2e_fail "sign of an older medium failed: $(cat "$SCRATCH/sign-older.log")"
@@ -61,9 +59,7 @@ install_sample_from_menu "$stage" 'C:\署名 試験\月影の譜' "1000=終了 1
 rm -rf "$(unix_path 'C:\署名 試験')"
 
 # One byte of install.env's compressed data, inside the signed bytes.
-data=$(entry_field "$signed" install.env data)
-packed=$(entry_field "$signed" install.env packed)
-flip_byte "$signed" $((data + packed / 2))
+flip_byte "$signed" "$(data_middle "$signed" install.env)"
 osslsigncode verify -CAfile "$key/cert.pem" -in "$signed" >"$SCRATCH/ossl-flipped.log" 2>&1 &&
   e2e_fail "osslsigncode verifies a setup.exe with a flipped byte"
 "$TALVEN_PACK" verify -q "$signed" >"$SCRATCH/verify-flipped.log" 2>&1 && e2e_fail "verify accepts the flipped byte"
@@ -87,7 +83,7 @@ rm -rf "$MEDIA"/*
 cp "$SCRATCH/separate/setup.exe" "$SCRATCH/separate/instdat.arc" "$MEDIA/"
 menu_then_exit separate-intact
 # The time stamp of the last entry: neither pass reads it as damage.
-time_at=$(package_entries "$MEDIA/instdat.arc" | grep '"time_at":[0-9]' | tail -n 1 | sed -n 's/.*"time_at":\([0-9]*\).*/\1/p')
+time_at=$(package_entries "$MEDIA/instdat.arc" | grep '"time_at":[0-9]' | tail -n 1 | json_number time_at)
 [ -n "$time_at" ] || e2e_fail "no time stamp offset in the package's listing"
 flip_byte "$MEDIA/instdat.arc" "$time_at"
 "$TALVEN_PACK" verify -q "$MEDIA/instdat.arc" >/dev/null 2>&1 || e2e_fail "the flipped time stamp should read as sound"

@@ -11,15 +11,12 @@ make_flat_game "$SCRATCH/game" "見出しテスト"
 good=$SCRATCH/good.arc
 pack_dir "$SCRATCH/game" "$good"
 # The first entry (game.exe) is one the start-up pass skips; install.env one it inflates.
-[ "$(entry_field "$good" game.exe offset)" = 0 ] || e2e_fail "game.exe is not the first entry of $good"
-first_size_at=$(entry_field "$good" game.exe size_at)
-first_packed_at=$(entry_field "$good" game.exe packed_at)
-env_size_at=$(entry_field "$good" install.env size_at)
-env_packed_at=$(entry_field "$good" install.env packed_at)
+[ "$(entry_field "$good" game.exe offset)" = "$(package_field "$good" start)" ] ||
+  e2e_fail "game.exe is not the first entry of $good"
 
-# The intact package reaches the menu, separate and appended by hand: the edits below are
-# what makes each case fail.
-for kind in separate appended_raw; do
+# The intact package reaches the menu, separate and appended (and as older media appended
+# it, without zeros before it): the edits below are what makes each case fail.
+for kind in separate appended appended_unpadded; do
   "media_$kind" "$good"
   expect_drive "intact-$kind" <<SCENARIO
 start $MEDIA_WIN\\setup.exe
@@ -29,41 +26,26 @@ wait-exit 0 20
 SCENARIO
 done
 
-bad_case() {  # bad_case NAME separate|appended EDIT
-  local name=$1 kind=$2 edit=$3
-  local pkg=$SCRATCH/$name.arc
-  cp "$good" "$pkg"
-  # The offsets edit the finished program; every other edit is made to the package.
-  case $edit in
-    exe_*) ;;
-    *) "$edit" "$pkg"; ! cmp -s "$good" "$pkg" || e2e_fail "case $name: the edit changed nothing" ;;
-  esac
-  "media_$kind" "$pkg"
-  case $edit in exe_*) "$edit" "$MEDIA/setup.exe" ;; esac
-  expect_error_exit "$name" "$TEXT_DAMAGED" -1
-  e2e_log "  case $name ($kind): damaged-package box, -1, work folder removed"
-}
+# Each edit takes its offsets from the file it damages: the package or the program
+# carrying it.
+name_261() { write_field "$1" game.exe name_length 261; }
+name_max() { write_field "$1" game.exe name_length 65535; }
+# The last byte of a stored name is its NUL.
+nul_of() { echo $(( $(entry_field "$1" "$2" name_at) + $(entry_field "$1" "$2" name_length) - 1 )); }
+name_no_nul() { write_uint "$1" "$(nul_of "$1" game.exe)" 1 120; }
+env_name_no_nul() { write_uint "$1" "$(nul_of "$1" install.env)" 1 120; }
+skipped_packed_negative() { write_field "$1" game.exe packed -1000; }
+env_packed_negative() { write_field "$1" install.env packed -5; }
+offset_past_end() { set_package_start "$1" $(( $(stat -c %s "$1") + 1000 )); }
+offset_zero() { set_package_start "$1" 0; }
 
-name_261() { write_uint "$1" 0 2 261; }
-name_max() { write_uint "$1" 0 2 65535; }
-# The last byte of a name (its NUL) lies just before the size field.
-name_no_nul() { write_uint "$1" $((first_size_at - 1)) 1 120; }
-env_name_no_nul() { write_uint "$1" $((env_size_at - 1)) 1 120; }
-skipped_packed_negative() { write_uint "$1" "$first_packed_at" 4 -1000; }
-env_packed_negative() { write_uint "$1" "$env_packed_at" 4 -5; }
-exe_offset_past_end() { write_uint "$1" $(( $(stat -c %s "$1") - 4 )) 4 $(( $(stat -c %s "$1") + 1000 )); }
-exe_offset_zero() { write_uint "$1" $(( $(stat -c %s "$1") - 4 )) 4 0; }
-nothing() { :; }
-
-bad_case name-length-261 separate name_261
-bad_case name-length-65535 separate name_max
-bad_case name-without-nul separate name_no_nul
-bad_case env-name-without-nul separate env_name_no_nul
-bad_case skipped-packed-negative separate skipped_packed_negative
-bad_case env-packed-negative separate env_packed_negative
-bad_case name-length-261-appended appended_raw name_261
-bad_case offset-past-end appended exe_offset_past_end
-bad_case offset-zero appended exe_offset_zero
+for c in "name-length-261 separate name_261" "name-length-65535 separate name_max" \
+  "name-without-nul separate name_no_nul" "env-name-without-nul separate env_name_no_nul" \
+  "skipped-packed-negative separate skipped_packed_negative" "env-packed-negative separate env_packed_negative" \
+  "name-length-261-appended appended name_261" "offset-past-end appended offset_past_end" \
+  "offset-zero appended offset_zero"; do
+  damaged_case "$good" $c
+done
 
 # No package: setup.exe alone, neither instdat.arc nor an appended block.
 media_exe_only

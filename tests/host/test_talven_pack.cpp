@@ -257,6 +257,80 @@ TEST(TalvenPack, VerifyNamesTheDamagedEntryAndItsOffset) {
   EXPECT_NE(r.err.find("offset " + std::to_string(big.offset)), std::string::npos) << r.err;
 }
 
+// A number of one JSON line; -2 when the key is missing, so that a miss never passes
+// for a folder's -1.
+long json_number(const std::string& line, const std::string& key) {
+  size_t at = line.find("\"" + key + "\":");
+  return at == std::string::npos ? -2 : std::strtol(line.c_str() + at + key.size() + 3, nullptr, 10);
+}
+
+uint64_t field(const bytes& b, long at, long width) {
+  uint64_t v = 0;
+  for (long i = width - 1; i >= 0; --i) v = v << 8 | b.at(static_cast<size_t>(at + i));
+  return v;
+}
+
+// list --json is how scripts damage packages: every offset and width it gives must land
+// on the field it names, in a package file and in an executable carrying it.
+TEST(TalvenPack, ListJsonPointsAtEveryField) {
+  scratch s;
+  tree t = make_tree(s.dir / "game");
+  fs::path pkg = s.dir / "instdat.arc", exe = s.dir / "setup.exe", out = s.dir / "game-setup.exe";
+  ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
+  bytes stub = pattern(4097, 9);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  write_bytes(exe, stub);
+  ASSERT_EQ(run(s, {"append", exe.string(), pkg.string(), out.string()}).code, 0);
+  for (const fs::path& file : {pkg, out}) {
+    SCOPED_TRACE(file.string());
+    bytes b = read_bytes(file);
+    result r = run(s, {"list", "--json", file.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> lines;
+    for (size_t from = 0, nl; (nl = r.out.find('\n', from)) != std::string::npos; from = nl + 1)
+      lines.push_back(r.out.substr(from, nl - from));
+    ASSERT_GE(lines.size(), 2u);
+    const std::string& head = lines.front();
+    ASSERT_NE(head.find("\"kind\":\"package\""), std::string::npos) << head;
+    long start = json_number(head, "start"), length = json_number(head, "length");
+    if (file == pkg) {
+      EXPECT_EQ(start, 0);
+      EXPECT_EQ(length, static_cast<long>(b.size()));
+      EXPECT_EQ(json_number(head, "start_at"), -1);
+    } else {
+      EXPECT_EQ(json_number(head, "start_at"), start + length);
+      EXPECT_EQ(field(b, start + length, json_number(head, "start_bytes")), static_cast<uint64_t>(start));
+    }
+    size_t end = 0;
+    std::vector<raw_entry> raw = parse(b, static_cast<size_t>(start), &end);
+    ASSERT_EQ(lines.size(), raw.size() + 2);
+    for (size_t i = 0; i < raw.size(); ++i) {
+      const std::string& line = lines[i + 1];
+      const raw_entry& e = raw[i];
+      long n = json_number(line, "name_length");
+      EXPECT_EQ(json_number(line, "offset"), static_cast<long>(e.offset)) << line;
+      EXPECT_EQ(field(b, json_number(line, "offset"), json_number(head, "name_length_bytes")), static_cast<uint64_t>(n));
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b.at(static_cast<size_t>(json_number(line, "name_at")))),
+                            static_cast<size_t>(n - 1)),
+                e.name);
+      EXPECT_EQ(static_cast<int32_t>(field(b, json_number(line, "size_at"), json_number(head, "size_bytes"))), e.size);
+      EXPECT_EQ(static_cast<int32_t>(field(b, json_number(line, "packed_at"), json_number(head, "packed_bytes"))),
+                e.packed);
+      if (e.size == -1) {
+        EXPECT_EQ(json_number(line, "time_at"), -1) << line;
+        EXPECT_EQ(json_number(line, "data"), -1) << line;
+      } else {
+        EXPECT_EQ(field(b, json_number(line, "time_at"), json_number(head, "time_bytes")), e.time) << line;
+        EXPECT_EQ(json_number(line, "data"), static_cast<long>(e.data)) << line;
+      }
+    }
+    EXPECT_NE(lines.back().find("\"kind\":\"end\""), std::string::npos) << lines.back();
+    EXPECT_EQ(json_number(lines.back(), "offset") + static_cast<long>(talven::terminator_bytes), static_cast<long>(end));
+    EXPECT_EQ(static_cast<long>(end), start + length);
+  }
+}
+
 TEST(TalvenPack, AppendedPackageReadsLikeTheSeparateOne) {
   scratch s;
   tree t = make_tree(s.dir / "game");
