@@ -8,10 +8,18 @@
 #                                    (with BUTTONS, as expect-buttons takes them), its
 #                                    install button (the last of BUTTONS), DEST_WIN, the end; the installed tree
 #                                    must equal STAGE, times included
+#   drive_menu_install LABEL DEST_WIN [OPTION...]
+#                                    a whole install from a new start of setup.exe (see
+#                                    below)
+#   assert_installed_tree STAGE DEST the installed tree equals STAGE, times included
+#   clean_install TITLE KEY GROUP INI [FOLDER_WIN...]
+#   clean_sample_install [FOLDER_WIN...]
+#                                    no earlier install in the prefix (see below)
 #   build_inspect                    checks that the inspection program ($INSPECT_EXE,
 #                                    tests/e2e/examine.c) is built
 #   assert_no_access_batch           no access batch in %TEMP%
 #   install_from_menu LABEL LINES    the menu's install button, then the folder dialog
+#   install_typed LABEL FOLDER_WIN [LINES]   the same with FOLDER_WIN typed and OK
 #   uninstall_command KEY            the entry's command without its quotes
 #   inspect LINE...                  asks it questions, one answer line each (UTF-8):
 #       reg<TAB>HKLM|HKCU<TAB>KEY<TAB>VALUE      a REG_SZ value, or <none>
@@ -23,7 +31,7 @@
 #       exists<TAB>PATH                          1 or 0
 #   A message box of the menu has the menu's own caption, and the driver's wait-window
 #   takes the first window of a caption, which is the menu; the box is found here by
-#   its text control 65535 instead. A scenario that leaves setup.exe at such a box ends
+#   its text control ($BOX_TEXT) instead. A scenario that leaves setup.exe at such a box ends
 #   there, the box is read and answered here, and the next scenario attaches again.
 #   The questions and answers travel through files in CP932, so Japanese names reach
 #   the Win32 calls exactly as the installer's own bytes would.
@@ -48,35 +56,115 @@ sample_package() {
 }
 
 install_sample_from_menu() {
-  local stage=$1 dest_win=$2 buttons=$3 caption dest install
+  local buttons=$3 install
   install=${buttons##* }
-  install=${install%%=*}
-  caption="月影の譜 サンプルゲーム スタートアップ"
-  dest=$(unix_path "$dest_win")
-  rm -rf "$dest"
-  snapshot_work_folders "$SCRATCH/before"
-  expect_drive install <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-expect-buttons $buttons
-click $install
+  drive_menu_install install "$2" menu="$SAMPLE_CAPTION" "menu_lines=expect-buttons $buttons" \
+    button="${install%%=*}" shortcut="click 2" before=1
+  assert_installed_tree "$1" "$(unix_path "$2")"
+}
+
+# drive_menu_install LABEL DEST_WIN [OPTION...]: start setup.exe, press the menu's install
+# button, install into DEST_WIN (typed into the folder dialog), answer Yes to the
+# confirmation and go through the end (driver reports LABEL and LABEL-end). Options:
+#   menu=CAPTION        the menu's caption ($caption by default); empty: FORCEINSTALL, the
+#                       folder dialog comes first and the boxes have no owner
+#   exe=PATH_WIN        the setup.exe to start ($MEDIA_WIN\setup.exe)
+#   button=ID           the install button (the menu's third)
+#   menu_lines=LINES    driver lines on the menu, before the click
+#   dialog_lines=LINES  driver lines in the folder dialog, before the folder is typed
+#   proposed=1          type nothing: the dialog must propose DEST_WIN
+#   answer=BUTTON       the answer to the question about files already there (repeatable)
+#   shortcut=, end=, wait=   install_end_lines' SHORTCUT, END and WAIT ("click 1", "", 180)
+#   before=1            no work folder may be left (a snapshot is taken first)
+drive_menu_install() {
+  local label=$1 dest_win=$2 opt menu=${caption-} exe="$MEDIA_WIN\\setup.exe" button=$IDC_MENU_BUTTON3
+  local menu_lines= dialog_lines= proposed= shortcut="click 1" end= wait=180 before= answers=() answer folder
+  shift 2
+  for opt; do
+    case $opt in
+      menu=*) menu=${opt#*=} ;;
+      exe=*) exe=${opt#*=} ;;
+      button=*) button=${opt#*=} ;;
+      menu_lines=*) menu_lines=${opt#*=} ;;
+      dialog_lines=*) dialog_lines=${opt#*=} ;;
+      proposed=*) proposed=${opt#*=} ;;
+      answer=*) answers+=("${opt#*=}") ;;
+      shortcut=*) shortcut=${opt#*=} ;;
+      end=*) end=${opt#*=} ;;
+      wait=*) wait=${opt#*=} ;;
+      before=*) before=${opt#*=} ;;
+      *) e2e_fail "drive_menu_install: unknown option $opt" ;;
+    esac
+  done
+  folder="$IDC_PATH_EDIT \"$(q "$dest_win")\""
+  [ -z "$before" ] || snapshot_work_folders "$SCRATCH/before"
+  expect_drive "$label" <<EOS
+start $exe
+$([ -z "$menu" ] || printf 'wait-window class:#32770 "%s" 30\n%s\nclick %s\n' "$menu" "$menu_lines" "$button")
 wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(printf '%s' "$dest_win" | sed 's/\\/\\\\/g')"
+$dialog_lines
+$([ -n "$proposed" ] && echo "expect-text $folder" || echo "set-text $folder")
 click 1
 EOS
-  answer_box "$caption" "[$dest_win]にインストールします" 6
-  expect_drive install-end <<EOS
+  answer_box "$menu" "[$dest_win]にインストールします" 6
+  for answer in "${answers[@]}"; do answer_box "$menu" "$(text_has_files "$dest_win")" "$answer"; done
+  expect_drive "$label-end" <<EOS
 attach setup.exe
-$(install_end_lines "click 2" "" 180)
+$(install_end_lines "$shortcut" "$end" "$wait")
 EOS
-  assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
+  [ -z "$before" ] || assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
+}
+
+# assert_installed_tree STAGE DEST: every file of STAGE in DEST with its content and its
+# last-write time; TREE_FILES is how many there are.
+assert_installed_tree() {
+  local stage=$1 dest=$2 f rel
   [ -d "$dest" ] || e2e_fail "no install folder $dest"
   diff -r "$stage" "$dest" >"$SCRATCH/diff.log" 2>&1 || e2e_fail "installed tree differs: $(head -n 5 "$SCRATCH/diff.log")"
-  local f rel
+  TREE_FILES=0
   while IFS= read -r -d '' f; do
     rel=${f#"$stage"/}
     assert_eq "$(stat -c %Y "$f")" "$(stat -c %Y "$dest/$rel")" "last-write time of $rel"
+    TREE_FILES=$((TREE_FILES + 1))
   done < <(find "$stage" -type f -print0)
+}
+
+# clean_install TITLE KEY GROUP INI [FOLDER_WIN...]: no earlier install of TITLE in the
+# prefix: the registry key KEY (Software\...) in HKCU and in both views of HKLM, TITLE's
+# uninstall entry, the Start-menu folder GROUP and TITLE's desktop shortcut for all users
+# and for the user, the INI file INI in the Windows folder and the FOLDERs. Sets
+# programs, desktop (all users') and user_programs, user_desktop (the user's folders).
+clean_install() {
+  local title=$1 key=$2 group=$3 ini=$4 view folders f
+  shift 4
+  folders=$(inspect "folder	$CSIDL_COMMON_PROGRAMS" "folder	$CSIDL_COMMON_DESKTOPDIRECTORY" \
+    "folder	$CSIDL_PROGRAMS" "folder	$CSIDL_DESKTOPDIRECTORY")
+  { read -r programs; read -r desktop; read -r user_programs; read -r user_desktop; } <<<"$folders"
+  for view in 32 64; do
+    wine reg delete "HKLM\\$key" /f /reg:$view >/dev/null 2>&1 || true
+    wine reg delete "HKLM\\$(uninstall_key "$title")" /f /reg:$view >/dev/null 2>&1 || true
+  done
+  wine reg delete "HKCU\\$key" /f >/dev/null 2>&1 || true
+  rm -rf "$(unix_path "$programs")/$group" "$(unix_path "$user_programs")/$group" "$(unix_path 'C:\windows')/$ini"
+  rm -f "$(unix_path "$desktop")/$title.LNK" "$(unix_path "$user_desktop")/$title.LNK"
+  for f in "$@"; do rm -rf "$(unix_path "$f")"; done
+}
+
+# The sample game (examples/sample-game) and its places.
+SAMPLE_TITLE='月影の譜 サンプルゲーム'
+SAMPLE_CAPTION="$SAMPLE_TITLE スタートアップ"
+SAMPLE_KEY='Software\TALVEN\TsukikageSample'
+
+# clean_sample_install [FOLDER_WIN...]: clean_install of the sample game (and of any
+# other under the maker's keys and Start-menu folder); sets group, its Start-menu group.
+clean_sample_install() {
+  clean_install "$SAMPLE_TITLE" 'Software\TALVEN' TALVEN tsukikage.ini "$@"
+  group="$programs\\TALVEN\\$SAMPLE_TITLE"
+}
+
+# uninstall_key TITLE: the uninstall entry's key under HKLM.
+uninstall_key() {
+  printf 'SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod%s' "$1"
 }
 
 build_inspect() {
@@ -115,11 +203,19 @@ install_from_menu() {
   expect_drive "$1" <<EOS
 attach setup.exe
 wait-window class:#32770 "$caption" 20
-expect-enabled 1002 1
-click 1002
+expect-enabled $IDC_MENU_BUTTON3 1
+click $IDC_MENU_BUTTON3
 wait-window class:#32770 "$CAPTION_SETUP" 20
 $2
 EOS
+}
+
+# install_typed LABEL FOLDER_WIN [LINES]: install_from_menu with FOLDER_WIN typed and
+# the dialog's OK, then LINES.
+install_typed() {
+  install_from_menu "$1" "set-text $IDC_PATH_EDIT \"$(q "$2")\"
+click 1${3:+
+$3}"
 }
 
 # uninstall_command KEY: the UninstallString of the uninstall entry KEY (under HKLM)

@@ -411,7 +411,7 @@ expect_error_exit() {
 clear-clipboard
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "" 20
-expect-text 65535 "$text"
+expect-text $BOX_TEXT "$text"
 expect-buttons 1=OK
 expect-clipboard "$text"
 click 1
@@ -423,6 +423,17 @@ SCENARIO
 # menu_caption TITLE: the caption of the menu for a TITLEBAR.
 menu_caption() {
   printf '%s スタートアップ' "$1"
+}
+
+# menu_then_close LABEL TITLE: $MEDIA's setup.exe reaches the menu of TITLE, whose close
+# box ends it with 0.
+menu_then_close() {
+  expect_drive "$1" <<SCENARIO
+start $MEDIA_WIN\\setup.exe
+wait-window "$(menu_caption "$2")" 20
+close
+wait-exit 0 20
+SCENARIO
 }
 
 # make_flat_game DIR TITLEBAR: only top-level files, so the start-up pass reads the package

@@ -16,7 +16,7 @@ remove_stale_work_folders
 title='安全試験'
 caption="$title スタートアップ"
 app_key='Software\TALVEN_E2E\security'
-uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
+uninstall_key=$(uninstall_key "$title")
 make_game "$SCRATCH/game" "$title" "INSTREADME	お読みください" "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	security"
 cp "$UNINST_EXE" "$SCRATCH/game/UnInst.exe"
 pack_dir "$SCRATCH/game" "$SCRATCH/game.arc"
@@ -24,7 +24,6 @@ media_appended "$SCRATCH/game.arc"
 # Another game's package dropped beside the downloaded installer.
 make_game "$SCRATCH/dropped" '置かれた別物' "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	dropped"
 pack_dir "$SCRATCH/dropped" "$MEDIA/instdat.arc"
-q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 
 base_win="$MEDIA_WIN\\dest"
 base=$MEDIA/dest
@@ -45,8 +44,7 @@ EOS
 
 # refused_folder LABEL TYPED TEXT [BUTTON]: the typed folder ends in the message TEXT.
 refused_folder() {
-  install_from_menu "$1" "set-text 1000 \"$(q "$2")\"
-click 1"
+  install_typed "$1" "$2"
   answer_box "$caption" "$3" "${4:-1}"
   answer_box "$caption" "$TEXT_ABORTED" 1
 }
@@ -60,16 +58,14 @@ refused_folder windows-dots 'C:\windows\system32\..' "$(text_system 'C:\windows'
 refused_folder program-files 'C:\Program Files' "$(text_system 'C:\Program Files')"
 
 # Another title's folder: refused after the confirmation.
-install_from_menu other "set-text 1000 \"$(q "$base_win\\other")\"
-click 1"
+install_typed other "$base_win\\other"
 answer_box "$caption" "[$base_win\\other]にインストールします" 6
 answer_box "$caption" "[$base_win\\other]には、別のゲーム「別のゲーム」がインストールされています。\\n別のフォルダを指定して下さい。" 1
 answer_box "$caption" "$TEXT_ABORTED" 1
 assert_eq "install.env" "$(ls "$base/other")" "the other game's folder after the refusal"
 
 # The player's own files: asked first; No leaves them.
-install_from_menu mine "set-text 1000 \"$(q "$base_win\\mine")\"
-click 1"
+install_typed mine "$base_win\\mine"
 answer_box "$caption" "[$base_win\\mine]にインストールします" 6
 answer_box "$caption" "$(text_has_files "$base_win\\mine")" 7
 answer_box "$caption" "$TEXT_ABORTED" 1
@@ -77,8 +73,7 @@ assert_eq "my own notes" "$(tr -d '\r' <"$base/mine/readme.txt")" "the player's 
 assert_eq "readme.txt" "$(ls "$base/mine")" "the player's folder after No"
 
 # A link in the folder: Yes to the question, then the extraction stops at the link.
-install_from_menu linked "set-text 1000 \"$(q "$base_win\\linked")\"
-click 1"
+install_typed linked "$base_win\\linked"
 answer_box "$caption" "[$base_win\\linked]にインストールします" 6
 answer_box "$caption" "$(text_has_files "$base_win\\linked")" 6
 text=$(inspect_one "box	$caption" | sed 's/\x01/\\n/g')
@@ -89,7 +84,7 @@ esac
 # OK and the exit in one driver run: the program may end before a second run could attach.
 expect_drive linked-exit <<EOS
 attach setup.exe
-wait-window class:#32770 "$caption" with:65535 20
+wait-window class:#32770 "$caption" with:$BOX_TEXT 20
 click 1
 wait-exit -1 20
 EOS
@@ -98,22 +93,10 @@ assert_empty "$(ls -A "$base/elsewhere")" "files written through the link"
 # install_into LABEL FOLDER [ANSWER...]: a whole install into FOLDER from a new start:
 # the confirmation, then each ANSWER (a button) to the next question, then the end.
 install_into() {
-  local label=$1 folder=$2 answer
+  local label=$1 folder=$2 answer answers=()
   shift 2
-  expect_drive "$label" <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(q "$folder")"
-click 1
-EOS
-  answer_box "$caption" "[$folder]にインストールします" 6
-  for answer in "$@"; do answer_box "$caption" "$(text_has_files "$folder")" "$answer"; done
-  expect_drive "$label-end" <<EOS
-attach setup.exe
-$(install_end_lines "check 1007 0;click 1" "" 120)
-EOS
+  for answer; do answers+=("answer=$answer"); done
+  drive_menu_install "$label" "$folder" "${answers[@]}" "shortcut=check $IDC_CHECK 0;click 1" wait=120
 }
 
 # A new folder, installed twice: the second time is one click as before.
@@ -133,7 +116,7 @@ for form in quoted unquoted; do
   expect_drive "uninstall-$form" <<EOS
 start "$(q "$base_win\\mine\\UnInst.exe")"
 wait-window class:#32770 "" 20
-expect-text 65535 "「$title」をアンインストールします。よろしいですか？"
+expect-text $BOX_TEXT "「$title」をアンインストールします。よろしいですか？"
 click 7
 wait-exit -1 20
 EOS

@@ -50,7 +50,7 @@ printf 'keep\r\n' >"$MEDIA/x.sav"
 write_record '[delfiles]' 'data\' '-' '[delfiles_user]' 'save\*.sav' '-'
 expect_drive names <<EOS
 $(uninstall_questions "$FAKE_DIR_WIN\\UnInst.exe" "$title" "click 6")
-expect-text-has 65535 "「$title」のアンインストールが終了しました。"
+expect-text-has $BOX_TEXT "「$title」のアンインストールが終了しました。"
 EOS
 # The removal is done while the closing box is open.
 assert_file "$MEDIA/victim/keep.txt" "the folder beside the install folder"
@@ -82,7 +82,7 @@ cp "$FAKE_DIR/install.env" "$MEDIA/elsewhere/install.env"
 expect_drive swap-ask <<EOS
 start "$(q "$FAKE_DIR_WIN\\UnInst.exe")"
 wait-window class:#32770 "" 20
-expect-text 65535 "$(text_confirm "$title")"
+expect-text $BOX_TEXT "$(text_confirm "$title")"
 EOS
 mv "$FAKE_DIR" "$MEDIA/game2.real"
 ln -s "$MEDIA/elsewhere" "$FAKE_DIR"
@@ -92,7 +92,7 @@ wait-window class:#32770 "" 10
 click 6
 wait-gone 10
 wait-window class:#32770 "" 20
-expect-text 65535 "インストールしたフォルダ[$(q "$FAKE_DIR_WIN")]が、確認の間に別のものに置き換えられました。$stopped"
+expect-text $BOX_TEXT "インストールしたフォルダ[$(q "$FAKE_DIR_WIN")]が、確認の間に別のものに置き換えられました。$stopped"
 click 1
 wait-exit -1 20
 EOS

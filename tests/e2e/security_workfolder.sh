@@ -24,7 +24,7 @@ printf 'dropped\r\n' >"$RIG_TEMP/$work/..¥security_victim.txt"
 expect_drive exit <<EOS
 attach setup.exe
 wait-window class:#32770 "$caption"
-click 1000
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 assert_file "$victim" "the file beside the work folder"

@@ -11,9 +11,7 @@ remove_stale_work_folders
 
 sample_package "$SCRATCH/sample"
 media_appended "$SCRATCH/sample/instdat.arc"
-title='月影の譜 サンプルゲーム'
-rm -rf "$(unix_path 'C:\Program Files\TALVEN\TsukikageSample')"
-wine reg delete "HKCU\\Software\\TALVEN\\TsukikageSample" /f >/dev/null 2>&1 || true
+clean_sample_install 'C:\Program Files\TALVEN\TsukikageSample'
 
 shots=$SCRATCH/shots
 mkdir -p "$shots"

@@ -32,7 +32,6 @@ mkdir -p "$MEDIA/bin"
 printf 'the real game program\r\n' >"$MEDIA/bin/game.exe"
 printf 'uninstaller\r\n' >"$MEDIA/bin/UnInst.exe"
 touch -d '2004-05-06 07:08:09' "$MEDIA/bin/game.exe"
-q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 dest_win="$MEDIA_WIN\\導入先"
 dest=$MEDIA/導入先
 
@@ -43,19 +42,19 @@ wait-window class:#32770 "$CAPTION_SETUP" 30
 expect-window-count 1
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$title" 20
-expect-text 65535 "[ $title インストール ] は既に起動中です"
+expect-text $BOX_TEXT "[ $title インストール ] は既に起動中です"
 click 1
 wait-exit 0 20
 use 1
 wait-window class:#32770 "$CAPTION_SETUP" 10
-set-text 1000 "$(q "$dest_win")"
+set-text $IDC_PATH_EDIT "$(q "$dest_win")"
 click 1
 EOS
 # No menu: the boxes have no owner and an empty caption.
 answer_box "" "[$dest_win]にインストールします" 6
 expect_drive first-end <<EOS
 attach setup.exe
-$(install_end_lines "click 2" "expect-text 1007 説明を読む;expect-checked 1007 0;check 1007 1")
+$(install_end_lines "click 2" "expect-text $IDC_CHECK 説明を読む;expect-checked $IDC_CHECK 0;check $IDC_CHECK 1")
 EOS
 for i in $(seq 100); do [ -f "$MEDIA/probe.report" ] && break; sleep 0.2; done
 assert_file "$MEDIA/probe.report" "report of the readme's program"
@@ -78,8 +77,8 @@ expect_drive cancel <<EOS
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$CAPTION_SETUP" 30
 click 2
-wait-window class:#32770 "" with:65535 20
-expect-text 65535 "$TEXT_ABORTED"
+wait-window class:#32770 "" with:$BOX_TEXT 20
+expect-text $BOX_TEXT "$TEXT_ABORTED"
 click 1
 wait-exit -1 20
 EOS

@@ -19,61 +19,27 @@ mkdir -p "$MEDIA/bin"
 printf 'not the packed program\r\n' >"$MEDIA/bin/tsukikage.exe"
 printf 'uninstaller\r\n' >"$MEDIA/bin/UnInst.exe"
 
-title='月影の譜 サンプルゲーム'
-caption="$title スタートアップ"
-app_key='Software\TALVEN\TsukikageSample'
-uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
+title=$SAMPLE_TITLE
+caption=$SAMPLE_CAPTION
+app_key=$SAMPLE_KEY
+uninstall_key=$(uninstall_key "$title")
 dest_win='C:\ゲーム 試験\月影の譜'
 dest=$(unix_path "$dest_win")
 default_win='C:\Program Files\TALVEN\TsukikageSample'
-# Inside double quotes of a scenario a doubled backslash is one backslash.
-q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
+clean_sample_install 'C:\ゲーム 試験'
 
-programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
-desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
-group="$programs\\TALVEN\\$title"
-windows_ini=$(unix_path 'C:\windows')/tsukikage.ini
-
-# A clean slate: no earlier install of this game in the prefix.
-rm -rf "$(unix_path 'C:\ゲーム 試験')" "$windows_ini"
-rm -f "$(unix_path "$desktop")/$title.LNK"
-rm -rf "$(unix_path "$group")"
-wine reg delete "HKCU\\$app_key" /f >/dev/null 2>&1 || true
-wine reg delete "HKLM\\$app_key" /f >/dev/null 2>&1 || true
-wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1 || true
-snapshot_work_folders "$SCRATCH/before"
-
-expect_drive first <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-expect-buttons 1000=終了 1001=お読みください 1002=インストール
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 30
-expect-text 1000 "$(q "$default_win")"
-expect-text 1021 参照(&B)
+drive_menu_install first "$dest_win" before=1 \
+  "menu_lines=expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=お読みください $IDC_MENU_BUTTON3=インストール" \
+  "dialog_lines=expect-text $IDC_PATH_EDIT \"$(q "$default_win")\"
+expect-text $IDC_BROWSE 参照(&B)
 expect-text 1 次へ
-expect-text 2 ｷｬﾝｾﾙ
-set-text 1000 "$(q "$dest_win")"
-click 1
-EOS
-answer_box "$caption" "[$dest_win]にインストールします" 6
-expect_drive first-end <<EOS
-attach setup.exe
-$(install_end_lines "expect-checked 1007 1;expect-text 1007 デスクトップにショートカットを作成;click 1" \
-  "expect-text 1007 お読みください;expect-checked 1007 0" 180)
-EOS
-assert_empty "$(new_work_folders "$SCRATCH/before")" "work folder left behind"
+expect-text 2 ｷｬﾝｾﾙ" \
+  "shortcut=expect-checked $IDC_CHECK 1;expect-text $IDC_CHECK デスクトップにショートカットを作成;click 1" \
+  "end=expect-text $IDC_CHECK お読みください;expect-checked $IDC_CHECK 0"
 
 # Every file of the game, with its content and its last-write time.
-[ -d "$dest" ] || e2e_fail "no install folder $dest"
-diff -r "$stage" "$dest" >"$SCRATCH/diff.log" 2>&1 || e2e_fail "installed tree differs: $(head -n 5 "$SCRATCH/diff.log")"
-count=0
-while IFS= read -r -d '' f; do
-  rel=${f#"$stage"/}
-  assert_eq "$(stat -c %Y "$f")" "$(stat -c %Y "$dest/$rel")" "last-write time of $rel"
-  count=$((count + 1))
-done < <(find "$stage" -type f -print0)
-[ "$count" -ge 5 ] || e2e_fail "only $count files in the sample game"
+assert_installed_tree "$stage" "$dest"
+[ "$TREE_FILES" -ge 5 ] || e2e_fail "only $TREE_FILES files in the sample game"
 assert_no_file "$dest/UserAccountCheck.id" "write probe"
 
 # Registry: uninstall entry (the command quoted), [reg] under HKCU, [regall] under HKLM.
@@ -127,19 +93,7 @@ assert_no_access_batch
 
 # --- Second install: the earlier folder proposed, no desktop shortcut this time.
 rm -f "$(unix_path "$desktop")/$title.LNK"
-expect_drive second <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 30
-expect-text 1000 "$(q "$dest_win")"
-click 1
-EOS
-answer_box "$caption" "[$dest_win]にインストールします" 6
-expect_drive second-end <<EOS
-attach setup.exe
-$(install_end_lines "check 1007 0;click 1" "" 180)
-EOS
+drive_menu_install second "$dest_win" proposed=1 "shortcut=check $IDC_CHECK 0;click 1"
 assert_eq 0 "$(inspect_one "exists	$desktop\\$title.LNK")" "desktop shortcut with the box unticked"
 assert_eq 1 "$(inspect_one "exists	$group\\$title.LNK")" "Start menu shortcut of the second install"
 

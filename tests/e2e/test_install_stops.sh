@@ -14,7 +14,6 @@ app_key='Software\TALVEN_E2E\stops'
 make_game "$SCRATCH/game" "$title" "INSTREADME	お読みください" "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	stops"
 pack_dir "$SCRATCH/game" "$SCRATCH/game.arc"
 media_separate "$SCRATCH/game.arc"
-q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 
 base_win="$MEDIA_WIN\\dest"
 base=$MEDIA/dest
@@ -35,7 +34,7 @@ expect_drive admin <<EOS
 clear-clipboard
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption" 30
-click 1002
+click $IDC_MENU_BUTTON3
 EOS
 answer_box "$caption" "$TEXT_NO_ADMIN" 1
 assert_eq ok "$(inspect_one "unlock	$app_key")" "unlocking the application key"
@@ -47,8 +46,7 @@ answer_box "$caption" "$TEXT_ABORTED" 1
 wine reg query "HKLM\\$app_key" >/dev/null 2>&1 || e2e_fail "the probe's key is missing after the cancel"
 
 # Network paths, written with slashes too.
-install_from_menu network "set-text 1000 \"//server/share/game\"
-click 1"
+install_typed network //server/share/game
 answer_box "$caption" "$TEXT_NETWORK" 1
 answer_box "$caption" "$TEXT_ABORTED" 1
 expect_drive network-clipboard <<EOS
@@ -56,27 +54,23 @@ expect-clipboard "$TEXT_ABORTED"
 EOS
 
 # A drive root: Retry, then the install stops.
-install_from_menu root-retry "set-text 1000 \"$(q 'C:\')\"
-click 1"
+install_typed root-retry 'C:\'
 answer_box "$caption" "$TEXT_ROOT" 4
 answer_box "$caption" "$TEXT_ABORTED" 1
 
 # The answer No: nothing is created.
-install_from_menu answer-no "set-text 1000 \"$(q "$base_win\\いいえ")\"
-click 1"
+install_typed answer-no "$base_win\\いいえ"
 answer_box "$caption" "[$base_win\\いいえ]にインストールします" 7
 answer_box "$caption" "$TEXT_ABORTED" 1
 assert_no_file "$base/いいえ" "folder after the answer No"
 
 # Step 3: a level of the folder is a file.
-install_from_menu chain "set-text 1000 \"$(q "$base_win\\file\\sub")\"
-click 1"
+install_typed chain "$base_win\\file\\sub"
 answer_box "$caption" "[$base_win\\file\\sub]にインストールします" 6
 answer_box "$caption" "$TEXT_BAD_FOLDER" 1
 
 # Step 4: the probe file cannot be created.
-install_from_menu probe "set-text 1000 \"$(q "$base_win\\unwritable")\"
-click 1"
+install_typed probe "$base_win\\unwritable"
 answer_box "$caption" "[$base_win\\unwritable]にインストールします" 6
 answer_box "$caption" "$(text_has_files "$base_win\\unwritable")" 6
 answer_box "$caption" "$TEXT_NOT_WRITABLE" 1
@@ -85,10 +79,8 @@ assert_no_file "$RIG_TEMP/Kelvanrothe_fullaccess.bat" "access batch after a stop
 
 # A drive root answered with Cancel ends the program at once with -1.
 # One scenario from the click to the exit: attaching after the answer could come too late.
-install_from_menu root-cancel "set-text 1000 C:
-click 1
-wait-window class:#32770 \"$caption\" with:65535 20
-expect-text 65535 \"$TEXT_ROOT\"
+install_typed root-cancel C: "wait-window class:#32770 \"$caption\" with:$BOX_TEXT 20
+expect-text $BOX_TEXT \"$TEXT_ROOT\"
 click 2
 wait-exit -1 20"
 

@@ -11,7 +11,6 @@ title='旧版試験'
 caption="$title スタートアップ"
 # INI_FILE is a bare name: the file lies in the Windows folder.
 ini_win=e2e_xp_disc.ini
-rm -f "$WINEPREFIX/drive_c/windows/$ini_win"
 app_key='Software\TALVEN_E2E\xp'
 make_game "$SCRATCH/game" "$title" "INSTREADME	お読みください" "INSTREADMEFL	readme.txt" \
   "REG_GLOBAL	TALVEN_E2E" "REG_LOCAL	xp" "INI_FILE	$ini_win" "INI_SECTION	cd" \
@@ -19,7 +18,6 @@ make_game "$SCRATCH/game" "$title" "INSTREADME	お読みください" "INSTREADM
   "[ini]" "Disc=REP_CDROMDRIVE" "Short=REP_CDROM" "-"
 pack_dir "$SCRATCH/game" "$SCRATCH/game.arc"
 media_separate "$SCRATCH/game.arc"
-q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 dest_win="$MEDIA_WIN\\xp"
 
 cd_folder=$SCRATCH/cdrom
@@ -39,27 +37,11 @@ wine reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1 || e2
 ln -s "$cd_folder" "$WINEPREFIX/dosdevices/d:"
 wineserver -k >/dev/null 2>&1 || true
 
-user_programs=$(inspect_one "folder	$CSIDL_PROGRAMS")
-common_programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
-user_desktop=$(inspect_one "folder	$CSIDL_DESKTOPDIRECTORY")
-common_desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
+clean_install "$title" "$app_key" "$title" "$ini_win"
+common_programs=$programs common_desktop=$desktop
 [ "$user_programs" != "$common_programs" ] || e2e_fail "the two programs folders are the same: $user_programs"
-for f in "$user_programs\\$title" "$common_programs\\$title"; do rm -rf "$(unix_path "$f")"; done
-rm -f "$(unix_path "$user_desktop")/$title.LNK" "$(unix_path "$common_desktop")/$title.LNK"
 
-expect_drive xp <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(q "$dest_win")"
-click 1
-EOS
-answer_box "$caption" "[$dest_win]にインストールします" 6
-expect_drive xp-end <<EOS
-attach setup.exe
-$(install_end_lines "click 1" "")
-EOS
+drive_menu_install xp "$dest_win" wait=120
 
 answers=$(inspect \
   "exists	$user_programs\\$title\\$title.LNK" \

@@ -45,8 +45,8 @@ wrestool -l --type=16 "$SETUP_EXE" | grep -q . || e2e_fail "setup.exe has no ver
 expect_drive menu <<EOS
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "月影の譜 サンプルゲーム スタートアップ" 30
-expect-buttons 1000=終了 1001=お読みください 1002=インストール
-click 1000
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=お読みください $IDC_MENU_BUTTON3=インストール
+click $IDC_MENU_BUTTON1
 wait-exit 0 20
 EOS
 e2e_pass

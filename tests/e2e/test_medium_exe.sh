@@ -85,6 +85,6 @@ wait "$packer" || code=$?
 assert_empty "$(ls -A "$SCRATCH/cut")" "files left by an interrupted pack"
 rm -rf "$SCRATCH/slow"
 
-install_sample_from_menu "$stage" 'C:\媒体 試験\月影の譜' "1000=終了 1001=DirectXインストール 1002=お読みください 1003=インストール"
+install_sample_from_menu "$stage" 'C:\媒体 試験\月影の譜' "$IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=DirectXインストール $IDC_MENU_BUTTON3=お読みください $IDC_MENU_BUTTON4=インストール"
 rm -rf "$(unix_path 'C:\媒体 試験')"
 e2e_pass

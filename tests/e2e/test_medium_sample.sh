@@ -33,7 +33,7 @@ done
 label=$(xorriso -indev "$SCRATCH/medium.iso" -pvd_info 2>/dev/null | sed -n 's/^Volume Id *: *//p')
 assert_eq TSUKIKAGE "$label" "volume label of the image"
 
-install_sample_from_menu "$stage" 'C:\媒体 試験\月影の譜' "1000=終了 1001=DirectXインストール 1002=お読みください 1003=インストール"
+install_sample_from_menu "$stage" 'C:\媒体 試験\月影の譜' "$IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=DirectXインストール $IDC_MENU_BUTTON3=お読みください $IDC_MENU_BUTTON4=インストール"
 rm -rf "$(unix_path 'C:\媒体 試験')"
 
 # An immediate install: medium --separate puts the game program and the uninstaller into
@@ -49,18 +49,7 @@ assert_same_file "$SCRATCH/force/game.exe" "$media2/bin/game.exe"
 assert_same_file "$SCRATCH/UnInst.exe" "$media2/bin/UnInst.exe"
 dest_win='C:\媒体 試験\即時'
 dest=$(unix_path "$dest_win")
-q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
-expect_drive force <<EOS
-start $MEDIA_WIN\\force\\setup.exe
-wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(q "$dest_win")"
-click 1
-EOS
-answer_box "" "[$dest_win]にインストールします" 6
-expect_drive force-end <<EOS
-attach setup.exe
-$(install_end_lines "click 2" "" 120)
-EOS
+drive_menu_install force "$dest_win" menu= exe="$MEDIA_WIN\\force\\setup.exe" "shortcut=click 2" wait=120
 assert_same_file "$SCRATCH/force/game.exe" "$dest/game.exe"
 assert_same_file "$SCRATCH/UnInst.exe" "$dest/UnInst.exe"
 assert_same_file "$SCRATCH/force/データ/画像/背景01.bmp" "$dest/データ/画像/背景01.bmp"

@@ -55,7 +55,7 @@ grep -q 'package moved' "$SCRATCH/sign-older.log" || e2e_fail "sign did not move
 osslsigncode verify -CAfile "$key/cert.pem" -in "$old" >/dev/null 2>&1 || e2e_fail "the signed older medium does not verify"
 "$TALVEN_PACK" list "$old" | cmp -s - "$SCRATCH/list.log" || e2e_fail "the signed older medium lists differently"
 
-install_sample_from_menu "$stage" 'C:\署名 試験\月影の譜' "1000=終了 1001=お読みください 1002=インストール"
+install_sample_from_menu "$stage" 'C:\署名 試験\月影の譜' "$IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=お読みください $IDC_MENU_BUTTON3=インストール"
 rm -rf "$(unix_path 'C:\署名 試験')"
 
 # One byte of install.env's compressed data, inside the signed bytes.
@@ -71,7 +71,7 @@ menu_then_exit() {  # menu_then_exit LABEL: $MEDIA's setup.exe reaches the menu,
   expect_drive "$1" <<EOS
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "月影の譜 サンプルゲーム スタートアップ" 30
-click 1000
+click $IDC_MENU_BUTTON1
 wait-exit 0 20
 EOS
 }

@@ -17,22 +17,22 @@ snapshot_work_folders "$SCRATCH/before-plain"
 expect_drive absent <<EOS
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption"
-expect-buttons 1000=終了 1001=インストール
-expect-absent 1002
-expect-absent 1003
-expect-absent 1004
-expect-absent 1005
-expect-absent 1006
-expect-absent 1007
-expect-absent 1008
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール
+expect-absent $IDC_MENU_BUTTON3
+expect-absent $IDC_MENU_BUTTON4
+expect-absent $IDC_MENU_BUTTON5
+expect-absent $IDC_MENU_BUTTON6
+expect-absent $IDC_MENU_BUTTON7
+expect-absent $IDC_MENU_BUTTON8
+expect-absent $IDC_MENU_BUTTON9
 key enter
 sleep 1000
 key esc
 sleep 1000
 expect-running
 expect-window-count 1
-expect-buttons 1000=終了 1001=インストール
-click 1000
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 assert_empty "$(new_work_folders "$SCRATCH/before-plain")" "work folders left after the exit button"
@@ -43,10 +43,10 @@ media_separate "$SCRATCH/readme.arc"
 expect_drive readme-set <<EOS
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption"
-expect-buttons 1000=終了 "1001=はじめに 読む" 1002=インストール
-expect-absent 1003
-expect-absent 1008
-click 1000
+expect-buttons $IDC_MENU_BUTTON1=終了 "$IDC_MENU_BUTTON2=はじめに 読む" $IDC_MENU_BUTTON3=インストール
+expect-absent $IDC_MENU_BUTTON4
+expect-absent $IDC_MENU_BUTTON9
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 
@@ -56,9 +56,9 @@ media_separate "$SCRATCH/dash.arc"
 expect_drive readme-dash <<EOS
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption"
-expect-buttons 1000=終了 1001=インストール
-expect-absent 1002
-click 1000
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール
+expect-absent $IDC_MENU_BUTTON3
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 
@@ -77,14 +77,14 @@ rm -f "$MEDIA/dxsetup-report.txt"
 expect_drive directx <<EOS
 start $disc_win\\setup.exe
 wait-window class:#32770 "$caption"
-expect-buttons 1000=終了 1001=DirectXインストール "1002=はじめに 読む" 1003=インストール
-expect-absent 1004
-expect-absent 1008
-click 1001
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=DirectXインストール "$IDC_MENU_BUTTON3=はじめに 読む" $IDC_MENU_BUTTON4=インストール
+expect-absent $IDC_MENU_BUTTON5
+expect-absent $IDC_MENU_BUTTON9
+click $IDC_MENU_BUTTON2
 sleep 2000
 expect-running
 expect-window-count 1
-click 1000
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 report=$MEDIA/dxsetup-report.txt
@@ -98,8 +98,8 @@ printf 'not a folder\r\n' >"$disc/DirectX"
 expect_drive directx-file <<EOS
 start $disc_win\\setup.exe
 wait-window class:#32770 "$caption"
-expect-buttons 1000=終了 "1001=はじめに 読む" 1002=インストール
-click 1000
+expect-buttons $IDC_MENU_BUTTON1=終了 "$IDC_MENU_BUTTON2=はじめに 読む" $IDC_MENU_BUTTON3=インストール
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 

@@ -6,10 +6,19 @@
 # - a WM_QUIT posted while the package is being extracted ends the process at once with
 #   the posted code, leaving the work folder in place.
 . "$E2E_LIB"
+. "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/menu_lib.sh"
 e2e_init
 remove_stale_work_folders
 require_talven_pack
+
+# cancel_to_menu: driver lines: cancel in the folder dialog, OK to the message, and the
+# menu is back.
+cancel_to_menu() {
+  printf '%s\n' "wait-window インストール先のフォルダの指定" "click 2" wait-gone \
+    "wait-window class:#32770 \"$caption\" with:$BOX_TEXT" "wait-text $BOX_TEXT インストールを中止しました" \
+    "click 1" wait-gone "wait-window class:#32770 \"$caption\" with:$IDC_MENU_BUTTON1"
+}
 
 # --- Commands dropped while busy; cancel returns to the menu.
 title="導入試験"
@@ -20,62 +29,31 @@ snapshot_work_folders "$SCRATCH/before-cancel"
 expect_drive busy-cancel <<EOS
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption"
-click 1001
+click $IDC_MENU_BUTTON2
 wait-window インストール先のフォルダの指定
-wait-window class:#32770 "$caption" with:1000
-command 1000
+wait-window class:#32770 "$caption" with:$IDC_MENU_BUTTON1
+command $IDC_MENU_BUTTON1
 wm-close
 sleep 1500
 expect-running
-wait-window インストール先のフォルダの指定
-click 2
-wait-gone
-wait-window class:#32770 "$caption" with:65535
-wait-text 65535 インストールを中止しました
-click 1
-wait-gone
-wait-window class:#32770 "$caption" with:1000
+$(cancel_to_menu)
 expect-window-count 1
-expect-buttons 1000=終了 1001=インストール
-click 1001
-wait-window インストール先のフォルダの指定
-click 2
-wait-gone
-wait-window class:#32770 "$caption" with:65535
-wait-text 65535 インストールを中止しました
-click 1
-wait-gone
-wait-window class:#32770 "$caption" with:1000
-click 1000
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール
+click $IDC_MENU_BUTTON2
+$(cancel_to_menu)
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 assert_empty "$(new_work_folders "$SCRATCH/before-cancel")" "work folders left after exit"
 
 # --- A completed install of the sample game ends the menu with 0.
-bash "$REPO/examples/sample-game/build.sh" "$SCRATCH/sample" "$TALVEN_PACK" >"$SCRATCH/sample.log" 2>&1 ||
-  e2e_fail "the sample game does not build: $(cat "$SCRATCH/sample.log")"
+sample_package "$SCRATCH/sample"
 media_separate "$SCRATCH/sample/instdat.arc"
-game_caption="月影の譜 サンプルゲーム スタートアップ"
 dest=$MEDIA/導入先
-dest_win=$(win_path "$dest")
 rm -rf "$dest"
-snapshot_work_folders "$SCRATCH/before-install"
-expect_drive install <<EOS
-timeout 60
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$game_caption"
-expect-buttons 1000=終了 1001=お読みください 1002=インストール
-click 1002
-wait-window インストール先のフォルダの指定
-set-text 1000 $dest_win
-click 1
-wait-gone
-wait-window class:#32770 "$game_caption" with:65535 30
-wait-text 65535 [$dest_win]にインストールします
-click 6
-$(install_end_lines "check 1007 0;click 1" "check 1007 0")
-EOS
-assert_empty "$(new_work_folders "$SCRATCH/before-install")" "work folders left after a completed install"
+drive_menu_install install "$(win_path "$dest")" menu="$SAMPLE_CAPTION" before=1 \
+  "menu_lines=expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=お読みください $IDC_MENU_BUTTON3=インストール" \
+  "shortcut=check $IDC_CHECK 0;click 1" "end=check $IDC_CHECK 0" wait=120
 for f in install.env readme.txt "データ/音楽/曲01.dat" "ソフト/能力表.csv"; do
   assert_same_file "$SCRATCH/sample/sample-game/$f" "$dest/$f"
 done
@@ -97,13 +75,13 @@ expect_drive quit <<EOS
 timeout 60
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption"
-click 1001
+click $IDC_MENU_BUTTON2
 wait-window インストール先のフォルダの指定
-set-text 1000 $quit_dest_win
+set-text $IDC_PATH_EDIT $quit_dest_win
 click 1
 wait-gone
-wait-window class:#32770 "$caption" with:65535 30
-wait-text 65535 [$quit_dest_win]にインストールします
+wait-window class:#32770 "$caption" with:$BOX_TEXT 30
+wait-text $BOX_TEXT [$quit_dest_win]にインストールします
 click 6
 wait-window ファイルのコピー中...
 post-quit 7

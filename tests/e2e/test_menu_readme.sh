@@ -40,8 +40,8 @@ expect_drive notepad <<EOS
 kill-image notepad.exe
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption"
-expect-buttons 1000=終了 1001=お読みください 1002=インストール
-click 1001
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=お読みください $IDC_MENU_BUTTON3=インストール
+click $IDC_MENU_BUTTON2
 sleep 3000
 expect-running
 attach notepad.exe
@@ -51,7 +51,7 @@ expect-text-has 0 テスト用の説明書です。
 kill-image notepad.exe
 use 1
 wait-window class:#32770 "$caption"
-click 1000
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 # The first kill-image finds none, the second the notepad that the click started.
@@ -77,13 +77,13 @@ snapshot_work_folders "$SCRATCH/before-probe"
 cat >"$SCRATCH/probe.drv" <<EOS
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption"
-expect-buttons 1000=終了 1001=説明を読む 1002=インストール
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=説明を読む $IDC_MENU_BUTTON3=インストール
 sleep 1500
-click 1001
+click $IDC_MENU_BUTTON2
 sleep 3000
 expect-running
 expect-window-count 1
-click 1000
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 driver_in_background probe "$SCRATCH/probe.drv"
@@ -109,11 +109,11 @@ rm -f "$report"
 expect_drive missing <<EOS
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$caption"
-click 1001
+click $IDC_MENU_BUTTON2
 wait-window エラー 10
 dump
-wait-window class:#32770 "$caption" with:1000
-command 1000
+wait-window class:#32770 "$caption" with:$IDC_MENU_BUTTON1
+command $IDC_MENU_BUTTON1
 wm-close
 sleep 1500
 expect-running
@@ -123,8 +123,8 @@ wait-gone
 sleep 500
 expect-window-count 1
 wait-window class:#32770 "$caption"
-expect-buttons 1000=終了 1001=説明を読む 1002=インストール
-click 1000
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=説明を読む $IDC_MENU_BUTTON3=インストール
+click $IDC_MENU_BUTTON1
 wait-exit 0
 EOS
 assert_no_file "$report" "a report for a readme that does not exist"

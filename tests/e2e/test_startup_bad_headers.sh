@@ -18,12 +18,7 @@ pack_dir "$SCRATCH/game" "$good"
 # it, without zeros before it): the edits below are what makes each case fail.
 for kind in separate appended appended_unpadded; do
   "media_$kind" "$good"
-  expect_drive "intact-$kind" <<SCENARIO
-start $MEDIA_WIN\\setup.exe
-wait-window "$(menu_caption 見出しテスト)" 20
-close
-wait-exit 0 20
-SCENARIO
+  menu_then_close "intact-$kind" 見出しテスト
 done
 
 # Each edit takes its offsets from the file it damages: the package or the program

@@ -12,12 +12,7 @@ good=$SCRATCH/good.arc
 pack_dir "$SCRATCH/game" "$good"
 # The intact package reaches the menu: the damage below is what makes each case fail.
 media_separate "$good"
-expect_drive intact <<SCENARIO
-start $MEDIA_WIN\\setup.exe
-wait-window "$(menu_caption 破損テスト)" 20
-close
-wait-exit 0 20
-SCENARIO
+menu_then_close intact 破損テスト
 
 # Each edit takes its offsets from the file it damages: the package or the program
 # carrying it.

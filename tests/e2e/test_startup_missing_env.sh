@@ -18,7 +18,7 @@ clear-clipboard
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "" 20
 expect-caption ""
-expect-text 65535 "$TEXT_MISSING_FILES"
+expect-text $BOX_TEXT "$TEXT_MISSING_FILES"
 expect-buttons 1=OK
 expect-window-count 1
 SCENARIO

@@ -25,7 +25,7 @@ snapshot_work_folders "$SCRATCH/with-first"
 expect_drive second <<SCENARIO
 start $MEDIA_WIN\\setup.exe
 wait-window class:#32770 "$title" 20
-expect-text 65535 "[ $caption ] は既に起動中です"
+expect-text $BOX_TEXT "[ $caption ] は既に起動中です"
 expect-buttons 1=OK
 expect-window-count 1
 SCENARIO

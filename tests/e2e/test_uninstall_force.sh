@@ -12,13 +12,12 @@ require_uninst
 remove_stale_work_folders
 
 title='即時導入の削除'
-uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
+uninstall_key=$(uninstall_key "$title")
 dest_win="$MEDIA_WIN\\導入先"
 dest=$MEDIA/導入先
 # INI_FILE is a bare name: the file lies in the Windows folder.
 ini_win=e2e_uninstall_force.ini
 ini_file=$WINEPREFIX/drive_c/windows/$ini_win
-rm -f "$ini_file"
 make_game "$SCRATCH/game" "$title" "FORCEINSTALL	1" "REG_GLOBAL	TALVEN_UNINST" "REG_LOCAL	force" \
   "INI_FILE	$ini_win" "INI_SECTION	設定" \
   '[reg]' '"InstTo"="REP_INSTALL"' '-' '[regall]' '"Path"="REP_INSTALL\\データ"' '-' \
@@ -42,14 +41,8 @@ for exe in setup.exe UnInst.exe; do
   wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /d winxp /f >/dev/null 2>&1 ||
     e2e_fail "cannot set the version reported to $exe"
 done
-programs=$(inspect_one "folder	$CSIDL_PROGRAMS")
-desktop=$(inspect_one "folder	$CSIDL_DESKTOPDIRECTORY")
-common_programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
-wine reg delete 'HKCU\Software\TALVEN_UNINST' /f >/dev/null 2>&1 || true
-wine reg delete 'HKLM\Software\TALVEN_UNINST' /f >/dev/null 2>&1 || true
-wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1 || true
-rm -rf "$(unix_path "$programs")/$title"
-rm -f "$(unix_path "$desktop")/$title.LNK"
+clean_install "$title" 'Software\TALVEN_UNINST' "$title" "$ini_win"
+common_programs=$programs programs=$user_programs desktop=$user_desktop
 
 world() {
   key_state 'HKCU\Software\TALVEN_UNINST' 'HKLM\Software\TALVEN_UNINST' "HKLM\\$uninstall_key"
@@ -60,17 +53,7 @@ world() {
 }
 world >"$SCRATCH/world.before"
 
-expect_drive install <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(q "$dest_win")"
-click 1
-EOS
-answer_box "" "[$dest_win]にインストールします" 6
-expect_drive install-end <<EOS
-attach setup.exe
-$(install_end_lines "expect-checked 1007 1;click 1" "" 120)
-EOS
+drive_menu_install install "$dest_win" menu= "shortcut=expect-checked $IDC_CHECK 1;click 1" wait=120
 assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
 world >"$SCRATCH/world.installed"
 grep -q 'InstTo' "$SCRATCH/world.installed" || e2e_fail "the install wrote no [reg] value"
@@ -82,13 +65,12 @@ printf 'slot 1\r\n' >"$dest/save/slot1.sav"
 command=$(uninstall_command "$uninstall_key")
 expect_drive uninstall <<EOS
 $(uninstall_questions "$command" "$title" "key enter")
-expect-text 65535 "$(text_done "$title" "$dest_win" 'save\')"
+expect-text $BOX_TEXT "$(text_done "$title" "$dest_win" 'save\')"
 click 1
 wait-exit 0 20
 EOS
 wait_gone "$dest/UnInst.exe"
-assert_eq "save save/slot1.sav" "$(cd "$dest" && find . -mindepth 1 | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//')" \
-  "what is left in the install folder"
+assert_eq "save save/slot1.sav" "$(files_left "$dest")" "what is left in the install folder"
 world >"$SCRATCH/world.after"
 diff "$SCRATCH/world.before" "$SCRATCH/world.after" >"$SCRATCH/world.diff" ||
   e2e_fail "not as before the install: $(cat "$SCRATCH/world.diff")"

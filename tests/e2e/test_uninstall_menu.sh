@@ -18,24 +18,14 @@ sample_package "$SCRATCH/sample" "$UNINST_EXE"
 media_separate "$SCRATCH/sample/instdat.arc"
 stage=$SCRATCH/sample/sample-game
 
-title='月影の譜 サンプルゲーム'
-caption="$title スタートアップ"
-app_key='Software\TALVEN\TsukikageSample'
-uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
+title=$SAMPLE_TITLE
+caption=$SAMPLE_CAPTION
+uninstall_key=$(uninstall_key "$title")
 dest_win='C:\アンインストール 試験\月影の譜'
 dest=$(unix_path "$dest_win")
-programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
-desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
-group="$programs\\TALVEN\\$title"
 windows_ini=$(unix_path 'C:\windows')/tsukikage.ini
-
-# A clean slate: no earlier install of this game (nor another under the same keys).
-rm -rf "$(unix_path 'C:\アンインストール 試験')" "$windows_ini"
-rm -f "$(unix_path "$desktop")/$title.LNK"
-rm -rf "$(unix_path "$programs")/TALVEN"
-wine reg delete 'HKCU\Software\TALVEN' /f >/dev/null 2>&1 || true
-wine reg delete 'HKLM\Software\TALVEN' /f >/dev/null 2>&1 || true
-wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1 || true
+# No earlier install of this game (nor another under the same keys).
+clean_sample_install 'C:\アンインストール 試験'
 
 world() {
   key_state 'HKCU\Software\TALVEN' 'HKLM\Software\TALVEN' 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
@@ -45,19 +35,7 @@ world() {
 }
 world >"$SCRATCH/world.before"
 
-expect_drive install <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(q "$dest_win")"
-click 1
-EOS
-answer_box "$caption" "[$dest_win]にインストールします" 6
-expect_drive install-end <<EOS
-attach setup.exe
-$(install_end_lines "expect-checked 1007 1;click 1" "" 180)
-EOS
+drive_menu_install install "$dest_win" "shortcut=expect-checked $IDC_CHECK 1;click 1"
 assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
 assert_file "$dest/install.env" "the uninstaller's record"
 assert_eq 1 "$(inspect_one "exists	$desktop\\$title.LNK")" "desktop shortcut after the install"
@@ -73,7 +51,7 @@ command=$(uninstall_command "$uninstall_key")
 assert_eq "$dest_win\\UnInst.exe" "$command" "uninstall command"
 expect_drive uninstall <<EOS
 $(uninstall_questions "$command" "$title" "click 6")
-expect-text 65535 "$(text_done "$title" "$dest_win" メモ.txt)"
+expect-text $BOX_TEXT "$(text_done "$title" "$dest_win" メモ.txt)"
 click 1
 wait-exit 0 20
 EOS
@@ -84,29 +62,16 @@ for i in $(seq 100); do
   sleep 0.1
 done
 assert_empty "$(temp_copies)" "the helper's copy in the temporary folder"
-assert_eq "メモ.txt" "$(cd "$dest" && find . -mindepth 1 | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//')" \
-  "what is left in the install folder"
+assert_eq "メモ.txt" "$(files_left "$dest")" "what is left in the install folder"
 world >"$SCRATCH/world.after"
 diff "$SCRATCH/world.before" "$SCRATCH/world.after" >"$SCRATCH/world.diff" ||
   e2e_fail "not as before the install: $(cat "$SCRATCH/world.diff")"
 
 # A second run: the program brought back without its record, then with it.
 cp "$UNINST_EXE" "$dest/UnInst.exe"
-expect_drive again-no-record <<EOS
-start "$(q "$dest_win\\UnInst.exe")"
-wait-window class:#32770 "" 20
-expect-text 65535 "$(text_no_record "$dest_win\\install.env")"
-click 1
-wait-exit 1 20
-EOS
+uninstall_nothing again-no-record "$dest_win\\UnInst.exe" "$(text_no_record "$dest_win\\install.env")"
 cp "$stage/install.env" "$dest/install.env"
-expect_drive again-no-entry <<EOS
-start "$(q "$dest_win\\UnInst.exe")"
-wait-window class:#32770 "" 20
-expect-text 65535 "$(text_not_installed "$title")"
-click 1
-wait-exit 1 20
-EOS
+uninstall_nothing again-no-entry "$dest_win\\UnInst.exe" "$(text_not_installed "$title")"
 assert_file "$dest/メモ.txt" "the player's file after the second runs"
 assert_file "$dest/install.env" "the record after a run that found no install"
 rm -rf "$(unix_path 'C:\アンインストール 試験')"

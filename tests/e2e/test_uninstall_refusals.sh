@@ -44,10 +44,10 @@ register_entry "\"$game_win\\UnInst.exe\""
 expect_drive answered-no <<EOS
 start "$(q "$game_win\\UnInst.exe")"
 wait-window class:#32770 "" 20
-expect-text 65535 "$(text_confirm "$title")"
+expect-text $BOX_TEXT "$(text_confirm "$title")"
 start "$(q "$game_win\\UnInst.exe")"
 wait-window class:#32770 "$title" 20
-expect-text 65535 "[ $title アンインストール ] は既に起動中です"
+expect-text $BOX_TEXT "[ $title アンインストール ] は既に起動中です"
 click 1
 wait-exit 0 20
 use 1

@@ -7,8 +7,6 @@
 #   key_state KEY...               each registry key exported (its values and subkeys), or
 #                                  "KEY absent"
 #   wait_gone PATH                 waits (10 s) for the uninstaller's helper to remove PATH
-#   q TEXT                         TEXT with its backslashes doubled, for quoted scenario
-#                                  arguments
 #   temp_copies                    the helper's copies (UnInst_*.exe) now in %TEMP%
 # An install made without the installer, as the uninstaller proves one (its record and
 # the uninstall entry naming its program):
@@ -19,6 +17,9 @@
 #   register_entry COMMAND         the fake install's UninstallString
 #   write_record LINES...          FAKE_DIR/install.env: the title and the lines (CP932)
 #   uninstall_refused LABEL TEXT   its UnInst.exe stops with the error TEXT and exit -1
+#   uninstall_nothing LABEL EXE_WIN TEXT
+#                                  EXE_WIN finds nothing to remove: the box TEXT, exit 1
+#   files_left DIR                 what DIR holds, relative names sorted on one line
 # Scenario lines:
 #   uninstall_questions COMMAND TITLE [USER_STEP]
 #                                  start COMMAND, answer Yes to the question, answer the
@@ -60,13 +61,12 @@ wait_gone() {
   e2e_fail "still there after the uninstaller ended: $1"
 }
 
-q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 
 uninstall_questions() {
-  printf 'start "%s"\nwait-window class:#32770 "" 20\nexpect-text 65535 "%s"\nclick 6\nwait-gone 10\n' \
-    "$(q "$1")" "$(text_confirm "$2")"
+  printf 'start "%s"\nwait-window class:#32770 "" 20\nexpect-text %s "%s"\nclick 6\nwait-gone 10\n' \
+    "$(q "$1")" "$BOX_TEXT" "$(text_confirm "$2")"
   [ -z "${3:-}" ] ||
-    printf 'wait-window class:#32770 "" 20\nexpect-text 65535 "%s"\n%s\nwait-gone 10\n' "$text_user_data" "$3"
+    printf 'wait-window class:#32770 "" 20\nexpect-text %s "%s"\n%s\nwait-gone 10\n' "$BOX_TEXT" "$text_user_data" "$3"
   printf 'wait-window class:#32770 "" 60\n'
 }
 
@@ -95,11 +95,25 @@ uninstall_refused() {
   expect_drive "$1" <<EOS
 start "$(q "$FAKE_DIR_WIN\\UnInst.exe")"
 wait-window class:#32770 "" 20
-expect-text 65535 "$2"
+expect-text $BOX_TEXT "$2"
 expect-buttons 1=OK
 click 1
 wait-exit -1 20
 EOS
+}
+
+uninstall_nothing() {
+  expect_drive "$1" <<EOS
+start "$(q "$2")"
+wait-window class:#32770 "" 20
+expect-text $BOX_TEXT "$3"
+click 1
+wait-exit 1 20
+EOS
+}
+
+files_left() {
+  (cd "$1" && find . -mindepth 1 | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//')
 }
 
 text_confirm() { printf '「%s」をアンインストールします。よろしいですか？' "$1"; }

@@ -15,41 +15,21 @@ sample_package "$SCRATCH/sample"
 media_separate "$SCRATCH/sample/instdat.arc"
 stage=$SCRATCH/sample/sample-game
 
-title='月影の譜 サンプルゲーム'
-caption="$title スタートアップ"
-app_key='Software\TALVEN\TsukikageSample'
+title=$SAMPLE_TITLE
+caption=$SAMPLE_CAPTION
+app_key=$SAMPLE_KEY
 wow_key='Software\WOW6432Node\TALVEN\TsukikageSample'
-uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
+uninstall_key=$(uninstall_key "$title")
 wow_uninstall_key="SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
 dest_win='C:\Program Files\TALVEN\TsukikageSample'
 dest=$(unix_path "$dest_win")
 x86_dest=$(unix_path 'C:\Program Files (x86)')/TALVEN
-q() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 
 [ -d "$(unix_path 'C:\windows\syswow64')" ] || e2e_fail "the prefix has no SysWOW64: not a 64-bit prefix"
-programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
-desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
-group="$programs\\TALVEN\\$title"
-rm -rf "$dest" "$x86_dest" "$(unix_path 'C:\windows')/tsukikage.ini" "$(unix_path "$group")"
-rm -f "$(unix_path "$desktop")/$title.LNK"
-wine reg delete "HKCU\\$app_key" /f >/dev/null 2>&1 || true
-wine reg delete "HKLM\\$app_key" /f /reg:32 >/dev/null 2>&1 || true
-wine reg delete "HKLM\\$uninstall_key" /f /reg:32 >/dev/null 2>&1 || true
+clean_sample_install "$dest_win" 'C:\Program Files (x86)\TALVEN'
+drive_menu_install install "$dest_win" proposed=1 "shortcut=expect-checked $IDC_CHECK 1;click 1"
 
-expect_drive install <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 30
-expect-text 1000 "$(q "$dest_win")"
-click 1
-wait-window class:#32770 "$caption" with:65535 20
-expect-text 65535 "[$(q "$dest_win")]にインストールします"
-click 6
-$(install_end_lines "expect-checked 1007 1;click 1" "" 180)
-EOS
-
-diff -r "$stage" "$dest" >"$SCRATCH/diff.log" 2>&1 || e2e_fail "installed tree differs: $(head -n 5 "$SCRATCH/diff.log")"
+assert_installed_tree "$stage" "$dest"
 assert_no_file "$x86_dest" "game folder under Program Files (x86)"
 
 answers=$(inspect \
