@@ -162,6 +162,18 @@ clean_sample_install() {
   group="$programs\\TALVEN\\$SAMPLE_TITLE"
 }
 
+# sample_menu_exit LABEL [LINES]: $MEDIA's setup.exe shows the sample game's menu, LINES
+# are played on it, and its exit button ends it with 0.
+sample_menu_exit() {
+  expect_drive "$1" <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$SAMPLE_CAPTION" 30
+${2:-}
+click $IDC_MENU_BUTTON1
+wait-exit 0 20
+EOS
+}
+
 # uninstall_key TITLE: the uninstall entry's key under HKLM.
 uninstall_key() {
   printf 'SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod%s' "$1"

@@ -247,11 +247,6 @@ package_field() {
   package_entries "$1" | head -n 1 | json_number "$2"
 }
 
-# end_offset FILE: where the package's end marker lies.
-end_offset() {
-  package_entries "$1" | grep '"kind":"end"' | json_number offset
-}
-
 # entry_field FILE NAME FIELD: FIELD of the entry NAME (UTF-8, backslashes between
 # folders): offset (of the entry), name_length (stored, NUL included), size, packed, data
 # (offset of the zlib data, -1 for folders), name_at, size_at, packed_at, time_at.

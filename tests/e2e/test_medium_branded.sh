@@ -42,11 +42,5 @@ done
 # The plain setup.exe carries the installer's own version resource.
 wrestool -l --type=16 "$SETUP_EXE" | grep -q . || e2e_fail "setup.exe has no version resource of its own"
 
-expect_drive menu <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "月影の譜 サンプルゲーム スタートアップ" 30
-expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=お読みください $IDC_MENU_BUTTON3=インストール
-click $IDC_MENU_BUTTON1
-wait-exit 0 20
-EOS
+sample_menu_exit menu "expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=お読みください $IDC_MENU_BUTTON3=インストール"
 e2e_pass

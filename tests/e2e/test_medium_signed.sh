@@ -67,21 +67,12 @@ grep -q 'signature BROKEN' "$SCRATCH/verify-flipped.log" ||
   e2e_fail "verify does not call the signature broken: $(cat "$SCRATCH/verify-flipped.log")"
 expect_error_exit flipped "$TEXT_DAMAGED" -1
 
-menu_then_exit() {  # menu_then_exit LABEL: $MEDIA's setup.exe reaches the menu, which ends it
-  expect_drive "$1" <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "月影の譜 サンプルゲーム スタートアップ" 30
-click $IDC_MENU_BUTTON1
-wait-exit 0 20
-EOS
-}
-
 "$TALVEN_PACK" medium --separate --setup "$SETUP_EXE" --sign "$key/maker.p12" --pass-file "$key/pass" "$stage" \
   "$SCRATCH/separate" >"$SCRATCH/medium-separate.log" 2>&1 ||
   e2e_fail "talven-pack medium --separate --sign failed: $(cat "$SCRATCH/medium-separate.log")"
 rm -rf "$MEDIA"/*
 cp "$SCRATCH/separate/setup.exe" "$SCRATCH/separate/instdat.arc" "$MEDIA/"
-menu_then_exit separate-intact
+sample_menu_exit separate-intact
 # The time stamp of the last entry: neither pass reads it as damage.
 time_at=$(package_entries "$MEDIA/instdat.arc" | grep '"time_at":[0-9]' | tail -n 1 | json_number time_at)
 [ -n "$time_at" ] || e2e_fail "no time stamp offset in the package's listing"
@@ -89,5 +80,5 @@ flip_byte "$MEDIA/instdat.arc" "$time_at"
 "$TALVEN_PACK" verify -q "$MEDIA/instdat.arc" >/dev/null 2>&1 || e2e_fail "the flipped time stamp should read as sound"
 expect_error_exit separate-flipped "$TEXT_DAMAGED" -1
 cp "$SETUP_EXE" "$MEDIA/setup.exe"
-menu_then_exit separate-unsigned
+sample_menu_exit separate-unsigned
 e2e_pass

@@ -17,7 +17,7 @@ menu_then_close intact 破損テスト
 # Each edit takes its offsets from the file it damages: the package or the program
 # carrying it.
 cut_in_env_data() { cut_package "$1" "$(data_middle "$1" install.env)"; }
-cut_terminator() { cut_package "$1" "$(end_offset "$1")"; }
+cut_terminator() { cut_package "$1" "$(package_entries "$1" | grep '"kind":"end"' | json_number offset)"; }
 cut_in_header() { cut_package "$1" $(( $(entry_field "$1" readme.txt name_at) + 3 )); }
 flip_env_middle() { flip_byte "$1" "$(data_middle "$1" install.env)"; }
 flip_env_header() { flip_byte "$1" "$(entry_field "$1" install.env data)"; }
