@@ -58,6 +58,7 @@ sample_package() {
 install_sample_from_menu() {
   local buttons=$3 install
   install=${buttons##* }
+  rm -rf "$(unix_path "$2")"
   drive_menu_install install "$2" menu="$SAMPLE_CAPTION" "menu_lines=expect-buttons $buttons" \
     button="${install%%=*}" shortcut="click 2" before=1
   assert_installed_tree "$1" "$(unix_path "$2")"
@@ -160,18 +161,6 @@ SAMPLE_KEY='Software\TALVEN\TsukikageSample'
 clean_sample_install() {
   clean_install "$SAMPLE_TITLE" 'Software\TALVEN' TALVEN tsukikage.ini "$@"
   group="$programs\\TALVEN\\$SAMPLE_TITLE"
-}
-
-# sample_menu_exit LABEL [LINES]: $MEDIA's setup.exe shows the sample game's menu, LINES
-# are played on it, and its exit button ends it with 0.
-sample_menu_exit() {
-  expect_drive "$1" <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$SAMPLE_CAPTION" 30
-${2:-}
-click $IDC_MENU_BUTTON1
-wait-exit 0 20
-EOS
 }
 
 # uninstall_key TITLE: the uninstall entry's key under HKLM.

@@ -56,6 +56,7 @@ e2e_init() {
   rm -rf "$MEDIA"
   mkdir -p "$MEDIA"
   MEDIA_WIN=$(win_path "$MEDIA")
+  remove_stale_work_folders
   trap e2e_cleanup EXIT
   e2e_log "== $E2E_NAME: medium $MEDIA_WIN, scratch $SCRATCH"
 }
@@ -255,7 +256,9 @@ entry_field() {
   name=$(printf '%s' "$2" | sed 's/\\/\\\\/g; s/"/\\"/g')
   line=$(package_entries "$1" | grep -F "\"name\":\"$name\"}" | head -n 1 || true)
   [ -n "$line" ] || e2e_fail "no entry $2 in $1"
-  printf '%s\n' "$line" | json_number "$3"
+  line=$(printf '%s\n' "$line" | json_number "$3")
+  [ -n "$line" ] || e2e_fail "entry_field: talven-pack lists no $3"
+  echo "$line"
 }
 
 # write_field FILE NAME FIELD VALUE: set name_length, size or packed of the entry NAME.
@@ -356,7 +359,8 @@ new_work_folders() {
   work_folders | comm -13 "$1" - || true
 }
 
-# remove_stale_work_folders: a previous failed test may have left some behind.
+# remove_stale_work_folders: a previous failed test may have left some behind (e2e_init
+# calls it).
 remove_stale_work_folders() {
   local f
   for f in $(work_folders); do rm -rf "${RIG_TEMP:?}/$f"; done
@@ -418,6 +422,21 @@ SCENARIO
 # menu_caption TITLE: the caption of the menu for a TITLEBAR.
 menu_caption() {
   printf '%s スタートアップ' "$1"
+}
+
+# menu_exit LABEL CAPTION [LINES [SETUP_WIN]]: SETUP_WIN ($MEDIA's setup.exe) shows the
+# menu of CAPTION, the driver lines LINES are played on it, and its exit button ends it
+# with 0.
+menu_exit() {
+  local exe="$MEDIA_WIN\\setup.exe"
+  [ -z "${4:-}" ] || exe=$4
+  expect_drive "$1" <<SCENARIO
+start $exe
+wait-window class:#32770 "$2" 30
+${3:-}
+click $IDC_MENU_BUTTON1
+wait-exit 0 20
+SCENARIO
 }
 
 # menu_then_close LABEL TITLE: $MEDIA's setup.exe reaches the menu of TITLE, whose close

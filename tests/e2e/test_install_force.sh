@@ -7,7 +7,6 @@
 . "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/menu_lib.sh"
 e2e_init
-remove_stale_work_folders
 
 title='即時導入'
 readme='説明書.tvforce'

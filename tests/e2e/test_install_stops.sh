@@ -6,7 +6,6 @@
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
-remove_stale_work_folders
 
 title='中止試験'
 caption="$title スタートアップ"

@@ -5,7 +5,6 @@
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
-remove_stale_work_folders
 
 title='旧版試験'
 caption="$title スタートアップ"

@@ -6,7 +6,6 @@
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
-remove_stale_work_folders
 command -v wrestool >/dev/null && command -v icotool >/dev/null || e2e_fail "icoutils is not installed (scripts/setup-deps.sh)"
 
 sample_package "$SCRATCH/sample"
@@ -42,5 +41,5 @@ done
 # The plain setup.exe carries the installer's own version resource.
 wrestool -l --type=16 "$SETUP_EXE" | grep -q . || e2e_fail "setup.exe has no version resource of its own"
 
-sample_menu_exit menu "expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=お読みください $IDC_MENU_BUTTON3=インストール"
+menu_exit menu "$SAMPLE_CAPTION" "expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=お読みください $IDC_MENU_BUTTON3=インストール"
 e2e_pass

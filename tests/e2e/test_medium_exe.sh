@@ -7,7 +7,6 @@
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
-remove_stale_work_folders
 [ -f "${TALVEN_PACK_EXE:-}" ] || e2e_fail "talven-pack.exe is not built: '${TALVEN_PACK_EXE:-}' (target talven_pack_exe)"
 [ -x "${TALVEN_PACK_ZLIB:-}" ] || e2e_fail "talven-pack-zlib is not built: '${TALVEN_PACK_ZLIB:-}' (host build)"
 

@@ -7,7 +7,6 @@
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
-remove_stale_work_folders
 
 sample_package "$SCRATCH/sample"
 stage=$SCRATCH/sample/sample-game

@@ -9,7 +9,6 @@
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
-remove_stale_work_folders
 command -v osslsigncode >/dev/null || e2e_fail "osslsigncode is not installed (scripts/setup-deps.sh)"
 
 sample_package "$SCRATCH/sample"
@@ -72,7 +71,7 @@ expect_error_exit flipped "$TEXT_DAMAGED" -1
   e2e_fail "talven-pack medium --separate --sign failed: $(cat "$SCRATCH/medium-separate.log")"
 rm -rf "$MEDIA"/*
 cp "$SCRATCH/separate/setup.exe" "$SCRATCH/separate/instdat.arc" "$MEDIA/"
-sample_menu_exit separate-intact
+menu_exit separate-intact "$SAMPLE_CAPTION"
 # The time stamp of the last entry: neither pass reads it as damage.
 time_at=$(package_entries "$MEDIA/instdat.arc" | grep '"time_at":[0-9]' | tail -n 1 | json_number time_at)
 [ -n "$time_at" ] || e2e_fail "no time stamp offset in the package's listing"
@@ -80,5 +79,5 @@ flip_byte "$MEDIA/instdat.arc" "$time_at"
 "$TALVEN_PACK" verify -q "$MEDIA/instdat.arc" >/dev/null 2>&1 || e2e_fail "the flipped time stamp should read as sound"
 expect_error_exit separate-flipped "$TEXT_DAMAGED" -1
 cp "$SETUP_EXE" "$MEDIA/setup.exe"
-sample_menu_exit separate-unsigned
+menu_exit separate-unsigned "$SAMPLE_CAPTION"
 e2e_pass

@@ -5,7 +5,6 @@
 . "$E2E_LIB"
 . "$(dirname "$0")/menu_lib.sh"
 e2e_init
-remove_stale_work_folders
 
 title="メニュー試験"
 caption="$title スタートアップ"
@@ -14,53 +13,29 @@ caption="$title スタートアップ"
 menu_package plain "$title"
 media_separate "$SCRATCH/plain.arc"
 snapshot_work_folders "$SCRATCH/before-plain"
-expect_drive absent <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption"
-expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール
-expect-absent $IDC_MENU_BUTTON3
-expect-absent $IDC_MENU_BUTTON4
-expect-absent $IDC_MENU_BUTTON5
-expect-absent $IDC_MENU_BUTTON6
-expect-absent $IDC_MENU_BUTTON7
-expect-absent $IDC_MENU_BUTTON8
-expect-absent $IDC_MENU_BUTTON9
+menu_exit absent "$caption" "expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール
+$(for i in 3 4 5 6 7 8 9; do echo "expect-absent $((IDC_MENU_BUTTON1 + i - 1))"; done)
 key enter
 sleep 1000
 key esc
 sleep 1000
 expect-running
 expect-window-count 1
-expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール
-click $IDC_MENU_BUTTON1
-wait-exit 0
-EOS
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール"
 assert_empty "$(new_work_folders "$SCRATCH/before-plain")" "work folders left after the exit button"
 
 # --- INSTREADME set (with | for a space): the readme button sits between exit and install.
 menu_package readme "$title" "INSTREADME	はじめに|読む"
 media_separate "$SCRATCH/readme.arc"
-expect_drive readme-set <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption"
-expect-buttons $IDC_MENU_BUTTON1=終了 "$IDC_MENU_BUTTON2=はじめに 読む" $IDC_MENU_BUTTON3=インストール
+menu_exit readme-set "$caption" "expect-buttons $IDC_MENU_BUTTON1=終了 \"$IDC_MENU_BUTTON2=はじめに 読む\" $IDC_MENU_BUTTON3=インストール
 expect-absent $IDC_MENU_BUTTON4
-expect-absent $IDC_MENU_BUTTON9
-click $IDC_MENU_BUTTON1
-wait-exit 0
-EOS
+expect-absent $IDC_MENU_BUTTON9"
 
 # --- An INSTREADME value that begins with "-" hides the readme button like the default.
 menu_package dash "$title" "INSTREADME	-説明書"
 media_separate "$SCRATCH/dash.arc"
-expect_drive readme-dash <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption"
-expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール
-expect-absent $IDC_MENU_BUTTON3
-click $IDC_MENU_BUTTON1
-wait-exit 0
-EOS
+menu_exit readme-dash "$caption" "expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=インストール
+expect-absent $IDC_MENU_BUTTON3"
 
 # --- A DirectX folder beside setup.exe: the DirectX button directly above exit, readme and
 # install pushed up. The medium's folder name holds characters whose second byte is 0x5C
@@ -74,19 +49,13 @@ menu_probe "$disc/DirectX/dxsetup.exe"
 disc_win=$(win_path "$disc")
 export PROBE_REPORT="$MEDIA_WIN\\dxsetup-report.txt"
 rm -f "$MEDIA/dxsetup-report.txt"
-expect_drive directx <<EOS
-start $disc_win\\setup.exe
-wait-window class:#32770 "$caption"
-expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=DirectXインストール "$IDC_MENU_BUTTON3=はじめに 読む" $IDC_MENU_BUTTON4=インストール
+menu_exit directx "$caption" "expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=DirectXインストール \"$IDC_MENU_BUTTON3=はじめに 読む\" $IDC_MENU_BUTTON4=インストール
 expect-absent $IDC_MENU_BUTTON5
 expect-absent $IDC_MENU_BUTTON9
 click $IDC_MENU_BUTTON2
 sleep 2000
 expect-running
-expect-window-count 1
-click $IDC_MENU_BUTTON1
-wait-exit 0
-EOS
+expect-window-count 1" "$disc_win\\setup.exe"
 report=$MEDIA/dxsetup-report.txt
 assert_file "$report" "the report of the started dxsetup.exe"
 assert_eq "$disc_win\\DirectX" "$(probe_field "$report" cwd)" "current directory of dxsetup.exe"
@@ -95,13 +64,7 @@ assert_eq "\"$disc_win\\DirectX\\dxsetup.exe\"" "$(probe_field "$report" cmdline
 # --- "DirectX" as a plain file is not a DirectX folder: no button.
 rm -rf "$disc/DirectX"
 printf 'not a folder\r\n' >"$disc/DirectX"
-expect_drive directx-file <<EOS
-start $disc_win\\setup.exe
-wait-window class:#32770 "$caption"
-expect-buttons $IDC_MENU_BUTTON1=終了 "$IDC_MENU_BUTTON2=はじめに 読む" $IDC_MENU_BUTTON3=インストール
-click $IDC_MENU_BUTTON1
-wait-exit 0
-EOS
+menu_exit directx-file "$caption" "expect-buttons $IDC_MENU_BUTTON1=終了 \"$IDC_MENU_BUTTON2=はじめに 読む\" $IDC_MENU_BUTTON3=インストール" "$disc_win\\setup.exe"
 
 # --- The close box ends the menu with 0; the work folder it ran in (with the files of the
 # start-up pass) is removed.

@@ -9,7 +9,6 @@
 . "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/menu_lib.sh"
 e2e_init
-remove_stale_work_folders
 require_talven_pack
 
 # cancel_to_menu: driver lines: cancel in the folder dialog, OK to the message, and the

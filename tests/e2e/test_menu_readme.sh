@@ -7,7 +7,6 @@
 . "$E2E_LIB"
 . "$(dirname "$0")/menu_lib.sh"
 e2e_init
-remove_stale_work_folders
 
 title="説明書試験"
 caption="$title スタートアップ"
@@ -106,13 +105,10 @@ assert_no_file "$RIG_TEMP/$work" "the work folder after exit"
 menu_package missing "$title" "INSTREADME	説明を読む" "INSTREADMEFL	ない.txt"
 media_separate "$SCRATCH/missing.arc"
 rm -f "$report"
-expect_drive missing <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption"
-click $IDC_MENU_BUTTON2
+menu_exit missing "$caption" "click $IDC_MENU_BUTTON2
 wait-window エラー 10
 dump
-wait-window class:#32770 "$caption" with:$IDC_MENU_BUTTON1
+wait-window class:#32770 \"$caption\" with:$IDC_MENU_BUTTON1
 command $IDC_MENU_BUTTON1
 wm-close
 sleep 1500
@@ -122,11 +118,8 @@ click 1
 wait-gone
 sleep 500
 expect-window-count 1
-wait-window class:#32770 "$caption"
-expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=説明を読む $IDC_MENU_BUTTON3=インストール
-click $IDC_MENU_BUTTON1
-wait-exit 0
-EOS
+wait-window class:#32770 \"$caption\"
+expect-buttons $IDC_MENU_BUTTON1=終了 $IDC_MENU_BUTTON2=説明を読む $IDC_MENU_BUTTON3=インストール"
 assert_no_file "$report" "a report for a readme that does not exist"
 
 e2e_pass

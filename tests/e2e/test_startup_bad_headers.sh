@@ -5,7 +5,6 @@
 # exit code -1 and no work folder left.
 . "$(dirname "$0")/lib.sh"
 e2e_init
-remove_stale_work_folders
 
 make_flat_game "$SCRATCH/game" "見出しテスト"
 good=$SCRATCH/good.arc

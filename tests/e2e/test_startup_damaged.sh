@@ -5,7 +5,6 @@
 # the end of the package.
 . "$(dirname "$0")/lib.sh"
 e2e_init
-remove_stale_work_folders
 
 make_flat_game "$SCRATCH/game" "破損テスト"
 good=$SCRATCH/good.arc

@@ -7,7 +7,6 @@
 # renaming an entry of the same length in place.
 . "$(dirname "$0")/lib.sh"
 e2e_init
-remove_stale_work_folders
 
 title='脱出テスト'
 drive_c=$WINEPREFIX/drive_c

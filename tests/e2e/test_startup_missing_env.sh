@@ -5,7 +5,6 @@
 # start-up pass wrote, and the clipboard holds the box's text.
 . "$(dirname "$0")/lib.sh"
 e2e_init
-remove_stale_work_folders
 
 make_game "$SCRATCH/game" "環境なし"
 rm "$SCRATCH/game/install.env"

@@ -6,7 +6,6 @@
 # instdat.arc beside it (a file dropped into a download folder is not installed).
 . "$(dirname "$0")/lib.sh"
 e2e_init
-remove_stale_work_folders
 
 make_game "$SCRATCH/separate" '別ファイル版'
 write_cp932 "$SCRATCH/separate/notes.TXT.old" "start-up file by its name"

@@ -5,7 +5,6 @@
 # and its work folder are untouched and it still ends normally.
 . "$(dirname "$0")/lib.sh"
 e2e_init
-remove_stale_work_folders
 
 title='二重起動テスト'
 caption=$(menu_caption "$title")

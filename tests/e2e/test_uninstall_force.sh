@@ -5,11 +5,9 @@
 # INI values and the INI file, the Start-menu group, the desktop shortcut, the uninstall
 # entry), and the closing text names the kept save folder, which is all that is left.
 . "$E2E_LIB"
-. "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/uninstall_lib.sh"
 e2e_init
 require_uninst
-remove_stale_work_folders
 
 title='即時導入の削除'
 uninstall_key=$(uninstall_key "$title")

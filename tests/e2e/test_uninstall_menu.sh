@@ -7,11 +7,9 @@
 # second run finds nothing to remove: without its record, and with the record but no
 # uninstall entry.
 . "$E2E_LIB"
-. "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/uninstall_lib.sh"
 e2e_init
 require_uninst
-remove_stale_work_folders
 rm -f "$RIG_TEMP"/UnInst_*.exe
 
 sample_package "$SCRATCH/sample" "$UNINST_EXE"

@@ -4,7 +4,6 @@
 # to its first question (while a second copy is turned away). Each stop leaves every
 # file, the entry and the record in place.
 . "$E2E_LIB"
-. "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/uninstall_lib.sh"
 e2e_init
 require_uninst

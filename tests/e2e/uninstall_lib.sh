@@ -1,5 +1,5 @@
 # Helpers of the uninstaller's end-to-end tests (tests/e2e/test_uninstall_*.sh), sourced
-# after lib.sh, install_lib.sh and e2e_init. $UNINST_EXE is the built UnInst.exe.
+# after lib.sh; it sources install_lib.sh itself. $UNINST_EXE is the built UnInst.exe.
 #
 #   require_uninst                 fails the test when UnInst.exe is not built, and sets
 #                                  the exit trap (uninstall_cleanup, then e2e_cleanup)
@@ -29,6 +29,8 @@
 # backslashes of paths doubled):
 #   text_confirm TITLE, text_user_data, text_done TITLE [FOLDER NAME...],
 #   text_no_record PATH, text_not_installed TITLE
+
+. "$(dirname "${BASH_SOURCE[0]}")/install_lib.sh"
 
 require_uninst() {
   [ -n "${UNINST_EXE:-}" ] && [ -f "$UNINST_EXE" ] || e2e_fail "UnInst.exe is not built: '${UNINST_EXE:-}'"

@@ -8,7 +8,6 @@
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 e2e_init
-remove_stale_work_folders
 
 [ "${WINEARCH:-}" = win64 ] || e2e_fail "this test needs the 64-bit prefix of the wow64 rig"
 sample_package "$SCRATCH/sample"
