@@ -5,7 +5,6 @@
 # folder swapped for a link while the question is open stops it; and the helper that
 # removes the program starts only after the closing box.
 . "$E2E_LIB"
-. "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/uninstall_lib.sh"
 e2e_init
 require_uninst
