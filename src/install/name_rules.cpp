@@ -4,20 +4,13 @@
 
 #include "config/settings.h"
 #include "base/cp932.h"
+#include "package/entry_names.h"
 
 namespace talven {
 
 namespace {
-
 // The parts full_form keeps track of: as many as a 260-byte path can hold.
 constexpr size_t max_kept_parts = 260;
-
-int only_dots_and_spaces(const char* p, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    if (p[i] != '.' && p[i] != ' ') return 0;
-  return 1;
-}
-
 }  // namespace
 
 const char* const single_name_settings[single_name_setting_count] = {"INI_FILE", "REG_GLOBAL", "REG_LOCAL",

@@ -156,7 +156,7 @@ FILE* open_install_package() {
   return nullptr;
 }
 
-int extract_package_from(FILE* package, const char* destination, int mode) {
+int extract_package_from(FILE* package, const char* destination, pass_mode mode) {
   package_refusal = nullptr;
   linked_path[0] = '\0';
   if (!package) return -1;
@@ -176,7 +176,7 @@ int extract_package_from(FILE* package, const char* destination, int mode) {
   return result;
 }
 
-void extract_install_package(const char* destination, int mode, void (*clean_up)()) {
+void extract_install_package(const char* destination, pass_mode mode, void (*clean_up)()) {
   FILE* package = open_install_package();
   if (package && extract_package_from(package, destination, mode) == 0) return;
   close_progress_dialog();

@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "base/alloc.h"
-#include "base/cp932.h"
 #include "base/byte_order.h"
 #include "pe/pe_image.h"
 
@@ -16,19 +14,6 @@ namespace {
 bool read_exact(FILE* f, void* data, size_t size) { return std::fread(data, 1, size, f) == size; }
 bool write_exact(FILE* f, const void* data, size_t size) {
   return size == 0 || std::fwrite(data, 1, size, f) == size;
-}
-
-// Windows drops trailing dots and spaces from a path component, so "..", "... " and
-// ". ." all name the parent or the folder itself there; a component made only of dots
-// and spaces is never a real name.
-bool only_dots_and_spaces(const char* begin, const char* end) {
-  for (const char* p = begin; p < end; ++p)
-    if (*p != '.' && *p != ' ') return false;
-  return true;
-}
-
-inline const char* next_char(const char* p) {
-  return (is_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0') ? p + 2 : p + 1;
 }
 
 }  // namespace
@@ -102,7 +87,8 @@ int pe_image_end(FILE* exe, long* end) {
   return 0;
 }
 
-int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, const char** why, int32_t* at) {
+entry_result parse_entry_header(FILE* package, package_entry* entry, int32_t* position, const char** why,
+                                int32_t* at) {
   entry->name_length = 0;
   entry->name[0] = '\0';
   entry->size = entry->packed_size = 0;
@@ -167,12 +153,6 @@ int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, c
   return entry_read;
 }
 
-int read_entry_header(FILE* package, package_entry* entry, int32_t* position) {
-  const char* why;
-  int32_t at;
-  return parse_entry_header(package, entry, position, &why, &at);
-}
-
 int read_entry_time(FILE* package, package_entry* entry, int32_t* position) {
   unsigned char raw[entry_time_bytes];
   if (*position > INT32_MAX - entry_time_bytes) return -1;
@@ -181,26 +161,6 @@ int read_entry_time(FILE* package, package_entry* entry, int32_t* position) {
   entry->time_low = get_u32(raw);
   entry->time_high = get_u32(raw + 4);
   return 0;
-}
-
-int check_entry_name(const char* name) {
-  if (name[0] == '\0' || name[0] == '\\' || name[0] == '/') return -1;
-  const char* component = name;
-  for (const char* p = name;; p = next_char(p)) {
-    bool single = next_char(p) == p + 1;
-    if (*p == ':' && single) return -1;  // drive letters and alternate data streams
-    bool separator = *p == '\0' || (single && (*p == '\\' || *p == '/'));
-    if (!separator) continue;
-    if (p == component) {
-      // An empty component is only allowed as the end of a folder name ("DATA\").
-      if (*p != '\0' || p == name) return -1;
-    } else if (only_dots_and_spaces(component, p)) {
-      return -1;
-    }
-    if (*p == '\0') return 0;
-    component = p + 1;
-    if (*component == '\0') return 0;
-  }
 }
 
 int compose_output_path(char* out, size_t size, const char* destination, const char* name) {
@@ -285,28 +245,6 @@ int inflate_data(void* zstream, unsigned char* in_buffer, unsigned char* out_buf
     return 1;
   }
   return 0;
-}
-
-int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* position,
-                       int32_t* written, const inflate_progress* progress) {
-  auto* in_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
-  auto* out_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
-  z_stream stream;
-  std::memset(&stream, 0, sizeof stream);
-  int failed = 1;
-  int32_t done = 0;
-  if (inflateInit(&stream) == Z_OK) {
-    inflate_sink sink = {out, out ? write_to_stream : nullptr, {nullptr, nullptr}};
-    if (progress) sink.progress = *progress;
-    const char* why = nullptr;
-    failed = inflate_data(&stream, in_buffer, out_buffer, package, packed_size, INT32_MAX, &sink, position, &done,
-                          &why) != 0;
-    inflateEnd(&stream);
-  }
-  if (written) *written = done;
-  checked_free(in_buffer);
-  checked_free(out_buffer);
-  return failed ? 1 : 0;
 }
 
 namespace {

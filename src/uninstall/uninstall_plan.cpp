@@ -7,7 +7,7 @@
 
 #include "base/cp932.h"
 #include "install/markers.h"
-#include "package/package_format.h"
+#include "package/entry_names.h"
 
 namespace talven {
 
