@@ -159,7 +159,7 @@ int run_startup(void* instance) {
     remove_work_folder();
     std::exit(-1);
   }
-  load_settings(settings_file);
+  load_settings(settings_file, open_engine_file);
   load_uninstall_sections(settings_file);
 
   // A second copy says so and ends; a gate that cannot be had (the name squatted by
