@@ -51,28 +51,22 @@ int locate_appended_package(FILE* exe, long* start, int32_t* length) {
 }
 
 int pe_image_end(FILE* exe, long* end) {
-  unsigned char dos[64];
-  if (std::fseek(exe, 0, SEEK_SET) != 0 || !read_exact(exe, dos, sizeof dos)) return -1;
-  if (dos[0] != 'M' || dos[1] != 'Z') return -1;
-  uint32_t pe = get_u32(dos + 0x3C);
-  if (pe > 0x10000000u) return -1;
-  unsigned char header[24];
-  if (std::fseek(exe, static_cast<long>(pe), SEEK_SET) != 0 || !read_exact(exe, header, sizeof header)) return -1;
-  if (std::memcmp(header, "PE\0\0", 4) != 0) return -1;
-  unsigned sections = get_u16(header + 6);
-  unsigned optional = get_u16(header + 20);
-  if (sections == 0 || sections > 96) return -1;  // the loader's own limit
-  if (std::fseek(exe, static_cast<long>(pe + 24 + optional), SEEK_SET) != 0) return -1;
+  unsigned char head[pe_head_bytes];
+  if (std::fseek(exe, 0, SEEK_SET) != 0) return -1;
+  size_t got = std::fread(head, 1, sizeof head, exe);
+  pe_headers h;
+  if (parse_pe_headers(head, got, &h) != 0) return -1;
+  if (h.section_count == 0 || h.section_count > 96) return -1;  // the loader's own limit
   uint64_t furthest = 0;
-  for (unsigned i = 0; i < sections; ++i) {
-    unsigned char section[40];
-    if (!read_exact(exe, section, sizeof section)) return -1;
+  for (unsigned i = 0; i < h.section_count; ++i) {
+    const unsigned char* section = head + h.sections_at + 40 * i;
     uint64_t stop = static_cast<uint64_t>(get_u32(section + 20)) + get_u32(section + 16);
     if (stop > furthest) furthest = stop;
   }
   // An unstripped program keeps its symbols and their names after the sections.
-  uint32_t symbols_at = get_u32(header + 12);
-  uint32_t symbols = get_u32(header + 16);
+  const unsigned char* file_header = head + h.optional_at - 20;
+  uint32_t symbols_at = get_u32(file_header + 8);
+  uint32_t symbols = get_u32(file_header + 12);
   if (symbols_at != 0 && symbols < 0x1000000u) {
     uint64_t names_at = static_cast<uint64_t>(symbols_at) + static_cast<uint64_t>(symbols) * 18;
     unsigned char size[4];

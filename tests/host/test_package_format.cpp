@@ -405,26 +405,11 @@ TEST(PackageFormat, LocateAppendedPackageBeforeCertificateTable) {
   }
 }
 
-// A small PE image: DOS header, "PE\0\0", a file header and two section headers, then
-// the sections' raw data (the second ends furthest), then whatever follows.
+// minimal_pe's headers and two sections (the second ends furthest), then whatever follows.
 bytes tiny_pe(uint32_t first_at, uint32_t first_size, uint32_t second_at, uint32_t second_size) {
-  bytes out(0x40, 0);
-  out[0] = 'M';
-  out[1] = 'Z';
-  out[0x3C] = 0x40;
-  for (char c : {'P', 'E', '\0', '\0'}) out.push_back(static_cast<unsigned char>(c));
-  bytes header(20, 0);
-  header[2] = 2;  // sections
-  header[16] = 8;  // optional header size
-  out.insert(out.end(), header.begin(), header.end());
-  out.insert(out.end(), 8, 0);  // the optional header
-  for (auto [at, size] : {std::pair<uint32_t, uint32_t>{first_at, first_size}, {second_at, second_size}}) {
-    bytes section(16, 0);
-    out.insert(out.end(), section.begin(), section.end());
-    put_u32(&out, size);
-    put_u32(&out, at);
-    out.insert(out.end(), 16, 0);
-  }
+  bytes out = package_kit::minimal_pe();
+  package_kit::add_pe_section(&out, first_at, first_size);
+  package_kit::add_pe_section(&out, second_at, second_size);
   return out;
 }
 
@@ -458,6 +443,17 @@ TEST(SecurityPackageSource, ImageEndOfTheExecutable) {
   put_bytes(cut.f, bytes(image.begin(), image.begin() + 0x60));  // section table cut off
   long end = -1;
   EXPECT_EQ(-1, pe_image_end(cut.f, &end));
+  // An unstripped program: its symbol table (18 bytes each) and the names' size after it.
+  bytes unstripped = image;
+  unstripped.resize(0x300 + 18 * 2, 0);
+  put_u32(&unstripped, 0x40);  // the names: 0x40 bytes, their size included
+  unstripped.resize(0x300 + 18 * 2 + 0x40, 0);
+  unstripped[0x40 + 4 + 8 + 1] = 0x03;  // PointerToSymbolTable 0x300
+  unstripped[0x40 + 4 + 12] = 2;        // NumberOfSymbols
+  temp_file symbols;
+  put_bytes(symbols.f, unstripped);
+  ASSERT_EQ(0, pe_image_end(symbols.f, &end));
+  EXPECT_EQ(0x300 + 18 * 2 + 0x40, end);
 }
 
 }  // namespace
