@@ -8,7 +8,8 @@ both ways, cycles among folders and among files, the layers (a folder's layer is
 longest chain of folders below it; folders on one cycle share a layer) and the links that
 do not point down a layer (each link inside a cycle, or to a folder of the same or a
 higher layer). -v lists the links, the pairs and the cycles. --check exits 1 when a
-file cycle appears or the floor (src/base) includes any other folder, else 0.
+file cycle or a folder pair both ways appears, the floor (src/base) includes any other
+folder, or more than MOST_NOT_DOWN links do not point down; else 0.
 """
 import os
 import re
@@ -17,6 +18,7 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TREES = ("src", "tools")
 FLOOR = "src/base"
+MOST_NOT_DOWN = 2
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
@@ -129,7 +131,13 @@ def main():
         floor_up = sorted(links.get(FLOOR, ()))
         for name in floor_up:
             print("the floor %s includes %s" % (FLOOR, name))
-        return 1 if file_cycles or floor_up else 0
+        for a, b in pairs:
+            print("%s and %s include each other" % (a, b))
+        too_many_up = len(up) > MOST_NOT_DOWN
+        if too_many_up:
+            print("%d links do not point down (at most %d): %s" %
+                  (len(up), MOST_NOT_DOWN, ", ".join("%s -> %s" % link for link in up)))
+        return 1 if file_cycles or floor_up or pairs or too_many_up else 0
     return 0
 
 

@@ -33,6 +33,42 @@ bool ends_in_real_backslash(const char* text, size_t length) {
 
 int is_lead_byte(unsigned char b) { return lead_bytes.lead[b]; }
 
+int equal_nocase(const char* a, const char* b, size_t n) {
+  // The two sides are walked in step, so a double-byte character is compared whole on both.
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  size_t i = 0;
+  while (i < n) {
+    size_t len = char_length(a + i);
+    if (len == 1) {
+      if (lower(a[i]) != lower(b[i])) return 0;
+    } else if (i + 1 >= n || a[i] != b[i] || a[i + 1] != b[i + 1]) {
+      return 0;
+    }
+    i += len;
+  }
+  return 1;
+}
+
+size_t trimmed_length(const char* path) {
+  size_t length = std::strlen(path);
+  return ends_in_real_backslash(path, length) ? length - 1 : length;
+}
+
+int same_path(const char* a, const char* b) {
+  size_t la = trimmed_length(a), lb = trimmed_length(b);
+  return la == lb && equal_nocase(a, b, la);
+}
+
+int path_inside(const char* folder, const char* path, const char** rest) {
+  size_t n = trimmed_length(folder);
+  if (n == 0 || std::strlen(path) <= n + 1) return 0;
+  // Identical leading bytes split into the same characters, so byte n starts a character
+  // in path too, and a 0x5C there is a real separator.
+  if (!equal_nocase(folder, path, n) || path[n] != '\\') return 0;
+  if (rest) *rest = path + n + 1;
+  return 1;
+}
+
 char* ensure_trailing_separator(char* path, size_t size) {
   size_t length = std::strlen(path);
   if (ends_in_real_backslash(path, length)) return path;

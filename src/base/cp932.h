@@ -32,6 +32,16 @@ char* mb_lower(char* text);
 // Replaces every single-byte `from` by `to`, stepping over double-byte characters.
 char* mb_replace_char(char* text, char from, char to);
 
+// Path comparisons without case for single-byte letters, double-byte characters whole.
+// equal_nocase compares n bytes of both texts; trimmed_length is a path's length without
+// one trailing real backslash; same_path compares two paths, a trailing backslash
+// ignored; path_inside is 1 when path lies below folder (not the folder itself), *rest
+// (when given) then pointing behind the separator.
+int equal_nocase(const char* a, const char* b, size_t n);
+size_t trimmed_length(const char* path);
+int same_path(const char* a, const char* b);
+int path_inside(const char* folder, const char* path, const char** rest);
+
 // Bounded copy/append: 0 on success, -1 (destination unchanged) when the result with its
 // NUL would not fit in `size` bytes.
 int copy_text(char* dest, size_t size, const char* src);

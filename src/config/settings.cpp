@@ -7,7 +7,6 @@
 
 #include "base/alloc.h"
 #include "base/leading_int.h"
-#include "engine/resolver.h"
 #include "base/cp932.h"
 
 namespace talven {
@@ -200,12 +199,12 @@ int read_setting_from_stream(FILE* stream, const char* wanted, char* out, size_t
   return -1;
 }
 
-int load_settings(const char* file_name) {
+int load_settings(const char* file_name, settings_opener open) {
   if (!exit_handler_registered) {
     std::atexit(free_settings);
     exit_handler_registered = true;
   }
-  FILE* stream = open_engine_file(file_name, "rt");
+  FILE* stream = open(file_name, "rt");
   if (!stream) return -1;
   load_settings_stream(stream);
   std::fclose(stream);

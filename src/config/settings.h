@@ -5,8 +5,11 @@
 
 namespace talven {
 
-// Loads through the resolver's open-with-retry ("rt"). 0 when read, -1 without a stream.
-int load_settings(const char* file_name);
+// Loads file_name opened by open(file_name, "rt"): start-up gives the resolver's
+// open-with-retry, so the store knows nothing of where files come from. 0 when read, -1
+// without a stream.
+typedef FILE* (*settings_opener)(const char* name, const char* mode);
+int load_settings(const char* file_name, settings_opener open);
 // Portable core of load_settings: reads an open text stream (not closed here).
 int load_settings_stream(FILE* stream);
 void free_settings();

@@ -9,7 +9,7 @@
 #include "install/access.h"
 #include "base/cp932.h"
 #include "install/install_steps.h"
-#include "install/reparse.h"
+#include "package/reparse.h"
 
 namespace talven {
 

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "base/cp932.h"
-#include "uninstall/uninstall_plan.h"  // same_path
 
 namespace talven {
 

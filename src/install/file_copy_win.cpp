@@ -8,7 +8,7 @@
 #include "config/settings.h"
 #include "base/cp932.h"
 #include "install/install_steps.h"
-#include "install/reparse.h"
+#include "package/reparse.h"
 #include "package/package_format.h"
 #include "package/progress.h"
 #include "resource_ids.h"

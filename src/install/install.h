@@ -3,8 +3,9 @@
 
 namespace talven {
 
-// 0 after a completed install, -1 after a stop before extraction.
-int run_install();
+// 0 after a completed install, -1 after a stop before extraction. A damaged package ends
+// the process inside, after clean_up (the caller's work folder goes).
+int run_install(void (*clean_up)());
 
 // The chosen install folder while run_install runs its entry passes.
 extern const char* install_path;

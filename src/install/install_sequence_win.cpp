@@ -33,7 +33,7 @@ int enter_exe_folder() {
   return SetCurrentDirectoryA(folder) ? 0 : -1;
 }
 
-int run_install() {
+int run_install(void (*clean_up)()) {
   char destination[260];
   char saved_directory[260];
   char short_entry[260];
@@ -73,7 +73,7 @@ int run_install() {
   grant_users_write_access(destination, created);
 
   // 6. Returns only on success; a bad package ends the program inside.
-  extract_install_package(destination, full_pass);
+  extract_install_package(destination, full_pass, clean_up);
 
   // 7. The bin folder beside the executable, only in immediate-install mode.
   if (setting_int("FORCEINSTALL", 0) != 0) {

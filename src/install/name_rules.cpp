@@ -4,18 +4,13 @@
 
 #include "config/settings.h"
 #include "base/cp932.h"
-#include "uninstall/uninstall_plan.h"
+#include "package/entry_names.h"
 
 namespace talven {
 
 namespace {
-
-int only_dots_and_spaces(const char* p, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    if (p[i] != '.' && p[i] != ' ') return 0;
-  return 1;
-}
-
+// The parts full_form keeps track of: as many as a 260-byte path can hold.
+constexpr size_t max_kept_parts = 260;
 }  // namespace
 
 const char* const single_name_settings[single_name_setting_count] = {"INI_FILE", "REG_GLOBAL", "REG_LOCAL",
@@ -51,7 +46,7 @@ int full_form(const char* path, char* out, size_t size) {
   out[0] = path[0];
   out[1] = ':';
   size_t length = 2;  // out holds "X:" and then "\part" for each part kept
-  size_t starts[uninstall_path_size];  // where each kept part's separator stands
+  size_t starts[max_kept_parts];  // where each kept part's separator stands
   size_t depth = 0;
   const char* p = path + 3;
   while (*p) {
@@ -68,7 +63,7 @@ int full_form(const char* path, char* out, size_t size) {
     }
     if (only_dots_and_spaces(start, n)) return -1;
     while (start[n - 1] == '.' || start[n - 1] == ' ') --n;  // a trail byte is never . or space
-    if (length + 1 + n + 1 > size || depth == uninstall_path_size) return -1;
+    if (length + 1 + n + 1 > size || depth == max_kept_parts) return -1;
     starts[depth++] = length;
     out[length++] = '\\';
     std::memcpy(out + length, start, n);

@@ -15,6 +15,10 @@ bool is_trail_byte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
+inline const char* next_char(const char* p) {
+  return (is_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0') ? p + 2 : p + 1;
+}
+
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices whatever follows the first dot,
@@ -67,6 +71,32 @@ int record(seen_names* names, uint64_t hash, int kind) {
 }
 
 }  // namespace
+
+int only_dots_and_spaces(const char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (p[i] != '.' && p[i] != ' ') return 0;
+  return 1;
+}
+
+int check_entry_name(const char* name) {
+  if (name[0] == '\0' || name[0] == '\\' || name[0] == '/') return -1;
+  const char* component = name;
+  for (const char* p = name;; p = next_char(p)) {
+    bool single = next_char(p) == p + 1;
+    if (*p == ':' && single) return -1;  // drive letters and alternate data streams
+    bool separator = *p == '\0' || (single && (*p == '\\' || *p == '/'));
+    if (!separator) continue;
+    if (p == component) {
+      // An empty component is only allowed as the end of a folder name ("DATA\").
+      if (*p != '\0' || p == name) return -1;
+    } else if (only_dots_and_spaces(component, static_cast<size_t>(p - component))) {
+      return -1;
+    }
+    if (*p == '\0') return 0;
+    component = p + 1;
+    if (*component == '\0') return 0;
+  }
+}
 
 const char* entry_name_damage(const char* name, unsigned n) {
   if (n == 0 || std::strlen(name) != n - 1) return "a NUL inside the name";

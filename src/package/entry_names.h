@@ -6,6 +6,17 @@
 
 namespace talven {
 
+// 0 when the name stays inside the destination: no empty component (a folder name may
+// end in one backslash), no component made only of dots and spaces ("." / ".." and what
+// Windows trims to them), no colon anywhere (drives, streams), no leading backslash or
+// slash. Both "\" and "/" separate components; CP932 trail bytes never do. -1 otherwise.
+int check_entry_name(const char* name);
+
+// 1 when the n bytes at p are only dots and spaces: Windows drops trailing dots and
+// spaces from a path component, so "..", "... " and ". ." all name the parent or the
+// folder itself there, never a real name.
+int only_dots_and_spaces(const char* p, size_t n);
+
 // Why the name (n stored bytes, NUL included) cannot be written as stored, or null:
 //  - a NUL inside its n bytes (the name would silently end there);
 //  - a name that leaves the destination (check_entry_name);

@@ -15,13 +15,13 @@ extern const char* package_refusal;
 FILE* open_install_package();
 
 // Returns only when the package was processed; every failure shows the damaged-package
-// message, removes the work folder and ends the process with -1.
-void extract_install_package(const char* destination, int mode);
+// message, runs clean_up (the caller's work folder goes) and ends the process with -1.
+void extract_install_package(const char* destination, pass_mode mode, void (*clean_up)());
 
 // The same walk without the fatal ending, for tests and callers that report themselves:
 // 0 when processed, -1 on any failure. The package stream is closed on every path; the
 // full pass sizes its overall bar by package_length. On the host (extract_host.cpp) the
 // same passes write with "/" paths and no dialog, for tests and fuzzing.
-int extract_package_from(FILE* package, const char* destination, int mode);
+int extract_package_from(FILE* package, const char* destination, pass_mode mode);
 
 }  // namespace talven

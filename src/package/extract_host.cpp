@@ -38,7 +38,7 @@ int close_output(void*, void* out, const package_entry*, const char*, int) {
 
 }  // namespace
 
-int extract_package_from(FILE* package, const char* destination, int mode) {
+int extract_package_from(FILE* package, const char* destination, pass_mode mode) {
   package_refusal = nullptr;
   if (!package) return -1;
   pass_output output = {nullptr, nullptr, make_folder, open_output, close_output, {nullptr, nullptr}, nullptr, nullptr};

@@ -7,14 +7,13 @@
 #include <cstring>
 
 #include "base/cp932.h"
-#include "install/reparse.h"
+#include "package/reparse.h"
 #include "package/extract.h"
 #include "package/package_digest.h"
 #include "package/package_pass.h"
 #include "package/package_format.h"
 #include "package/progress.h"
 #include "resource_ids.h"
-#include "startup/startup.h"
 #include "base/messages.h"
 
 namespace talven {
@@ -157,7 +156,7 @@ FILE* open_install_package() {
   return nullptr;
 }
 
-int extract_package_from(FILE* package, const char* destination, int mode) {
+int extract_package_from(FILE* package, const char* destination, pass_mode mode) {
   package_refusal = nullptr;
   linked_path[0] = '\0';
   if (!package) return -1;
@@ -177,7 +176,7 @@ int extract_package_from(FILE* package, const char* destination, int mode) {
   return result;
 }
 
-void extract_install_package(const char* destination, int mode) {
+void extract_install_package(const char* destination, pass_mode mode, void (*clean_up)()) {
   FILE* package = open_install_package();
   if (package && extract_package_from(package, destination, mode) == 0) return;
   close_progress_dialog();
@@ -185,7 +184,7 @@ void extract_install_package(const char* destination, int mode) {
     show_error(linked_destination_text, linked_path);
   else
     show_error(damaged_package_text);
-  remove_work_folder();
+  clean_up();
   std::exit(-1);
 }
 

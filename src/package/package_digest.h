@@ -5,11 +5,9 @@
 #include <cstdio>
 
 #include "package/sha256.h"
+#include "pe/pe_image.h"  // package_digest_resource
 
 namespace talven {
-
-// RT_RCDATA resource number of the 32-byte SHA-256 of instdat.arc.
-constexpr unsigned package_digest_resource = 7001;
 
 // The SHA-256 of the whole stream from its start; leaves it at offset 0. 0, or -1 on a
 // read error.

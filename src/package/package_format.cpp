@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "base/alloc.h"
-#include "base/cp932.h"
 #include "base/byte_order.h"
 #include "pe/pe_image.h"
 
@@ -16,19 +14,6 @@ namespace {
 bool read_exact(FILE* f, void* data, size_t size) { return std::fread(data, 1, size, f) == size; }
 bool write_exact(FILE* f, const void* data, size_t size) {
   return size == 0 || std::fwrite(data, 1, size, f) == size;
-}
-
-// Windows drops trailing dots and spaces from a path component, so "..", "... " and
-// ". ." all name the parent or the folder itself there; a component made only of dots
-// and spaces is never a real name.
-bool only_dots_and_spaces(const char* begin, const char* end) {
-  for (const char* p = begin; p < end; ++p)
-    if (*p != '.' && *p != ' ') return false;
-  return true;
-}
-
-inline const char* next_char(const char* p) {
-  return (is_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0') ? p + 2 : p + 1;
 }
 
 }  // namespace
@@ -66,28 +51,22 @@ int locate_appended_package(FILE* exe, long* start, int32_t* length) {
 }
 
 int pe_image_end(FILE* exe, long* end) {
-  unsigned char dos[64];
-  if (std::fseek(exe, 0, SEEK_SET) != 0 || !read_exact(exe, dos, sizeof dos)) return -1;
-  if (dos[0] != 'M' || dos[1] != 'Z') return -1;
-  uint32_t pe = get_u32(dos + 0x3C);
-  if (pe > 0x10000000u) return -1;
-  unsigned char header[24];
-  if (std::fseek(exe, static_cast<long>(pe), SEEK_SET) != 0 || !read_exact(exe, header, sizeof header)) return -1;
-  if (std::memcmp(header, "PE\0\0", 4) != 0) return -1;
-  unsigned sections = get_u16(header + 6);
-  unsigned optional = get_u16(header + 20);
-  if (sections == 0 || sections > 96) return -1;  // the loader's own limit
-  if (std::fseek(exe, static_cast<long>(pe + 24 + optional), SEEK_SET) != 0) return -1;
+  unsigned char head[pe_head_bytes];
+  if (std::fseek(exe, 0, SEEK_SET) != 0) return -1;
+  size_t got = std::fread(head, 1, sizeof head, exe);
+  pe_headers h;
+  if (parse_pe_headers(head, got, &h) != 0) return -1;
+  if (h.section_count == 0 || h.section_count > 96) return -1;  // the loader's own limit
   uint64_t furthest = 0;
-  for (unsigned i = 0; i < sections; ++i) {
-    unsigned char section[40];
-    if (!read_exact(exe, section, sizeof section)) return -1;
+  for (unsigned i = 0; i < h.section_count; ++i) {
+    const unsigned char* section = head + h.sections_at + 40 * i;
     uint64_t stop = static_cast<uint64_t>(get_u32(section + 20)) + get_u32(section + 16);
     if (stop > furthest) furthest = stop;
   }
   // An unstripped program keeps its symbols and their names after the sections.
-  uint32_t symbols_at = get_u32(header + 12);
-  uint32_t symbols = get_u32(header + 16);
+  const unsigned char* file_header = head + h.optional_at - 20;
+  uint32_t symbols_at = get_u32(file_header + 8);
+  uint32_t symbols = get_u32(file_header + 12);
   if (symbols_at != 0 && symbols < 0x1000000u) {
     uint64_t names_at = static_cast<uint64_t>(symbols_at) + static_cast<uint64_t>(symbols) * 18;
     unsigned char size[4];
@@ -102,7 +81,8 @@ int pe_image_end(FILE* exe, long* end) {
   return 0;
 }
 
-int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, const char** why, int32_t* at) {
+entry_result parse_entry_header(FILE* package, package_entry* entry, int32_t* position, const char** why,
+                                int32_t* at) {
   entry->name_length = 0;
   entry->name[0] = '\0';
   entry->size = entry->packed_size = 0;
@@ -167,12 +147,6 @@ int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, c
   return entry_read;
 }
 
-int read_entry_header(FILE* package, package_entry* entry, int32_t* position) {
-  const char* why;
-  int32_t at;
-  return parse_entry_header(package, entry, position, &why, &at);
-}
-
 int read_entry_time(FILE* package, package_entry* entry, int32_t* position) {
   unsigned char raw[entry_time_bytes];
   if (*position > INT32_MAX - entry_time_bytes) return -1;
@@ -181,26 +155,6 @@ int read_entry_time(FILE* package, package_entry* entry, int32_t* position) {
   entry->time_low = get_u32(raw);
   entry->time_high = get_u32(raw + 4);
   return 0;
-}
-
-int check_entry_name(const char* name) {
-  if (name[0] == '\0' || name[0] == '\\' || name[0] == '/') return -1;
-  const char* component = name;
-  for (const char* p = name;; p = next_char(p)) {
-    bool single = next_char(p) == p + 1;
-    if (*p == ':' && single) return -1;  // drive letters and alternate data streams
-    bool separator = *p == '\0' || (single && (*p == '\\' || *p == '/'));
-    if (!separator) continue;
-    if (p == component) {
-      // An empty component is only allowed as the end of a folder name ("DATA\").
-      if (*p != '\0' || p == name) return -1;
-    } else if (only_dots_and_spaces(component, p)) {
-      return -1;
-    }
-    if (*p == '\0') return 0;
-    component = p + 1;
-    if (*component == '\0') return 0;
-  }
 }
 
 int compose_output_path(char* out, size_t size, const char* destination, const char* name) {
@@ -285,28 +239,6 @@ int inflate_data(void* zstream, unsigned char* in_buffer, unsigned char* out_buf
     return 1;
   }
   return 0;
-}
-
-int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* position,
-                       int32_t* written, const inflate_progress* progress) {
-  auto* in_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
-  auto* out_buffer = static_cast<unsigned char*>(checked_alloc(package_block));
-  z_stream stream;
-  std::memset(&stream, 0, sizeof stream);
-  int failed = 1;
-  int32_t done = 0;
-  if (inflateInit(&stream) == Z_OK) {
-    inflate_sink sink = {out, out ? write_to_stream : nullptr, {nullptr, nullptr}};
-    if (progress) sink.progress = *progress;
-    const char* why = nullptr;
-    failed = inflate_data(&stream, in_buffer, out_buffer, package, packed_size, INT32_MAX, &sink, position, &done,
-                          &why) != 0;
-    inflateEnd(&stream);
-  }
-  if (written) *written = done;
-  checked_free(in_buffer);
-  checked_free(out_buffer);
-  return failed ? 1 : 0;
 }
 
 namespace {

@@ -39,7 +39,8 @@ struct package_entry {
   uint32_t time_high;
 };
 
-enum { entry_read = 0, entry_terminator = 1, entry_damaged = -1 };
+// What reading an entry gave; entry_write_failed: its output could not be written.
+enum entry_result { entry_read = 0, entry_terminator = 1, entry_damaged = -1, entry_write_failed = -2 };
 
 // Where a package appended to an executable starts: the last 4 bytes of the file hold
 // the offset S of its first byte; its length is (file size - 4) - S. In a signed
@@ -57,23 +58,16 @@ int pe_image_end(FILE* exe, long* end);
 
 // Reads the next entry's name length, name, size and packed size; adds N + 10 to
 // *position (2 for the terminator). entry_damaged for a short read, N above 260, a name
-// without its NUL, a negative packed size, or a size below -1. The record is always
-// initialised (name empty until it is read) so that whoever reports the damage can.
-int read_entry_header(FILE* package, package_entry* entry, int32_t* position);
-
-// The same, saying why: on entry_damaged *why is the reason (static text) and *at the
-// package offset of the field that is short or wrong (*position is left at the entry's
-// start then).
-int parse_entry_header(FILE* package, package_entry* entry, int32_t* position, const char** why, int32_t* at);
+// without its NUL, a negative packed size, or a size below -1, with *why the reason
+// (static text) and *at the package offset of the field that is short or wrong
+// (*position is left at the entry's start then). The record is always initialised (name
+// empty until it is read) so that whoever reports the damage can. The package reader
+// (package_reader.h) is its one user: it adds the name rules and the package's length.
+entry_result parse_entry_header(FILE* package, package_entry* entry, int32_t* position, const char** why,
+                                int32_t* at);
 
 // Reads a file entry's last-write time; adds 8 to *position. 0, or -1 on a short read.
 int read_entry_time(FILE* package, package_entry* entry, int32_t* position);
-
-// 0 when the name stays inside the destination: no empty component (a folder name may
-// end in one backslash), no component made only of dots and spaces ("." / ".." and what
-// Windows trims to them), no colon anywhere (drives, streams), no leading backslash or
-// slash. Both "\" and "/" separate components; CP932 trail bytes never do. -1 otherwise.
-int check_entry_name(const char* name);
 
 // out = destination "\" name, within size bytes and never more than output_path_size;
 // -1 (out emptied) when it does not fit.
@@ -103,11 +97,6 @@ int write_to_stream(void* file, const unsigned char* data, size_t size);  // con
 int inflate_data(void* zstream, unsigned char* in_buffer, unsigned char* out_buffer, FILE* package,
                  int32_t packed_size, int32_t limit, const inflate_sink* sink, int32_t* position,
                  int32_t* written, const char** why);
-
-// One stream on its own, with buffers of its own (the reader keeps them for the whole
-// package instead). out may be null to check only; no size limit. 0, or 1 on any failure.
-int inflate_entry_data(FILE* package, int32_t packed_size, FILE* out, int32_t* position,
-                       int32_t* written, const inflate_progress* progress);
 
 // Writer. Folder names end in a backslash ("DATA\", "DATA\SUB\"); names are CP932.
 int write_folder_entry(FILE* out, const char* name);

@@ -2,7 +2,7 @@
 
 namespace talven {
 
-int run_package_pass(package_reader* r, const char* destination, int mode, const pass_output* out) {
+int run_package_pass(package_reader* r, const char* destination, pass_mode mode, const pass_output* out) {
   static const pass_output nothing = {nullptr, nullptr, nullptr, nullptr,
                                       nullptr, {nullptr, nullptr}, nullptr, nullptr};
   if (!out) out = &nothing;
@@ -61,7 +61,7 @@ int run_package_pass(package_reader* r, const char* destination, int mode, const
   }
 }
 
-int extract_with(FILE* package, int32_t length, const char* destination, int mode, const pass_output* output,
+int extract_with(FILE* package, int32_t length, const char* destination, pass_mode mode, const pass_output* output,
                  const char** refusal) {
   // An empty destination would put the entries at the root of the current drive.
   if (!destination || destination[0] == '\0') {

@@ -10,7 +10,7 @@ namespace talven {
 
 // full_pass_quiet: the full pass without the progress dialog (tests, measurements).
 // check_pass: every entry read and inflated into nothing; nothing is written.
-enum { full_pass = 0, startup_pass = 1, full_pass_quiet = 2, check_pass = 3 };
+enum pass_mode { full_pass = 0, startup_pass = 1, full_pass_quiet = 2, check_pass = 3 };
 
 struct pass_output {
   void* context;
@@ -39,12 +39,12 @@ struct pass_output {
 // pass's stop; entry_damaged, or entry_write_failed when an output could not be made or
 // written; reader->msg says why either way. output may be null for a check_pass; a
 // missing open_file inflates into nothing.
-int run_package_pass(package_reader* reader, const char* destination, int mode, const pass_output* output);
+int run_package_pass(package_reader* reader, const char* destination, pass_mode mode, const pass_output* output);
 
 // The whole of one extraction: a reader on the package (length bytes from its current
 // position), the pass, then the reader and the package closed. A full_pass_quiet runs
 // as a full pass. 0, or -1 with *refusal set to the reason.
-int extract_with(FILE* package, int32_t length, const char* destination, int mode, const pass_output* output,
+int extract_with(FILE* package, int32_t length, const char* destination, pass_mode mode, const pass_output* output,
                  const char** refusal);
 
 }  // namespace talven

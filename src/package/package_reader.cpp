@@ -11,7 +11,7 @@ namespace talven {
 
 namespace {
 
-int refuse(package_reader* r, const char* why, int32_t at) {
+entry_result refuse(package_reader* r, const char* why, int32_t at) {
   r->msg = why;
   r->msg_offset = at;
   r->data_unread = 0;
@@ -52,7 +52,7 @@ void close_package_reader(package_reader* r) {
   r->in_buffer = r->out_buffer = nullptr;
 }
 
-int next_package_entry(package_reader* r) {
+entry_result next_package_entry(package_reader* r) {
   if (r->msg) return entry_damaged;
   if (r->data_unread && skip_entry_data(r) != 0) return entry_damaged;
   r->entry_offset = r->position;
@@ -69,7 +69,7 @@ int next_package_entry(package_reader* r) {
   }
   const char* why = nullptr;
   int32_t at = r->position;
-  int header = parse_entry_header(r->file, &r->entry, &r->position, &why, &at);
+  entry_result header = parse_entry_header(r->file, &r->entry, &r->position, &why, &at);
   if (header == entry_terminator) {
     if (r->position != r->length) return refuse(r, "bytes follow the end marker", r->position);
     return entry_terminator;
@@ -135,7 +135,7 @@ int refuse_entry(package_reader* r, const char* why, int result) {
   return result;
 }
 
-int startup_action(const package_entry* entry) {
+startup_rule startup_action(const package_entry* entry) {
   const char* separator = mb_find_char(entry->name, '\\');
   if (entry->size == folder_entry_size) return separator && separator[1] != '\0' ? startup_stop : startup_skip;
   if (!name_contains(entry->name, "insttscr.rct") && !name_contains(entry->name, "install.env") &&

@@ -12,8 +12,6 @@
 
 namespace talven {
 
-enum { entry_write_failed = -2 };  // beside entry_read, entry_terminator, entry_damaged
-
 struct package_reader {
   FILE* file;          // positioned at the next entry
   int32_t length;      // the package's bytes; nothing past them is read
@@ -41,7 +39,7 @@ void close_package_reader(package_reader* reader);
 // Reads the next entry: header, the time stamp of a file entry, the name rules and the
 // names met before. entry_read, entry_terminator (only when the package ends right
 // there), or entry_damaged with msg set.
-int next_package_entry(package_reader* reader);
+entry_result next_package_entry(package_reader* reader);
 
 // Steps over the current file entry's data. 0, or entry_damaged (msg set).
 int skip_entry_data(package_reader* reader);
@@ -56,12 +54,12 @@ int inflate_current_entry(package_reader* reader, const inflate_sink* sink);
 int refuse_entry(package_reader* reader, const char* why, int result);
 
 // The start-up pass rule for one entry, in package order.
-enum { startup_write = 0, startup_skip = 1, startup_stop = 2, startup_refuse = 3 };
+enum startup_rule { startup_write = 0, startup_skip = 1, startup_stop = 2, startup_refuse = 3 };
 // A folder whose only backslash ends its name (or that has none) is stepped over; a
 // nested one ends the pass. A file whose name contains "insttscr.rct", "install.env" or
 // ".txt" (any case) is written, others are skipped; a written one inside a folder cannot
 // be, as the pass makes no folders: the pass fails there (startup_refuse).
-int startup_action(const package_entry* entry);
+startup_rule startup_action(const package_entry* entry);
 
 // 1 when pattern occurs in name, both lower-cased by CP932 characters; else 0.
 int name_contains(const char* name, const char* pattern);

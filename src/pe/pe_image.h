@@ -14,6 +14,10 @@ constexpr size_t pe_head_bytes = 4096;
 constexpr unsigned pe_directory_resources = 2;
 constexpr unsigned pe_directory_security = 4;
 
+// RT_RCDATA resource number of the 32-byte SHA-256 of a separate package (instdat.arc)
+// that a signed setup.exe carries.
+constexpr unsigned package_digest_resource = 7001;
+
 struct pe_headers {
   uint32_t optional_at;     // file offset of the optional header
   bool plus;                // PE32+ (x86_64)

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/byte_order.h"
-#include "package/package_digest.h"
 #include "pe/pe_image.h"
 
 namespace talven {

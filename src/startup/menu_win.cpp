@@ -142,7 +142,7 @@ void menu_command(HWND dialog, WPARAM wparam) {
   if (slot >= 0) {
     switch (menu_actions[slot]) {
       case action_install:
-        if (run_install() == 0) end_menu(dialog);
+        if (run_install(remove_work_folder) == 0) end_menu(dialog);
         break;
       case action_directx:
         start_directx_setup();

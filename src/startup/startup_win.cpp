@@ -150,7 +150,7 @@ int run_startup(void* instance) {
   std::atexit(uninitialize_com);
   set_open_as_given(1);
   create_work_folder();
-  extract_install_package(work_folder, startup_pass);
+  extract_install_package(work_folder, startup_pass, remove_work_folder);
 
   char settings_file[128];
   copy_text(settings_file, sizeof settings_file, "install.env");
@@ -159,7 +159,7 @@ int run_startup(void* instance) {
     remove_work_folder();
     std::exit(-1);
   }
-  load_settings(settings_file);
+  load_settings(settings_file, open_engine_file);
   load_uninstall_sections(settings_file);
 
   // A second copy says so and ends; a gate that cannot be had (the name squatted by
@@ -174,7 +174,7 @@ int run_startup(void* instance) {
 
   for (;;) {
     if (setting_int("FORCEINSTALL", 0) != 0) {
-      int result = run_install();
+      int result = run_install(remove_work_folder);
       remove_work_folder();
       return result;
     }

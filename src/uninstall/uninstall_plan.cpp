@@ -7,7 +7,7 @@
 
 #include "base/cp932.h"
 #include "install/markers.h"
-#include "package/package_format.h"
+#include "package/entry_names.h"
 
 namespace talven {
 
@@ -18,29 +18,6 @@ inline size_t char_length(const char* p) {
 }
 
 inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Both texts compared over n bytes without case for single-byte letters. The two sides are
-// walked in step, so a double-byte character is compared whole on both.
-int equal_nocase(const char* a, const char* b, size_t n) {
-  size_t i = 0;
-  while (i < n) {
-    size_t len = char_length(a + i);
-    if (len == 1) {
-      if (lower(a[i]) != lower(b[i])) return 0;
-    } else if (i + 1 >= n || a[i] != b[i] || a[i + 1] != b[i + 1]) {
-      return 0;
-    }
-    i += len;
-  }
-  return 1;
-}
-
-// Length without one trailing real backslash.
-size_t trimmed_length(const char* path) {
-  char copy[uninstall_path_size * 2];
-  if (copy_text(copy, sizeof copy, path) != 0) return std::strlen(path);
-  return std::strlen(strip_trailing_separator(copy));
-}
 
 const char* skip_blanks(const char* p) {
   while (*p == ' ' || *p == '\t') ++p;
@@ -83,21 +60,6 @@ int wildcard_match(const char* pattern, const char* name) {
   }
   while (*pattern == '*') ++pattern;
   return *pattern == '\0';
-}
-
-int same_path(const char* a, const char* b) {
-  size_t la = trimmed_length(a), lb = trimmed_length(b);
-  return la == lb && equal_nocase(a, b, la);
-}
-
-int path_inside(const char* folder, const char* path, const char** rest) {
-  size_t n = trimmed_length(folder);
-  if (n == 0 || std::strlen(path) <= n + 1) return 0;
-  // Identical leading bytes split into the same characters, so byte n starts a character
-  // in path too, and a 0x5C there is a real separator.
-  if (!equal_nocase(folder, path, n) || path[n] != '\\') return 0;
-  if (rest) *rest = path + n + 1;
-  return 1;
 }
 
 int parse_delete_line(const char* line, const char* install_folder, const char* cd_root, delete_item* out) {

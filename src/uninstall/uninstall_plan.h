@@ -55,11 +55,6 @@ int is_own_file(const char* relative);
 
 // * and ? against one name, ASCII letters without case, double-byte characters whole.
 int wildcard_match(const char* pattern, const char* name);
-// Case-insensitive comparison of two CP932 paths, a trailing backslash ignored.
-int same_path(const char* a, const char* b);
-// 1 when path lies below folder (not the folder itself); *rest then points behind the
-// separator. Case-insensitive.
-int path_inside(const char* folder, const char* path, const char** rest);
 
 // "SOFTWARE\...\Uninstall\VoDod<title>" and "Software\<global>\<local>" (and, for
 // global_only, "Software\<global>"). 0, or -1 when they would not fit.

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "package/package_format.h"
+#include "package/package_reader.h"
 #include "tool_run.h"
 
 namespace fs = std::filesystem;
@@ -79,16 +79,16 @@ double cpu_now() {
 // Sum of the packed sizes in a package, read with the installer's own reader.
 uint64_t packed_bytes(const fs::path& package) {
   FILE* f = std::fopen(package.c_str(), "rb");
+  if (!f) return 0;
+  std::error_code ec;
   uint64_t total = 0;
-  int32_t position = 0;
-  talven::package_entry e;
-  while (f && talven::read_entry_header(f, &e, &position) == talven::entry_read) {
-    if (e.size == talven::folder_entry_size) continue;
-    talven::read_entry_time(f, &e, &position);
-    total += static_cast<uint64_t>(e.packed_size);
-    std::fseek(f, e.packed_size, SEEK_CUR);
+  talven::package_reader reader;
+  if (talven::open_package_reader(&reader, f, static_cast<int32_t>(fs::file_size(package, ec))) == 0) {
+    while (talven::next_package_entry(&reader) == talven::entry_read)
+      if (reader.entry.size != talven::folder_entry_size) total += static_cast<uint64_t>(reader.entry.packed_size);
   }
-  if (f) std::fclose(f);
+  talven::close_package_reader(&reader);
+  std::fclose(f);
   return total;
 }
 

@@ -48,7 +48,7 @@ bool output_failure(const char* why) {
 }
 
 // One pass over the bytes; the reason of a refusal, or null.
-const char* pass(const uint8_t* data, size_t size, int mode) {
+const char* pass(const uint8_t* data, size_t size, talven::pass_mode mode) {
   empty_target();
   talven::package_length = static_cast<int32_t>(size);
   FILE* package = size ? ::fmemopen(const_cast<uint8_t*>(data), size, "rb") : std::fopen("/dev/null", "rb");

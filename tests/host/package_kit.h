@@ -115,6 +115,19 @@ inline bytes minimal_pe() {
   b[optional + 92] = 16;        // NumberOfRvaAndSizes
   return b;
 }
+// Adds a section header to minimal_pe's table (five fit in its 0x200 bytes): raw_size
+// bytes of raw data at file offset raw_at. Returns the header's file offset.
+inline size_t add_pe_section(bytes* pe, uint32_t raw_at, uint32_t raw_size) {
+  const size_t count_at = 0x40 + 6;
+  unsigned count = (*pe)[count_at];
+  const size_t at = 0x40 + 24 + 224 + 40 * count;
+  (*pe)[count_at] = static_cast<unsigned char>(count + 1);
+  for (int i = 0; i < 4; ++i) {
+    (*pe)[at + 16 + i] = static_cast<unsigned char>(raw_size >> (8 * i));
+    (*pe)[at + 20 + i] = static_cast<unsigned char>(raw_at >> (8 * i));
+  }
+  return at;
+}
 // Sets the security directory (index 4: file offset and size) of minimal_pe's headers.
 inline void set_security_directory(bytes* pe, uint32_t offset, uint32_t size) {
   const size_t at = 0x40 + 24 + 96 + 4 * 8;

@@ -74,7 +74,7 @@ bytes package_for(const hostile& row) {
 }
 
 // One installer pass through the shared walk; the reader's reason, or "" when it passed.
-std::string installer_pass(const fs::path& package, int32_t length, const fs::path& into, int mode) {
+std::string installer_pass(const fs::path& package, int32_t length, const fs::path& into, talven::pass_mode mode) {
   fs::create_directories(into);
   talven::package_length = length;
   int r = talven::extract_package_from(std::fopen(package.c_str(), "rb"), into.c_str(), mode);

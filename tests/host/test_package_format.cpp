@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "package/entry_names.h"
 #include "package/package_format.h"
+#include "package/package_reader.h"
 #include "package_kit.h"
 
 namespace talven {
@@ -56,16 +58,30 @@ bytes packed_of(const bytes& data) {
   return packed;
 }
 
-int inflate_from(FILE* package, int32_t packed_size, bytes* out, int32_t* position) {
-  temp_file sink;
-  int32_t written = -1;
-  int r = inflate_entry_data(package, packed_size, sink.f, position, &written, nullptr);
-  *out = contents_of(sink.f);
-  if (r == 0) {
-    EXPECT_EQ(static_cast<size_t>(written), out->size());
+// Bytes read back through the package reader, the one reading path of every program;
+// length is the package's as a caller gives it (the bytes' own size unless told).
+struct read_back {
+  temp_file pkg;
+  package_reader reader;
+  explicit read_back(const bytes& b, int64_t length = -1) {
+    put_bytes(pkg.f, b);
+    std::rewind(pkg.f);
+    EXPECT_EQ(open_package_reader(&reader, pkg.f, static_cast<int32_t>(length < 0 ? b.size() : length)), 0);
   }
-  return r;
-}
+  ~read_back() { close_package_reader(&reader); }
+  int next() { return next_package_entry(&reader); }
+  // The current file entry's data into out (cleared first), with progress when given.
+  int inflate(bytes* out, const inflate_progress* progress = nullptr) {
+    out->clear();
+    inflate_sink sink = {out, [](void* c, const unsigned char* d, size_t n) {
+                           static_cast<bytes*>(c)->insert(static_cast<bytes*>(c)->end(), d, d + n);
+                           return 0;
+                         },
+                         {nullptr, nullptr}};
+    if (progress) sink.progress = *progress;
+    return inflate_current_entry(&reader, &sink);
+  }
+};
 
 TEST(PackageFormat, RoundTripEntryByEntry) {
   bytes small = pattern(1000, 1), big = pattern(300000, 2), empty;
@@ -78,57 +94,51 @@ TEST(PackageFormat, RoundTripEntryByEntry) {
   ASSERT_EQ(write_file_entry(pkg.f, "DATA\\SUB\\big.bin", 300000, t2, p_big.data(), p_big.size()), 0);
   ASSERT_EQ(write_file_entry(pkg.f, "empty", 0, 0, p_empty.data(), p_empty.size()), 0);
   ASSERT_EQ(write_terminator(pkg.f), 0);
-  long total = std::ftell(pkg.f);
-  std::rewind(pkg.f);
+  const bytes all = contents_of(pkg.f);
 
-  int32_t position = 0;
-  package_entry e;
-  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  read_back r(all);
+  const package_entry& e = r.reader.entry;
+  ASSERT_EQ(r.next(), entry_read);
   EXPECT_STREQ(e.name, "DATA\\");
   EXPECT_EQ(e.name_length, 6u);
   EXPECT_EQ(e.size, folder_entry_size);
-  EXPECT_EQ(position, 16);
+  EXPECT_EQ(r.reader.position, 16);
 
-  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  ASSERT_EQ(r.next(), entry_read);
   EXPECT_STREQ(e.name, "DATA\\表.txt");
   EXPECT_EQ(e.size, 1000);
   EXPECT_EQ(e.packed_size, static_cast<int32_t>(p_small.size()));
-  ASSERT_EQ(read_entry_time(pkg.f, &e, &position), 0);
   EXPECT_EQ((uint64_t(e.time_high) << 32) | e.time_low, t1);
   bytes out;
-  ASSERT_EQ(inflate_from(pkg.f, e.packed_size, &out, &position), 0);
+  ASSERT_EQ(r.inflate(&out), 0);
   EXPECT_EQ(out, small);
 
-  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  ASSERT_EQ(r.next(), entry_read);
   EXPECT_STREQ(e.name, "DATA\\SUB\\");
-  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  ASSERT_EQ(r.next(), entry_read);
   EXPECT_STREQ(e.name, "DATA\\SUB\\big.bin");
-  ASSERT_EQ(read_entry_time(pkg.f, &e, &position), 0);
   EXPECT_EQ((uint64_t(e.time_high) << 32) | e.time_low, t2);
-  ASSERT_EQ(inflate_from(pkg.f, e.packed_size, &out, &position), 0);
+  ASSERT_EQ(r.inflate(&out), 0);
   EXPECT_EQ(out, big);
 
-  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
+  ASSERT_EQ(r.next(), entry_read);
   EXPECT_EQ(e.size, 0);
-  ASSERT_EQ(read_entry_time(pkg.f, &e, &position), 0);
-  ASSERT_EQ(inflate_from(pkg.f, e.packed_size, &out, &position), 0);
+  ASSERT_EQ(r.inflate(&out), 0);
   EXPECT_TRUE(out.empty());
 
-  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_terminator);
+  ASSERT_EQ(r.next(), entry_terminator);
   // The counted position is what drives the overall bar: it must end at the package size.
-  EXPECT_EQ(position, total);
-  EXPECT_EQ(std::ftell(pkg.f), total);
+  EXPECT_EQ(r.reader.position, static_cast<int32_t>(all.size()));
+  EXPECT_EQ(std::ftell(r.pkg.f), static_cast<long>(all.size()));
 }
 
 TEST(PackageFormat, TerminatorOnlyPackage) {
   temp_file pkg;
   ASSERT_EQ(write_terminator(pkg.f), 0);
   EXPECT_EQ(contents_of(pkg.f), (bytes{0, 0}));
-  std::rewind(pkg.f);
-  int32_t position = 0;
-  package_entry e;
-  EXPECT_EQ(read_entry_header(pkg.f, &e, &position), entry_terminator);
-  EXPECT_EQ(position, 2);
+  read_back r(bytes{0, 0});
+  EXPECT_EQ(r.next(), entry_terminator);
+  EXPECT_EQ(r.reader.position, 2);
 }
 
 TEST(PackageFormat, ZeroLengthFileIsAValidEmptyStream) {
@@ -139,31 +149,32 @@ TEST(PackageFormat, ZeroLengthFileIsAValidEmptyStream) {
   uLongf dl = sizeof dummy;
   EXPECT_EQ(uncompress(dummy, &dl, packed.data(), packed.size()), Z_OK);
   EXPECT_EQ(dl, 0u);
-  temp_file pkg;
-  put_bytes(pkg.f, packed);
-  std::rewind(pkg.f);
-  int32_t position = 0;
+  bytes entry = package_kit::raw_entry(2, std::string("e", 2), 0, static_cast<int32_t>(packed.size()), packed);
+  read_back r(entry);
+  ASSERT_EQ(r.next(), entry_read);
   bytes out{1};
-  EXPECT_EQ(inflate_from(pkg.f, static_cast<int32_t>(packed.size()), &out, &position), 0);
+  EXPECT_EQ(r.inflate(&out), 0);
   EXPECT_TRUE(out.empty());
-  EXPECT_EQ(position, static_cast<int32_t>(packed.size()));
+  EXPECT_EQ(r.reader.position, static_cast<int32_t>(entry.size()));
 }
 
 TEST(PackageFormat, ProgressAfterEachWrittenBlock) {
   const size_t size = 2 * 131072 + 5000;
   bytes data = pattern(size, 3), packed = packed_of(data);
-  temp_file pkg;
-  put_bytes(pkg.f, packed);
-  std::rewind(pkg.f);
+  bytes entry = package_kit::raw_entry(2, std::string("p", 2), static_cast<int32_t>(size),
+                                       static_cast<int32_t>(packed.size()), packed);
+  read_back r(entry);
+  ASSERT_EQ(r.next(), entry_read);
+  const int32_t data_at = r.reader.position;
   std::vector<int32_t> seen;
   inflate_progress progress{&seen, [](void* c, int32_t written, int32_t) {
                               static_cast<std::vector<int32_t>*>(c)->push_back(written);
                             }};
-  int32_t position = 100, written = 0;
-  ASSERT_EQ(inflate_entry_data(pkg.f, static_cast<int32_t>(packed.size()), nullptr, &position, &written, &progress), 0);
-  EXPECT_EQ(written, static_cast<int32_t>(size));
+  bytes out;
+  ASSERT_EQ(r.inflate(&out, &progress), 0);
+  EXPECT_EQ(out.size(), size);
   EXPECT_EQ(seen, (std::vector<int32_t>{131072, 262144, static_cast<int32_t>(size)}));
-  EXPECT_EQ(position, 100 + static_cast<int32_t>(packed.size()));
+  EXPECT_EQ(r.reader.position, data_at + static_cast<int32_t>(packed.size()));
 }
 
 TEST(PackageFormat, WriterRefusesWhatTheReaderCannotHold) {
@@ -173,12 +184,10 @@ TEST(PackageFormat, WriterRefusesWhatTheReaderCannotHold) {
   EXPECT_EQ(write_file_entry(pkg.f, "x", -5, 0, nullptr, 0), -1);
   EXPECT_EQ(std::ftell(pkg.f), 0);  // nothing half-written
   ASSERT_EQ(write_folder_entry(pkg.f, longest.c_str()), 0);
-  std::rewind(pkg.f);
-  int32_t position = 0;
-  package_entry e;
-  ASSERT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
-  EXPECT_EQ(e.name_length, 260u);
-  EXPECT_EQ(std::string(e.name), longest);
+  read_back r(contents_of(pkg.f));
+  ASSERT_EQ(r.next(), entry_read);
+  EXPECT_EQ(r.reader.entry.name_length, 260u);
+  EXPECT_EQ(std::string(r.reader.entry.name), longest);
   EXPECT_EQ(compress_data(nullptr, 0, 10, nullptr), -1);
 }
 
@@ -200,34 +209,22 @@ TEST(PackageFormat, DamagedHeadersAreRefused) {
       {"name without its NUL", raw_header(5, "a.txt", 10, 10)},
       {"negative packed size", raw_header(6, with_nul, 10, -1)},
       {"size below -1", raw_header(6, with_nul, -2, 0)},
+      {"time stamp cut short", [&] { bytes b = raw_header(6, with_nul, 10, 10); b.insert(b.end(), {1, 2, 3, 4, 5}); return b; }()},
   };
   for (const auto& c : cases) {
-    temp_file pkg;
-    put_bytes(pkg.f, c.raw);
-    std::rewind(pkg.f);
-    int32_t position = 0;
-    package_entry e;
-    EXPECT_EQ(read_entry_header(pkg.f, &e, &position), entry_damaged) << c.what;
-    // Even a damaged name stays a terminated string inside the record.
-    EXPECT_LE(std::strlen(e.name), max_entry_name) << c.what;
+    // As long as the bytes, and as long as the entry claims (the file ends first).
+    for (int64_t length : {static_cast<int64_t>(c.raw.size()), int64_t{0x10000}}) {
+      read_back r(c.raw, length);
+      EXPECT_EQ(r.next(), entry_damaged) << c.what << " in " << length;
+      EXPECT_NE(r.reader.msg, nullptr) << c.what;
+      // Even a damaged name stays a terminated string inside the record.
+      EXPECT_LE(std::strlen(r.reader.entry.name), max_entry_name) << c.what;
+    }
   }
   // A name of exactly 260 bytes with its NUL is the largest sound one.
-  temp_file pkg;
-  put_bytes(pkg.f, raw_header(260, std::string(259, 'a') + std::string(1, '\0'), -1, 0));
-  std::rewind(pkg.f);
-  int32_t position = 0;
-  package_entry e;
-  EXPECT_EQ(read_entry_header(pkg.f, &e, &position), entry_read);
-  EXPECT_EQ(position, 270);
-}
-
-TEST(PackageFormat, ShortTimeStampIsRefused) {
-  temp_file pkg;
-  put_bytes(pkg.f, {1, 2, 3, 4, 5});
-  std::rewind(pkg.f);
-  int32_t position = 0;
-  package_entry e;
-  EXPECT_EQ(read_entry_time(pkg.f, &e, &position), -1);
+  read_back r(raw_header(260, std::string(259, 'a') + std::string(1, '\0'), -1, 0));
+  EXPECT_EQ(r.next(), entry_read);
+  EXPECT_EQ(r.reader.position, 270);
 }
 
 // Damaged compressed data: each must fail the entry rather than give wrong output silently.
@@ -257,12 +254,13 @@ TEST(PackageFormat, DamagedStreamsFailTheEntry) {
       {"packed size larger than the stream", [&] { bytes b = packed; b.resize(b.size() + 10, 0); return b; }(), n + 10},
   };
   for (const auto& c : cases) {
-    temp_file pkg;
-    put_bytes(pkg.f, c.stored);
-    std::rewind(pkg.f);
-    int32_t position = 0;
+    bytes entry = package_kit::raw_entry(2, std::string("d", 2), static_cast<int32_t>(data.size()), c.claimed, c.stored);
+    // The package's length as its header claims, so that a file ending early reaches the inflater.
+    read_back r(entry, static_cast<int64_t>(entry_header_bytes(2) + file_data_bytes(c.claimed)));
+    ASSERT_EQ(r.next(), entry_read) << c.what;
     bytes out;
-    EXPECT_EQ(inflate_from(pkg.f, c.claimed, &out, &position), 1) << c.what;
+    EXPECT_EQ(r.inflate(&out), entry_damaged) << c.what;
+    EXPECT_NE(r.reader.msg, nullptr) << c.what;
   }
 }
 
@@ -320,9 +318,10 @@ TEST(PackageFormat, LocateAppendedPackage) {
     EXPECT_EQ(start, 10);
     EXPECT_EQ(length, 2);
     EXPECT_EQ(std::ftell(f.f), 10);  // positioned at the first entry
-    int32_t position = 0;
-    package_entry e;
-    EXPECT_EQ(read_entry_header(f.f, &e, &position), entry_terminator);
+    package_reader reader;
+    ASSERT_EQ(open_package_reader(&reader, f.f, length), 0);
+    EXPECT_EQ(next_package_entry(&reader), entry_terminator);
+    close_package_reader(&reader);
   }
   struct bad {
     const char* what;
@@ -406,26 +405,11 @@ TEST(PackageFormat, LocateAppendedPackageBeforeCertificateTable) {
   }
 }
 
-// A small PE image: DOS header, "PE\0\0", a file header and two section headers, then
-// the sections' raw data (the second ends furthest), then whatever follows.
+// minimal_pe's headers and two sections (the second ends furthest), then whatever follows.
 bytes tiny_pe(uint32_t first_at, uint32_t first_size, uint32_t second_at, uint32_t second_size) {
-  bytes out(0x40, 0);
-  out[0] = 'M';
-  out[1] = 'Z';
-  out[0x3C] = 0x40;
-  for (char c : {'P', 'E', '\0', '\0'}) out.push_back(static_cast<unsigned char>(c));
-  bytes header(20, 0);
-  header[2] = 2;  // sections
-  header[16] = 8;  // optional header size
-  out.insert(out.end(), header.begin(), header.end());
-  out.insert(out.end(), 8, 0);  // the optional header
-  for (auto [at, size] : {std::pair<uint32_t, uint32_t>{first_at, first_size}, {second_at, second_size}}) {
-    bytes section(16, 0);
-    out.insert(out.end(), section.begin(), section.end());
-    put_u32(&out, size);
-    put_u32(&out, at);
-    out.insert(out.end(), 16, 0);
-  }
+  bytes out = package_kit::minimal_pe();
+  package_kit::add_pe_section(&out, first_at, first_size);
+  package_kit::add_pe_section(&out, second_at, second_size);
   return out;
 }
 
@@ -459,6 +443,17 @@ TEST(SecurityPackageSource, ImageEndOfTheExecutable) {
   put_bytes(cut.f, bytes(image.begin(), image.begin() + 0x60));  // section table cut off
   long end = -1;
   EXPECT_EQ(-1, pe_image_end(cut.f, &end));
+  // An unstripped program: its symbol table (18 bytes each) and the names' size after it.
+  bytes unstripped = image;
+  unstripped.resize(0x300 + 18 * 2, 0);
+  put_u32(&unstripped, 0x40);  // the names: 0x40 bytes, their size included
+  unstripped.resize(0x300 + 18 * 2 + 0x40, 0);
+  unstripped[0x40 + 4 + 8 + 1] = 0x03;  // PointerToSymbolTable 0x300
+  unstripped[0x40 + 4 + 12] = 2;        // NumberOfSymbols
+  temp_file symbols;
+  put_bytes(symbols.f, unstripped);
+  ASSERT_EQ(0, pe_image_end(symbols.f, &end));
+  EXPECT_EQ(0x300 + 18 * 2 + 0x40, end);
 }
 
 }  // namespace

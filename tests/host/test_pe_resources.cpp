@@ -55,20 +55,18 @@ bytes resource_tree(const bytes& version, const bytes& manifest) {
 // minimal_pe's headers with one .rsrc section holding tree.
 bytes executable_with(const bytes& tree) {
   bytes exe = package_kit::minimal_pe();
-  const size_t pe = 0x40, optional = pe + 24, sections = optional + 224;
+  const size_t pe = 0x40, optional = pe + 24;
+  uint32_t raw = (static_cast<uint32_t>(tree.size()) + 0x1FF) & ~0x1FFu;
+  const size_t sections = package_kit::add_pe_section(&exe, rsrc_raw, raw);
   set16(&exe, pe + 4, 0x14C);  // i386
-  set16(&exe, pe + 6, 1);
   set32(&exe, optional + 32, 0x1000);  // SectionAlignment
   set32(&exe, optional + 36, 0x200);   // FileAlignment
-  uint32_t raw = (static_cast<uint32_t>(tree.size()) + 0x1FF) & ~0x1FFu;
   set32(&exe, optional + 56, rsrc_va + 0x1000);  // SizeOfImage
   set32(&exe, optional + 96 + 16, rsrc_va);
   set32(&exe, optional + 96 + 20, static_cast<uint32_t>(tree.size()));
   std::memcpy(&exe[sections], ".rsrc", 5);
   set32(&exe, sections + 8, static_cast<uint32_t>(tree.size()));
   set32(&exe, sections + 12, rsrc_va);
-  set32(&exe, sections + 16, raw);
-  set32(&exe, sections + 20, rsrc_raw);
   set32(&exe, sections + 36, 0x40000040u);  // initialised data, readable
   exe.insert(exe.end(), tree.begin(), tree.end());
   exe.resize(rsrc_raw + raw, 0);

@@ -288,7 +288,7 @@ TEST_F(Settings, LoadsThroughTheResolver) {
   ASSERT_TRUE(here.ok());
   set_base_folder("");
   set_open_as_given(1);
-  EXPECT_EQ(load_settings("install.env"), 0);
+  EXPECT_EQ(load_settings("install.env", open_engine_file), 0);
   set_open_as_given(0);
   EXPECT_STREQ(get_titlebar(), "ゲーム");
   EXPECT_STREQ(get_instto(), "Dest");
@@ -303,7 +303,7 @@ TEST_F(SettingsDeathTest, MissingFileGoesThroughTheRetryBox) {
       {
         set_base_folder("");
         set_open_as_given(1);
-        load_settings("no_such_install.env");
+        load_settings("no_such_install.env", open_engine_file);
       },
       ::testing::ExitedWithCode(255), "no_such_install\\.env");
 }

@@ -654,7 +654,8 @@ TEST(TalvenPackFrictions, Utf8TextGoesIntoThePackageAsCp932) {
   // check --fix converts in place and keeps the UTF-8 text, which pack leaves out.
   ASSERT_EQ(s.run({"check", "--fix", game.string()}).code, 1) << "the readme is still UTF-8";
   EXPECT_EQ(read_text(game / "install.env.bak"), env);
-  ASSERT_EQ(s.run({"pack", "-q", game.string(), pkg}).code, 0);
+  r = s.run({"pack", "-q", game.string(), pkg});
+  ASSERT_EQ(r.code, 0) << r.err;  // errors are printed whatever -q says
   EXPECT_EQ(s.run({"list", pkg}).out.find("install.env.bak"), std::string::npos);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/sections.h"
+#include "base/cp932.h"
 #include "uninstall/uninstall_plan.h"
 
 using namespace talven;

@@ -49,7 +49,7 @@ std::string zlib_of(const std::string& data) {
 const std::string terminator("\0\0", 2);
 
 int extract_bytes(const scratch_folder& scratch, const std::string& bytes, const std::string& destination,
-                  int mode) {
+                  pass_mode mode) {
   package_length = static_cast<int32_t>(bytes.size());
   return extract_package_from(open_bytes(scratch, bytes), destination.c_str(), mode);
 }
@@ -209,7 +209,7 @@ LRESULT CALLBACK record_dialog_messages(int code, WPARAM wparam, LPARAM lparam) 
 
 // A pass with every message to the dialog recorded in dialog_messages.
 int extract_recording_dialog(const scratch_folder& scratch, const std::string& bytes, const std::string& out,
-                             int mode) {
+                             pass_mode mode) {
   dialog_messages.clear();
   message_hook = SetWindowsHookExA(WH_CALLWNDPROC, record_dialog_messages, nullptr, GetCurrentThreadId());
   if (!message_hook) return -2;
@@ -326,7 +326,7 @@ TEST_F(ExtractFullPass, EscapingNamesAreRefusedBeforeAnythingIsWritten) {
       {"DATA\\. .\\..\\..\\evil6.txt", nullptr},
   };
   for (const escaping_case& c : cases) {
-    for (int mode : {full_pass_quiet, startup_pass}) {
+    for (pass_mode mode : {full_pass_quiet, startup_pass}) {
       scratch_folder::remove_tree(dest);
       ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
       std::string bytes = package_bytes({file_item("first.txt", "first", time_a), folder_item("DATA\\"),
@@ -368,7 +368,7 @@ TEST_F(ExtractFullPass, DamagedPackagesFail) {
       {"size below -1", raw_entry(6, std::string("a.txt\0", 6), -2, 0, time) + terminator},
   };
   for (const damaged_case& c : cases) {
-    for (int mode : {full_pass_quiet, startup_pass}) {
+    for (pass_mode mode : {full_pass_quiet, startup_pass}) {
       EXPECT_EQ(extract_bytes(scratch, c.bytes, dest, mode), -1) << c.what << " mode " << mode;
     }
   }
@@ -502,7 +502,7 @@ TEST_F(ExtractFullPass, DISABLED_BenchmarkDialogAgainstNone) {
               bytes.size() / 1048576.0);
 
   double best[2] = {1e9, 1e9};
-  const int modes[2] = {full_pass_quiet, full_pass};
+  const pass_mode modes[2] = {full_pass_quiet, full_pass};
   for (int round = 0; round < 5; ++round) {
     for (int m = 0; m < 2; ++m) {
       std::string out = scratch / ("out" + std::to_string(round) + "_" + std::to_string(m));

@@ -189,7 +189,7 @@ int read_headers(const char* path, package_input* input) {
   return header == entry_terminator ? 0 : -1;
 }
 
-int run_pass(const char* path, package_input* input, int mode, pass_output output, package_reader* reader) {
+int run_pass(const char* path, package_input* input, pass_mode mode, pass_output output, package_reader* reader) {
   if (open_package_reading(path, input, reader) != 0) return -1;
   int r = run_package_pass(reader, nullptr, mode, &output);
   if (r != 0) report_refusal(path, *input, *reader);

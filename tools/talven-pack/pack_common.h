@@ -68,7 +68,7 @@ int read_headers(const char* path, package_input* input);
 
 // Runs the shared pass walk (check_pass or full_pass, no destination: the output side
 // makes its own paths) and reports a refusal. 0, or -1 after printing why.
-int run_pass(const char* path, package_input* input, int mode, pass_output output, package_reader* reader);
+int run_pass(const char* path, package_input* input, pass_mode mode, pass_output output, package_reader* reader);
 
 // What the installer's start-up pass will make of the entries, seen in package order.
 // It writes the files whose names contain "insttscr.rct", "install.env" or ".txt" (any

@@ -199,11 +199,18 @@ FILE* create_file_no_link(const char* utf8) {
 
 int replace_file(const char* from, const char* to) {
   std::wstring a = wide(from), b = wide(to);
-  if (!MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    set_errno_from_last_error();
-    return -1;
+  // The target may still be held for a moment by a program that has just closed it (a
+  // previous run, a virus scanner, the indexer): a sharing or access refusal is retried
+  // for up to about two seconds before it is reported.
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    DWORD error = GetLastError();
+    bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+    if (!busy || attempt >= 40) break;
+    Sleep(50);
   }
-  return 0;
+  set_errno_from_last_error();
+  return -1;
 }
 
 int remove_file(const char* utf8) {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "base/cp932.h"
-#include "install/reparse.h"
+#include "package/reparse.h"
 
 namespace talven {
 
