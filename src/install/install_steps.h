@@ -28,6 +28,8 @@ int probe_app_key(const char* global, const char* local);
 int write_user_value(const char* global, const char* local, const char* name, const char* value);
 int write_machine_value(const char* global, const char* local, const char* name, const char* value);
 void write_uninstall_entry(const char* destination);
+// One INI value (WritePrivateProfileString, names through code page 932). 0 or -1.
+int write_ini_value(const char* section, const char* key, const char* value, const char* file);
 
 // Write access for all users.
 int probe_write_access(const char* destination);

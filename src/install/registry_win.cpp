@@ -2,11 +2,12 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cwchar>
 
 #include "config/settings.h"
 #include "install/install_steps.h"
 #include "install/name_rules.h"
+#include "install/wide.h"
 
 namespace talven {
 
@@ -21,16 +22,24 @@ int format_app_key(char* out, size_t size, const char* global, const char* local
   return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : 0;
 }
 
+// Names and values go through code page 932 whatever the system's: a trail byte 0x5C read
+// as a separator would make more key levels. A name without a CP932 form is refused (an
+// empty one would be the hive itself).
 int open_or_create(HKEY hive, const char* name, HKEY* key) {
   *key = nullptr;
-  LONG rc = RegCreateKeyExA(hive, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+  wide_text wide = wide_name(name);
+  if (!wide.ok) return -1;
+  LONG rc = RegCreateKeyExW(hive, wide.text, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                             nullptr, key, nullptr);
   return rc == ERROR_SUCCESS ? 0 : -1;
 }
 
 int set_string(HKEY key, const char* name, const char* value) {
-  DWORD length = static_cast<DWORD>(std::strlen(value) + 1);
-  LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), length);
+  wide_text wide_value_name = wide_name(name);
+  wide_text wide_value = wide_name(value);
+  if (!wide_value_name.ok || !wide_value.ok) return -1;
+  DWORD length = static_cast<DWORD>((std::wcslen(wide_value.text) + 1) * sizeof(wchar_t));
+  LONG rc = RegSetValueExW(key, wide_value_name.text, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide_value.text), length);
   return rc == ERROR_SUCCESS ? 0 : -1;
 }
 
@@ -63,6 +72,16 @@ int write_user_value(const char* global, const char* local, const char* name, co
 int write_machine_value(const char* global, const char* local, const char* name,
                         const char* value) {
   return write_app_value(HKEY_LOCAL_MACHINE, global, local, name, value);
+}
+
+int write_ini_value(const char* section, const char* key, const char* value, const char* file) {
+  wide_text wide_section = wide_name(section);
+  wide_text wide_key = wide_name(key);
+  wide_text wide_value = wide_name(value);
+  wide_text wide_file = wide_name(file);
+  // An empty file name would be win.ini.
+  if (!wide_section.ok || !wide_key.ok || !wide_value.ok || !wide_file.ok || !wide_file.text[0]) return -1;
+  return WritePrivateProfileStringW(wide_section.text, wide_key.text, wide_value.text, wide_file.text) ? 0 : -1;
 }
 
 void write_uninstall_entry(const char* destination) {
