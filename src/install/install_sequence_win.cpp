@@ -100,9 +100,12 @@ int run_install() {
   install_path = destination;
   const char* ini_section = get_ini_section();
   const char* ini_file = get_ini_file();
+  int ini_in_utf16 = ini_lines ? begin_ini_writes(ini_file) : 0;
   for (line_entry* line = ini_lines; line; line = line->next) {
-    if (parse_ini_entry(line->text, short_entry, long_entry) == 0) write_ini_value(ini_section, short_entry, long_entry, ini_file);
+    if (parse_ini_entry(line->text, short_entry, long_entry) == 0)
+      write_ini_value(ini_section, short_entry, long_entry, ini_file);
   }
+  if (ini_in_utf16) end_ini_writes(ini_file);
   const char* global = get_reg_global();
   const char* local = get_reg_local();
   if (global[0] != '-') {
