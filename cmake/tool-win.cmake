@@ -4,7 +4,7 @@
 # entry (no libdeflate for mingw-w64 here) and PNG pictures on zlib (no libpng either).
 find_library(ZLIB_STATIC NAMES libz.a z REQUIRED)
 set(core_seam_sources ${win_sources})
-list(FILTER core_seam_sources INCLUDE REGEX "/(alloc|resolver_lock|markers|messages|services)_win\\.cpp$")
+list(FILTER core_seam_sources INCLUDE REGEX "/(alloc|resolver_lock|markers|messages|services|wide)_win\\.cpp$")
 target_sources(talven_core PRIVATE ${core_seam_sources})
 target_compile_definitions(talven_core PUBLIC WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_link_libraries(talven_core PUBLIC ${ZLIB_STATIC} shell32 user32)

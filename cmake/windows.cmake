@@ -3,10 +3,11 @@ enable_language(RC)
 find_library(ZLIB_STATIC NAMES libz.a z REQUIRED)
 
 # The Win32 halves of the core's own seams (the out-of-memory report, the resolver lock,
-# the CD-ROM root, the message boxes and the owner window they need) go into the core,
+# the CD-ROM root, the message boxes, the owner window they need and the CP932<->UTF-16
+# conversions they talk to Windows through) go into the core,
 # as the host halves do on the host: the core links alone and setup_win builds on it.
 set(core_seam_sources ${win_sources})
-list(FILTER core_seam_sources INCLUDE REGEX "/(alloc|resolver_lock|markers|messages|services)_win\\.cpp$")
+list(FILTER core_seam_sources INCLUDE REGEX "/(alloc|resolver_lock|markers|messages|services|wide)_win\\.cpp$")
 list(REMOVE_ITEM win_sources ${core_seam_sources})
 target_sources(talven_core PRIVATE ${core_seam_sources})
 target_compile_options(talven_core PRIVATE -Os)

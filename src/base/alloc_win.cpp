@@ -7,7 +7,7 @@
 namespace talven {
 
 [[noreturn]] void report_out_of_memory() {
-  MessageBoxA(nullptr, "メモリ容量が不足しています。処理を中断します。", "malloc", MB_OK | MB_ICONERROR);
+  MessageBoxW(nullptr, L"メモリ容量が不足しています。処理を中断します。", L"malloc", MB_OK | MB_ICONERROR);
   std::exit(out_of_memory_exit_code);
 }
 

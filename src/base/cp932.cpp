@@ -139,4 +139,9 @@ int append_text(char* dest, size_t size, const char* src) {
   return 0;
 }
 
+int check_disk_name(const char* name) {
+  if (!name[0] || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return -1;
+  return (mb_find_char(name, '\\') || mb_find_char(name, '/') || mb_find_char(name, ':')) ? -1 : 0;
+}
+
 }  // namespace talven

@@ -47,4 +47,8 @@ int path_inside(const char* folder, const char* path, const char** rest);
 int copy_text(char* dest, size_t size, const char* src);
 int append_text(char* dest, size_t size, const char* src);
 
+// A name read back from the disk (one part, already an exact CP932 round trip): 0, or -1
+// when empty, "." or "..", or holding a real separator or a colon.
+int check_disk_name(const char* name);
+
 }  // namespace talven

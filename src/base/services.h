@@ -13,7 +13,7 @@ void set_main_window(HWND window);
 void center_on_screen(HWND window);
 
 // Opens a file with the shell's "open" verb, owned by main_window, without waiting.
-// Returns the ShellExecuteExA result (non-zero on success).
+// Returns the ShellExecuteExW result (non-zero on success).
 int open_with_shell(const char* path);
 
 // Starts "path" (quoted) without waiting, hidden and at idle priority when hidden_idle

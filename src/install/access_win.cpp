@@ -9,6 +9,8 @@
 #include "install/access.h"
 #include "base/cp932.h"
 #include "install/install_steps.h"
+#include "install/removal.h"
+#include "base/wide.h"
 #include "package/reparse.h"
 
 namespace talven {
@@ -39,7 +41,7 @@ int compose_access_list(const char* path, const access_entry* entries, int count
   *out = nullptr;
   if (count <= 0 || count > 4) return -1;
   known_sid sids[4];
-  EXPLICIT_ACCESSA access[4];
+  EXPLICIT_ACCESSW access[4];
   std::memset(access, 0, sizeof access);
   for (int i = 0; i < count; ++i) {
     if (make_sid(entries[i].who, &sids[i]) != 0) return -1;
@@ -48,29 +50,28 @@ int compose_access_list(const char* path, const access_entry* entries, int count
     access[i].grfInheritance = entries[i].inherited ? SUB_CONTAINERS_AND_OBJECTS_INHERIT : NO_INHERITANCE;
     access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
     access[i].Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access[i].Trustee.ptstrName = reinterpret_cast<LPSTR>(sids[i].data);
+    access[i].Trustee.ptstrName = reinterpret_cast<LPWSTR>(sids[i].data);
   }
   PACL present = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (keep_present) {
-    char name[MAX_PATH];
-    if (copy_text(name, sizeof name, path) != 0 ||
-        GetNamedSecurityInfoA(name, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &present, nullptr,
+    wide_text name = wide_name(path);
+    if (!name.ok || GetNamedSecurityInfoW(name.text, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &present, nullptr,
                               &descriptor) != ERROR_SUCCESS)
       return -1;
   }
-  DWORD rc = SetEntriesInAclA(static_cast<ULONG>(count), access, present, out);
+  DWORD rc = SetEntriesInAclW(static_cast<ULONG>(count), access, present, out);
   if (descriptor) LocalFree(descriptor);
   return rc == ERROR_SUCCESS ? 0 : -1;
 }
 
 int write_access_list(const char* path, PACL list, int protect) {
-  char name[MAX_PATH];
-  if (copy_text(name, sizeof name, path) != 0) return -1;
+  wide_text name = wide_name(path);
+  if (!name.ok) return -1;
   SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
   // A protected list takes nothing from the folder above: not the players' Modify right.
   if (protect) what |= PROTECTED_DACL_SECURITY_INFORMATION;
-  return SetNamedSecurityInfoA(name, SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr) == ERROR_SUCCESS ? 0 : -1;
+  return SetNamedSecurityInfoW(name.text, SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr) == ERROR_SUCCESS ? 0 : -1;
 }
 
 int probe_write_access(const char* destination) {
@@ -79,10 +80,10 @@ int probe_write_access(const char* destination) {
   if (compose_in_folder(probe, sizeof probe, destination, probe_file_name) != 0) return 1;
   // A link standing where the probe goes would carry the write elsewhere.
   if (path_has_reparse_point(destination, probe) != 0) return 1;
-  FILE* file = std::fopen(probe, "wb");
+  FILE* file = open_stream(probe, "wb");
   if (!file) return 1;
   std::fclose(file);
-  DeleteFileA(probe);
+  DeleteFileW(wide_name(probe).text);
   return 0;
 }
 
@@ -105,7 +106,7 @@ int protect_install_files(const char* destination) {
   for (const char* name : protected_file_names) {
     char path[260];
     if (compose_in_folder(path, sizeof path, destination, name) != 0) continue;
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) continue;  // not part of this game
+    if (attributes_of(path) == INVALID_FILE_ATTRIBUTES) continue;  // not part of this game
     PACL acl = nullptr;
     if (compose_access_list(path, entries, count, 0, &acl) != 0 || write_access_list(path, acl, 1) != 0) result = -1;
     if (acl) LocalFree(acl);

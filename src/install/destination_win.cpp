@@ -11,6 +11,7 @@
 #include "install/destination.h"
 #include "install/install_steps.h"
 #include "install/removal.h"
+#include "base/wide.h"
 #include "base/services.h"
 #include "base/messages.h"
 #include "resource_ids.h"
@@ -27,27 +28,39 @@ int is_listed_system_folder(const char* path) {
   int count = list_system_folders(folders, list);
   if (is_system_folder(path, list, count)) return 1;
   // A short (8.3) spelling of an existing folder names the same folder.
-  char longer[MAX_PATH];
-  DWORD n = GetLongPathNameA(path, longer, sizeof longer);
-  return n > 0 && n < sizeof longer && is_system_folder(longer, list, count);
+  wchar_t longer[MAX_PATH];
+  char longer_name[MAX_PATH];
+  DWORD n = GetLongPathNameW(wide_name(path).text, longer, MAX_PATH);
+  return n > 0 && n < MAX_PATH && wide_to_cp932(longer, longer_name, sizeof longer_name) == 0 &&
+         is_system_folder(longer_name, list, count);
 }
 
-// Saves the current directory on construction and sets it again on every return.
-struct directory_keeper {
-  char saved[MAX_PATH];
-  int valid;
-  directory_keeper() {
-    DWORD n = GetCurrentDirectoryA(sizeof saved, saved);
-    valid = n > 0 && n < sizeof saved;
-  }
-  ~directory_keeper() {
-    if (valid) SetCurrentDirectoryA(saved);
-  }
-};
-
+// Empty when the system's answer does not fit or has no CP932 form.
 void windows_directory(char* out, UINT size) {
-  UINT n = GetWindowsDirectoryA(out, size);
-  if (n == 0 || n >= size) out[0] = '\0';
+  wchar_t wide[MAX_PATH];
+  UINT n = GetWindowsDirectoryW(wide, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide, out, size) != 0) out[0] = '\0';
+}
+
+// A special folder in CP932; 0, or -1 (none, or no CP932 form: it then names no folder
+// a CP932 destination could be).
+int special_folder(int csidl, char* out) {
+  wchar_t wide[MAX_PATH];
+  if (SHGetFolderPathW(nullptr, csidl, nullptr, 0, wide) != S_OK) return -1;
+  return wide_to_cp932(wide, out, MAX_PATH);
+}
+
+// The destination the player typed or browsed to, in CP932; -1 after saying why not.
+// Too long for out, it is cut as the edit box's A text was; normalise_destination judges.
+int take_player_folder(const wchar_t* folder, char* out, size_t size) {
+  char candidate[wide_path_size * 2];
+  if (wide_to_cp932(folder, candidate, sizeof candidate) != 0) {
+    shown_to_cp932(folder, candidate, 260);
+    show_error(msg_destination_not_cp932, candidate);
+    return -1;
+  }
+  copy_text_cut(out, size, candidate);
+  return 0;
 }
 
 // The settings' title of the install.env in folder, or null without one.
@@ -55,7 +68,7 @@ const char* recorded_title(const char* folder, char* out, size_t size) {
   char record[260];
   if (std::snprintf(record, sizeof record, "%s\\install.env", folder) >= static_cast<int>(sizeof record))
     return nullptr;
-  FILE* stream = std::fopen(record, "rt");
+  FILE* stream = open_stream(record, "rt");
   if (!stream) return nullptr;
   // A record without TITLEBAR belongs to a game of the default title.
   if (read_setting_from_stream(stream, "TITLEBAR", out, size) != 0)
@@ -106,13 +119,16 @@ INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
   switch (message) {
     case WM_INITDIALOG:
       center_on_screen(dialog);
-      SetDlgItemTextA(dialog, IDC_PATH_EDIT, setup_path);
+      SetDlgItemTextW(dialog, IDC_PATH_EDIT, wide_shown(setup_path).text);
       SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
       return TRUE;
     case WM_COMMAND:
       if (wparam == 1) {
-        GetDlgItemTextA(dialog, IDC_PATH_EDIT, setup_path, sizeof setup_path);
-        EndDialog(dialog, 1);
+        // Longer than the 260-byte path can be is cut as before; a name without a CP932
+        // form keeps the dialog open, so the player can choose another.
+        wchar_t typed[sizeof setup_path];
+        GetDlgItemTextW(dialog, IDC_PATH_EDIT, typed, sizeof setup_path);
+        if (take_player_folder(typed, setup_path, sizeof setup_path) == 0) EndDialog(dialog, 1);
         return TRUE;
       }
       if (wparam == 2) {
@@ -121,7 +137,7 @@ INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
       }
       if (wparam == IDC_BROWSE) {
         browse_for_destination(dialog);
-        SetDlgItemTextA(dialog, IDC_PATH_EDIT, setup_path);
+        SetDlgItemTextW(dialog, IDC_PATH_EDIT, wide_shown(setup_path).text);
         return TRUE;
       }
       return FALSE;
@@ -141,21 +157,22 @@ int list_system_folders(char (*folders)[MAX_PATH], const char** list) {
   int count = 0;
   for (int csidl : csidls) {
     if (count >= system_folder_count - 4) break;
-    if (SHGetFolderPathA(nullptr, csidl, nullptr, 0, folders[count]) == S_OK) ++count;
+    if (special_folder(csidl, folders[count]) == 0) ++count;
   }
   // The folder above the user's profile (the profiles' root) and above the shared
   // documents (the shared profile), and the native Program Files of a 64-bit system.
   char profile[MAX_PATH];
-  if (SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile) == S_OK && folder_of(folders[count], profile)) ++count;
-  if (SHGetFolderPathA(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, 0, profile) == S_OK && folder_of(folders[count], profile)) ++count;
-  DWORD n = GetEnvironmentVariableA("ProgramW6432", folders[count], MAX_PATH);
-  if (n > 0 && n < MAX_PATH) ++count;
+  if (special_folder(CSIDL_PROFILE, profile) == 0 && folder_of(folders[count], profile)) ++count;
+  if (special_folder(CSIDL_COMMON_DOCUMENTS, profile) == 0 && folder_of(folders[count], profile)) ++count;
+  wchar_t native[MAX_PATH];
+  DWORD n = GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH);
+  if (n > 0 && n < MAX_PATH && wide_to_cp932(native, folders[count], MAX_PATH) == 0) ++count;
   for (int i = 0; i < count; ++i) list[i] = folders[i];
   return count;
 }
 
 int choose_destination(char* out) {
-  directory_keeper keeper;
+  current_folder_keeper keeper;
   char windows_dir[MAX_PATH];
   windows_directory(windows_dir, sizeof windows_dir);
 
@@ -170,7 +187,7 @@ int choose_destination(char* out) {
     read_app_string(global, local, "InstTo", fallback, setup_path, sizeof setup_path);
   }
 
-  INT_PTR shown = DialogBoxParamA(owner_instance(), "SETUP", main_window(), setup_dialog_proc, 0);
+  INT_PTR shown = DialogBoxParamW(owner_instance(), L"SETUP", main_window(), setup_dialog_proc, 0);
   if (shown != 1) return -1;
 
   int verdict = normalise_destination(setup_path, sizeof setup_path, windows_dir, get_instmakefol(),
@@ -200,17 +217,20 @@ int choose_destination(char* out) {
 }
 
 void browse_for_destination(HWND owner) {
-  BROWSEINFOA info;
+  BROWSEINFOW info;
   std::memset(&info, 0, sizeof info);
-  char display[MAX_PATH];
+  wchar_t display[MAX_PATH];
+  wide_text title = wide_shown("フォルダを作成する場所を選択してください");
   info.hwndOwner = owner;
   info.pszDisplayName = display;
-  info.lpszTitle = "フォルダを作成する場所を選択してください";
+  info.lpszTitle = title.text;
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
-  LPITEMIDLIST item = SHBrowseForFolderA(&info);
+  LPITEMIDLIST item = SHBrowseForFolderW(&info);
   if (!item) return;
+  wchar_t wide_chosen[MAX_PATH];
   char chosen[MAX_PATH];
-  if (SHGetPathFromIDListA(item, chosen)) {
+  // A folder without a CP932 form is refused with its reason; the edit keeps its text.
+  if (SHGetPathFromIDListW(item, wide_chosen) && take_player_folder(wide_chosen, chosen, sizeof chosen) == 0) {
     // A composition that does not fit leaves the chosen folder itself in the edit.
     if (compose_browse_result(setup_path, sizeof setup_path, chosen, instfol_or_null(),
                               get_instto()) != 0)
@@ -227,12 +247,14 @@ int make_folder_chain(const char* path, int* created) {
   if (created) *created = 0;
   char folder[260];
   if (prepare_folder_chain(folder, sizeof folder, path) != 0) return 1;
-  directory_keeper keeper;
+  current_folder_keeper keeper;
   char prefix[260];
   for (int level = 1; level <= 998; ++level) {
     int whole = folder_chain_prefix(prefix, sizeof prefix, folder, level);
-    if (!SetCurrentDirectoryA(prefix)) {
-      if (!CreateDirectoryA(prefix, nullptr)) return 1;
+    wide_text wide_prefix = wide_name(prefix);
+    if (!wide_prefix.ok) return 1;
+    if (!SetCurrentDirectoryW(wide_prefix.text)) {
+      if (!CreateDirectoryW(wide_prefix.text, nullptr)) return 1;
       if (whole && created) *created = 1;
     }
     if (whole) return 0;
@@ -247,16 +269,23 @@ int read_app_string(const char* global, const char* local, const char* value_nam
   char key_name[512];
   int n = std::snprintf(key_name, sizeof key_name, "Software\\%s\\%s", global, local);
   if (n < 0 || n >= static_cast<int>(sizeof key_name)) return -1;
+  wide_text wide_key = wide_name(key_name);
+  wide_text wide_value_name = wide_name(value_name);
+  if (!wide_key.ok || !wide_value_name.ok) return -1;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, key_name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, wide_key.text, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
     return -1;
-  char value[513];
+  wchar_t wide_value[513];
   DWORD type = 0;
-  DWORD length = 512;
-  LONG rc = RegQueryValueExA(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(value), &length);
+  DWORD length = 512 * sizeof(wchar_t);
+  LONG rc = RegQueryValueExW(key, wide_value_name.text, nullptr, &type, reinterpret_cast<BYTE*>(wide_value), &length);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS || type != REG_SZ) return -1;
-  value[length < 512 ? length : 512] = '\0';  // a stored text need not carry its NUL
+  length /= sizeof(wchar_t);
+  wide_value[length < 512 ? length : 512] = L'\0';  // a stored text need not carry its NUL
+  // A value without a CP932 form (written by something else) names no folder of ours.
+  char value[1025];
+  if (wide_to_cp932(wide_value, value, sizeof value) != 0) return -1;
   // A value too long for the caller keeps the default: a cut folder is another folder.
   if (std::strlen(value) + 1 > static_cast<size_t>(size)) return -1;
   copy_text(out, static_cast<size_t>(size), value);

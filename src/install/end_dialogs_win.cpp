@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "install/install_steps.h"
 #include "base/services.h"
+#include "base/wide.h"
 #include "resource_ids.h"
 
 namespace talven {
@@ -23,12 +24,12 @@ void put_on_top(HWND dialog) {
 INT_PTR CALLBACK shortcut_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SendDlgItemMessageA(dialog, IDC_CHECK, BM_SETCHECK, 1, 0);
+      SendDlgItemMessageW(dialog, IDC_CHECK, BM_SETCHECK, 1, 0);
       put_on_top(dialog);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wparam) == 1) {
-        if (SendDlgItemMessageA(dialog, IDC_CHECK, BM_GETCHECK, 0, 0) == BST_CHECKED &&
+        if (SendDlgItemMessageW(dialog, IDC_CHECK, BM_GETCHECK, 0, 0) == BST_CHECKED &&
             shortcut_destination)
           make_desktop_shortcut(shortcut_destination);
         EndDialog(dialog, 1);
@@ -46,14 +47,14 @@ INT_PTR CALLBACK shortcut_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
 INT_PTR CALLBACK end_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SendDlgItemMessageA(dialog, IDC_CHECK, BM_SETCHECK, 0, 0);
-      SetDlgItemTextA(dialog, IDC_CHECK, readme_label);
+      SendDlgItemMessageW(dialog, IDC_CHECK, BM_SETCHECK, 0, 0);
+      SetDlgItemTextW(dialog, IDC_CHECK, wide_shown(readme_label).text);
       put_on_top(dialog);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wparam) == 1) {
         // Without the check box (the short template) the query yields 0.
-        readme_chosen = SendDlgItemMessageA(dialog, IDC_CHECK, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+        readme_chosen = SendDlgItemMessageW(dialog, IDC_CHECK, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
         EndDialog(dialog, 1);
         return TRUE;
       }
@@ -71,17 +72,17 @@ INT_PTR CALLBACK end_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARA
 
 void ask_desktop_shortcut(const char* destination) {
   shortcut_destination = destination;
-  DialogBoxParamA(owner_instance(), "MAKESHORTCUT", main_window(), shortcut_dialog_proc, 0);
+  DialogBoxParamW(owner_instance(), L"MAKESHORTCUT", main_window(), shortcut_dialog_proc, 0);
   shortcut_destination = nullptr;
 }
 
 void show_end_dialog() {
   setting_string("INSTREADME", readme_label, sizeof readme_label, "-");
   if (readme_label[0] == '-') {
-    DialogBoxParamA(owner_instance(), "ENDINSTALL_VISTA_SHORT", main_window(), end_dialog_proc, 0);
+    DialogBoxParamW(owner_instance(), L"ENDINSTALL_VISTA_SHORT", main_window(), end_dialog_proc, 0);
     readme_chosen = 0;
   } else {
-    DialogBoxParamA(owner_instance(), "ENDINSTALL_VISTA", main_window(), end_dialog_proc, 0);
+    DialogBoxParamW(owner_instance(), L"ENDINSTALL_VISTA", main_window(), end_dialog_proc, 0);
   }
 }
 

@@ -8,6 +8,8 @@
 #include "config/settings.h"
 #include "base/cp932.h"
 #include "install/install_steps.h"
+#include "install/removal.h"
+#include "base/wide.h"
 #include "package/reparse.h"
 #include "package/package_format.h"
 #include "package/progress.h"
@@ -43,7 +45,7 @@ int copy_bin_entry(const char* destination, const char* name) {
 }  // namespace
 
 int copy_bin_files(const char* destination) {
-  DWORD attributes = GetFileAttributesA("bin");
+  DWORD attributes = attributes_of("bin");
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
   open_copy_dialog();
   copy_from_bin(destination, "UnInst.exe");
@@ -71,13 +73,17 @@ int copy_file_with_progress(const char* source, const char* target) {
   char* buffer = static_cast<char*>(checked_alloc(block_size));
   if (!had_window) open_copy_dialog();
 
-  SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+  wide_text wide_source = wide_name(source);
+  wide_text wide_target = wide_name(target);
+  SetFileAttributesW(wide_target.text, FILE_ATTRIBUTE_NORMAL);
   int ok = 0;
-  HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE in = INVALID_HANDLE_VALUE;
+  if (wide_source.ok && wide_target.ok)
+    in = CreateFileW(wide_source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE out = INVALID_HANDLE_VALUE;
   if (in != INVALID_HANDLE_VALUE) {
-    out = CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    out = CreateFileW(wide_target.text, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                       nullptr);
   }
   if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE) {
@@ -124,7 +130,7 @@ int copy_file_with_progress(const char* source, const char* target) {
 
   checked_free(buffer);
   if (!had_window) close_progress_dialog();
-  if (ok) SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
+  if (ok) SetFileAttributesW(wide_target.text, FILE_ATTRIBUTE_ARCHIVE);
   return ok;
 }
 

@@ -12,6 +12,7 @@
 #include "install/install_steps.h"
 #include "install/markers.h"
 #include "install/name_rules.h"
+#include "base/wide.h"
 #include "package/extract.h"
 #include "base/services.h"
 #include "base/messages.h"
@@ -20,9 +21,7 @@ namespace talven {
 
 int enter_exe_folder() {
   char folder[MAX_PATH + 1];
-  DWORD n = GetModuleFileNameA(nullptr, folder, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return -1;
-  folder[n] = '\0';
+  if (module_path(folder, sizeof folder) != 0) return -1;
   char* last = const_cast<char*>(mb_find_last_char(folder, '\\'));
   if (!last) return -1;
   // A drive root keeps its backslash: "X:" alone would name the drive's current folder.
@@ -30,15 +29,22 @@ int enter_exe_folder() {
     last[1] = '\0';
   else
     *last = '\0';
-  return SetCurrentDirectoryA(folder) ? 0 : -1;
+  return enter_folder(folder);
 }
 
 int run_install(void (*clean_up)()) {
   char destination[260];
-  char saved_directory[260];
   char short_entry[260];
   char long_entry[512];
   destination[0] = '\0';
+
+  // Once per run, before anything is asked or written: the install itself is right on any
+  // code page, the game is not.
+  static int foreign_notice_shown = 0;
+  if (!foreign_notice_shown && foreign_code_page()) {
+    foreign_notice_shown = 1;
+    show_notice(msg_foreign_code_page);
+  }
 
   // A record may name only its own keys, INI file and Start-menu group: one that reaches
   // elsewhere is refused before anything is written.
@@ -77,11 +83,9 @@ int run_install(void (*clean_up)()) {
 
   // 7. The bin folder beside the executable, only in immediate-install mode.
   if (setting_int("FORCEINSTALL", 0) != 0) {
-    DWORD n = GetCurrentDirectoryA(sizeof saved_directory, saved_directory);
-    int saved = n > 0 && n < sizeof saved_directory;
+    current_folder_keeper keeper;
     enter_exe_folder();
     copy_bin_files(destination);
-    if (saved) SetCurrentDirectoryA(saved_directory);
   }
 
   // The elevated uninstaller and the record it trusts: no player may change them.
@@ -96,10 +100,12 @@ int run_install(void (*clean_up)()) {
   install_path = destination;
   const char* ini_section = get_ini_section();
   const char* ini_file = get_ini_file();
+  int ini_in_utf16 = ini_lines ? begin_ini_writes(ini_file) : 0;
   for (line_entry* line = ini_lines; line; line = line->next) {
     if (parse_ini_entry(line->text, short_entry, long_entry) == 0)
-      WritePrivateProfileStringA(ini_section, short_entry, long_entry, ini_file);
+      write_ini_value(ini_section, short_entry, long_entry, ini_file);
   }
+  if (ini_in_utf16) end_ini_writes(ini_file);
   const char* global = get_reg_global();
   const char* local = get_reg_local();
   if (global[0] != '-') {
@@ -115,7 +121,7 @@ int run_install(void (*clean_up)()) {
 
   // 14. to 17.
   show_end_dialog();
-  SetCurrentDirectoryA(destination);
+  enter_folder(destination);
   if (readme_chosen) {
     setting_string("INSTREADMEFL", long_entry, sizeof long_entry, "readme.txt");
     open_with_shell(long_entry);

@@ -28,6 +28,15 @@ int probe_app_key(const char* global, const char* local);
 int write_user_value(const char* global, const char* local, const char* name, const char* value);
 int write_machine_value(const char* global, const char* local, const char* name, const char* value);
 void write_uninstall_entry(const char* destination);
+// One INI value (WritePrivateProfileString, names through code page 932). 0 or -1.
+int write_ini_value(const char* section, const char* key, const char* value, const char* file);
+// Around the INI values of an install: on a system whose code page is not 932 the file is
+// kept in UTF-16 meanwhile and turned back into code page 932 at the end, so it holds the
+// bytes a Japanese system writes (the profile functions write the ANSI code page
+// otherwise). begin: 1 when it did so and end_ini_writes must follow; 0 on a 932 system
+// or when the file cannot be so kept (it is then left as it is).
+int begin_ini_writes(const char* file);
+void end_ini_writes(const char* file);
 
 // Write access for all users.
 int probe_write_access(const char* destination);

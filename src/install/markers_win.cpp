@@ -12,7 +12,8 @@ const char* cdrom_root() {
   static char root[4];
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     std::snprintf(root, sizeof root, "%c:\\", letter);
-    if (GetDriveTypeA(root) == DRIVE_CDROM) return root;
+    const wchar_t wide_root[] = {static_cast<wchar_t>(letter), L':', L'\\', L'\0'};
+    if (GetDriveTypeW(wide_root) == DRIVE_CDROM) return root;
   }
   return "E:\\";
 }

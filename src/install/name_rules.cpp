@@ -34,11 +34,6 @@ const char* refused_setting_name(const char** value) {
   return nullptr;
 }
 
-int check_disk_name(const char* name) {
-  if (!name[0] || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return -1;
-  return (mb_find_char(name, '\\') || mb_find_char(name, '/') || mb_find_char(name, ':')) ? -1 : 0;
-}
-
 int full_form(const char* path, char* out, size_t size) {
   if (size < 4 || is_lead_byte(static_cast<unsigned char>(path[0])) || path[0] == '\0' || path[1] != ':' ||
       (path[2] != '\\' && path[2] != '/'))

@@ -20,10 +20,6 @@ int check_setting_name(const char* value);
 // refused, or null when all are plain names; *value then points at the value.
 const char* refused_setting_name(const char** value);
 
-// A name read back from the disk (one part, already an exact CP932 round trip): 0, or -1
-// when empty, "." or "..", or holding a real separator or a colon.
-int check_disk_name(const char* name);
-
 // The full form of a drive-absolute path ("X:\..." or "X:/..."), as the system resolves
 // it before opening: "/" as "\", repeated separators and "." parts dropped, ".." taking
 // the part before it, trailing dots and spaces of each part dropped. 0, or -1 for a path

@@ -23,9 +23,6 @@ int scan_open(disk_scan* scan, const char* pattern);
 int scan_next(disk_scan* scan, char* name, size_t size, DWORD* attributes);
 void scan_close(disk_scan* scan);
 
-// GetFileAttributesW of a CP932 path; INVALID_FILE_ATTRIBUTES when absent or not CP932.
-DWORD attributes_of(const char* path);
-
 // Each only when path lies inside folder in full form; 1 when done. A file (or a link to
 // one) is deleted, read-only or not; a folder is removed when empty, a link to a folder
 // always (the link alone).

@@ -1,7 +1,7 @@
 #include "install/removal.h"
 
 #include "install/name_rules.h"
-#include "install/wide.h"
+#include "base/wide.h"
 
 namespace talven {
 
@@ -53,12 +53,6 @@ int scan_next(disk_scan* scan, char* name, size_t size, DWORD* attributes) {
 void scan_close(disk_scan* scan) {
   if (scan->handle != INVALID_HANDLE_VALUE) FindClose(scan->handle);
   scan->handle = INVALID_HANDLE_VALUE;
-}
-
-DWORD attributes_of(const char* path) {
-  wchar_t wide[wide_path_size];
-  if (cp932_to_wide(path, wide, wide_path_size) != 0) return INVALID_FILE_ATTRIBUTES;
-  return GetFileAttributesW(wide);
 }
 
 int delete_file_inside(const char* folder, const char* path) {

@@ -4,12 +4,14 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "config/settings.h"
 #include "base/cp932.h"
 #include "install/install_steps.h"
 #include "install/name_rules.h"
 #include "base/services.h"
+#include "base/wide.h"
 
 namespace talven {
 
@@ -52,10 +54,10 @@ int is_vista_or_later() {
   if (GetVersion() & 0x80000000u) {
     vista_answer = 0;
   } else {
-    OSVERSIONINFOA info;
+    OSVERSIONINFOW info;
     std::memset(&info, 0, sizeof info);
-    info.dwOSVersionInfoSize = 148;
-    vista_answer = (GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+    info.dwOSVersionInfoSize = sizeof info;
+    vista_answer = (GetVersionExW(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT &&
                     info.dwMajorVersion >= 6)
                        ? 1
                        : 0;
@@ -81,29 +83,37 @@ int get_special_folder(HWND owner, int csidl, char* out) {
     allocator->Release();
     return 0;
   }
-  int found = SHGetPathFromIDListA(item, out) ? 1 : 0;
+  // A folder without a CP932 form is not used: the game could not open what is made there.
+  wchar_t wide[MAX_PATH];
+  int found = SHGetPathFromIDListW(item, wide) && wide_to_cp932(wide, out, 260) == 0 ? 1 : 0;
   allocator->Free(item);
   allocator->Release();
   return found;
 }
 
 HRESULT create_shortcut(const char* target, const char* link_file, const char* description) {
-  IShellLinkA* link = nullptr;
-  HRESULT rc = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  // Every name through code page 932: one refused is no shortcut rather than one pointing
+  // at another file. A link file name must also fit the system's 260 characters.
+  char folder[260];
+  int has_folder = folder_of(folder, target);
+  wide_text wide_target = wide_name(target);
+  wide_text wide_description = wide_shown(description);  // a text shown by the shell
+  wide_text wide_folder = wide_name(has_folder ? folder : "");
+  wide_text wide_link = wide_name(link_file);
+  if (!wide_target.ok || !wide_description.ok || !wide_folder.ok || !wide_link.ok ||
+      std::wcslen(wide_link.text) >= 260)
+    return E_FAIL;
+  IShellLinkW* link = nullptr;
+  HRESULT rc = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void**>(&link));
   if (FAILED(rc)) return rc;
-  link->SetPath(target);
-  link->SetDescription(description);
-  char folder[260];
-  if (folder_of(folder, target)) link->SetWorkingDirectory(folder);
+  link->SetPath(wide_target.text);
+  link->SetDescription(wide_description.text);
+  if (has_folder) link->SetWorkingDirectory(wide_folder.text);
   IPersistFile* file = nullptr;
   rc = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
   if (SUCCEEDED(rc)) {
-    WCHAR wide[260];
-    if (MultiByteToWideChar(CP_ACP, 0, link_file, -1, wide, 260) == 0)
-      rc = E_FAIL;  // a name that does not fit 260 wide characters is not saved
-    else
-      rc = file->Save(wide, TRUE);
+    rc = file->Save(wide_link.text, TRUE);
     file->Release();
   }
   link->Release();
@@ -121,11 +131,11 @@ int make_start_menu_shortcuts(const char* destination) {
   if (check_setting_name(group) != 0 || check_setting_name(get_titlebar()) != 0) return -1;  // never outside the menu
   if (group && *group) {
     folder.add(group);
-    if (folder.ok) CreateDirectoryA(folder.text, nullptr);
+    if (folder.ok) CreateDirectoryW(wide_name(folder.text).text, nullptr);
     folder.add("\\");
   }
   folder.add(get_titlebar());
-  if (folder.ok) CreateDirectoryA(folder.text, nullptr);
+  if (folder.ok) CreateDirectoryW(wide_name(folder.text).text, nullptr);
   folder.add("\\");
   if (!folder.ok) return -1;  // no program folder can be named: no shortcut could be saved
 

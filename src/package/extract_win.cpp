@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/cp932.h"
+#include "base/wide.h"
 #include "package/reparse.h"
 #include "package/extract.h"
 #include "package/package_digest.h"
@@ -54,7 +55,9 @@ void on_block(void* context, int32_t written, int32_t position) {
 // created belongs here.
 HANDLE create_output_file(const char* path) {
   if (refuse_linked_output(path)) return INVALID_HANDLE_VALUE;
-  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+  wide_text wide = wide_name(path);
+  if (!wide.ok) return INVALID_HANDLE_VALUE;
+  return CreateFileW(wide.text, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -90,7 +93,9 @@ int close_output(void*, void* file, const package_entry* entry, const char*, int
 
 int make_folder(void*, const package_entry*, const char* path) {
   if (refuse_linked_output(path)) return 1;
-  CreateDirectoryA(path, nullptr);  // an existing folder is fine
+  wide_text wide = wide_name(path);
+  if (!wide.ok) return 1;
+  CreateDirectoryW(wide.text, nullptr);  // an existing folder is fine
   return 0;
 }
 
@@ -114,7 +119,7 @@ int beside_executable(char* out, size_t size, const char* module, const char* na
 // A signed medium's setup.exe may carry the SHA-256 of the instdat.arc beside it (made
 // by talven-pack medium --separate --sign): then only that package is read.
 bool package_digest_differs(FILE* package) {
-  HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(package_digest_resource), MAKEINTRESOURCEA(10));  // RT_RCDATA
+  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(package_digest_resource), MAKEINTRESOURCEW(10));  // RT_RCDATA
   if (!found) return false;
   HGLOBAL loaded = SizeofResource(nullptr, found) == sha256_bytes ? LoadResource(nullptr, found) : nullptr;
   const void* expected = loaded ? LockResource(loaded) : nullptr;
@@ -125,12 +130,11 @@ bool package_digest_differs(FILE* package) {
 
 FILE* open_install_package() {
   char module[260];
-  DWORD n = GetModuleFileNameA(nullptr, module, sizeof module);
-  if (n == 0 || n >= sizeof module) return nullptr;
+  if (module_path(module, sizeof module) != 0) return nullptr;
 
   // The package the program carries wins: a file dropped beside a downloaded installer
   // must not be installed in its place. instdat.arc serves the separate medium only.
-  FILE* exe = std::fopen(module, "rb");
+  FILE* exe = open_stream(module, "rb");
   if (!exe) return nullptr;
   long start = 0, image_end = 0;
   int32_t length = 0;
@@ -144,7 +148,7 @@ FILE* open_install_package() {
 
   char separate[260];
   if (beside_executable(separate, sizeof separate, module, "instdat.arc") != 0) return nullptr;
-  FILE* package = std::fopen(separate, "rb");
+  FILE* package = open_stream(separate, "rb");
   if (!package) return nullptr;
   long size = -1;
   if (std::fseek(package, 0, SEEK_END) == 0) size = std::ftell(package);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/wide.h"
 #include "package/package_format.h"
 #include "package/progress.h"
 #include "resource_ids.h"
@@ -84,32 +85,32 @@ int steps_of(int64_t bytes) {
 void open_clip(HWND animation) {
   // A null instance lets the control take the clip from the module it was created for,
   // which is the program's own when the dialog came from it.
-  if (SendMessageA(animation, ACM_OPENA, 0, reinterpret_cast<LPARAM>("AVI_FILECOPY"))) return;
+  if (SendMessageW(animation, ACM_OPENW, 0, reinterpret_cast<LPARAM>(L"AVI_FILECOPY"))) return;
   // A dialog created without any instance leaves the control without one as well; the
   // clip is then only found by naming the program's module outright.
-  SendMessageA(animation, ACM_OPENA, reinterpret_cast<WPARAM>(GetModuleHandleA(nullptr)),
-               reinterpret_cast<LPARAM>("AVI_FILECOPY"));
+  SendMessageW(animation, ACM_OPENW, reinterpret_cast<WPARAM>(GetModuleHandleW(nullptr)),
+               reinterpret_cast<LPARAM>(L"AVI_FILECOPY"));
 }
 
 INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       center_on_screen(dialog);
-      SendDlgItemMessageA(dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-      SendDlgItemMessageA(dialog, file_bar, PBM_SETRANGE, 0, MAKELPARAM(0, 1));
-      SendDlgItemMessageA(dialog, file_bar, PBM_SETPOS, 0, 0);
-      SendDlgItemMessageA(dialog, total_bar, PBM_SETRANGE, 0, MAKELPARAM(0, 1));
-      SendDlgItemMessageA(dialog, total_bar, PBM_SETPOS, 0, 0);
+      SendDlgItemMessageW(dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+      SendDlgItemMessageW(dialog, file_bar, PBM_SETRANGE, 0, MAKELPARAM(0, 1));
+      SendDlgItemMessageW(dialog, file_bar, PBM_SETPOS, 0, 0);
+      SendDlgItemMessageW(dialog, total_bar, PBM_SETRANGE, 0, MAKELPARAM(0, 1));
+      SendDlgItemMessageW(dialog, total_bar, PBM_SETPOS, 0, 0);
       animation_control = GetDlgItem(dialog, animation_id);
       open_clip(animation_control);
-      SendMessageA(animation_control, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+      SendMessageW(animation_control, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
       ShowWindow(animation_control, SW_SHOW);
       SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
       return TRUE;
     case WM_COMMAND:
       if (wparam == cancel_button) {
         copy_cancelled = 1;
-        SendMessageA(animation_control, ACM_STOP, 0, 0);
+        SendMessageW(animation_control, ACM_STOP, 0, 0);
       }
       return FALSE;
     default:
@@ -117,8 +118,8 @@ INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
   }
 }
 
-HWND create_progress_dialog(const char* resource) {
-  progress_dialog = CreateDialogParamA(owner_instance(), resource, main_window(), progress_dialog_proc, 0);
+HWND create_progress_dialog(const wchar_t* resource) {
+  progress_dialog = CreateDialogParamW(owner_instance(), resource, main_window(), progress_dialog_proc, 0);
   shown.text[0] = '\0';
   shown.name = GetDlgItem(progress_dialog, file_name_text);
   reset_bar(file_bar, 1);
@@ -136,7 +137,7 @@ void send_position(int id) {
   if (fill == bar->fill) return;
   bar->position = step;
   bar->fill = fill;
-  SendMessageA(bar->control, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+  SendMessageW(bar->control, PBM_SETPOS, static_cast<WPARAM>(step), 0);
 }
 
 }  // namespace
@@ -144,11 +145,11 @@ void send_position(int id) {
 int drain_messages() {
   int count = 0;
   MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) std::exit(static_cast<int>(msg.wParam));
     TranslateMessage(&msg);
     // Registered messages (0xC000 and above) are broadcasts of other programs; dropped.
-    if (msg.message < 0xC000) DispatchMessageA(&msg);
+    if (msg.message < 0xC000) DispatchMessageW(&msg);
     ++count;
   }
   return count;
@@ -164,7 +165,7 @@ int close_progress_dialog() {
 
 int open_copy_dialog() {
   close_progress_dialog();
-  if (!create_progress_dialog("COPYING")) return 0;
+  if (!create_progress_dialog(L"COPYING")) return 0;
   drain_messages();
   return 1;
 }
@@ -173,13 +174,13 @@ HWND open_extract_dialog(int32_t total) {
   extraction_total = total;
   copied_total = 0;
   close_progress_dialog();
-  HWND dialog = create_progress_dialog("COPYINGDELUX");
+  HWND dialog = create_progress_dialog(L"COPYINGDELUX");
   if (!dialog) return nullptr;
   drain_messages();
   int32_t steps = extraction_total / package_block;
   if (steps < 1) steps = 1;
-  SendDlgItemMessageA(dialog, total_bar, PBM_SETRANGE, 0, MAKELPARAM(0, steps & 0xFFFF));
-  SendDlgItemMessageA(dialog, total_bar, PBM_SETPOS, 0, 0);
+  SendDlgItemMessageW(dialog, total_bar, PBM_SETRANGE, 0, MAKELPARAM(0, steps & 0xFFFF));
+  SendDlgItemMessageW(dialog, total_bar, PBM_SETPOS, 0, 0);
   reset_bar(total_bar, steps & 0xFFFF);
   drain_messages();
   return dialog;
@@ -192,10 +193,10 @@ void show_progress_text(const char* text) {
   std::memcpy(shown.text, text, n);
   shown.text[n] = '\0';
   if (!name_held) {
-    SendMessageA(shown.name, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(shown.name, WM_SETREDRAW, FALSE, 0);
     name_held = 1;
   }
-  SendMessageA(shown.name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+  SendMessageW(shown.name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide_shown(text).text));
 }
 
 void show_progress_range(int id, int64_t bytes) {
@@ -204,7 +205,7 @@ void show_progress_range(int id, int64_t bytes) {
   if (!progress_dialog || top == bar->range) return;
   bar->range = top;
   bar->fill = -1;  // the control re-fits its position to the new range
-  SendMessageA(bar->control, PBM_SETRANGE, 0, MAKELPARAM(0, top));
+  SendMessageW(bar->control, PBM_SETRANGE, 0, MAKELPARAM(0, top));
 }
 
 void show_progress_bytes(int id, int64_t bytes) { bar_of(id)->wanted = steps_of(bytes); }
@@ -220,7 +221,7 @@ int progress_show_now() {
     send_position(file_bar);
     send_position(total_bar);
     if (name_held) {
-      SendMessageA(shown.name, WM_SETREDRAW, TRUE, 0);
+      SendMessageW(shown.name, WM_SETREDRAW, TRUE, 0);
       InvalidateRect(shown.name, nullptr, TRUE);
       name_held = 0;
     }

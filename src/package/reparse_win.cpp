@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/cp932.h"
+#include "base/wide.h"
 #include "package/reparse.h"
 
 namespace talven {
@@ -10,7 +11,7 @@ namespace talven {
 namespace {
 
 int is_reparse_point(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
+  DWORD attributes = attributes_of(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
 }
 

@@ -9,6 +9,7 @@
 #include "engine/dib_image.h"
 #include "base/cp932.h"
 #include "install/install.h"
+#include "base/wide.h"
 #include "base/services.h"
 #include "startup/startup.h"
 #include "resource_ids.h"
@@ -49,13 +50,12 @@ void find_directx_setup() {
   directx_folder[0] = '\0';
   directx_setup[0] = '\0';
   char folder[260];
-  DWORD length = GetModuleFileNameA(nullptr, folder, sizeof folder);
-  if (length == 0 || length >= sizeof folder) return;  // cut module path: do not guess
+  if (module_path(folder, sizeof folder) != 0) return;  // cut or not CP932: do not guess
   const char* separator = mb_find_last_char(folder, '\\');
   if (!separator) return;
   folder[separator - folder + 1] = '\0';
   if (append_text(folder, sizeof folder, "DirectX") != 0) return;
-  DWORD attributes = GetFileAttributesA(folder);
+  DWORD attributes = GetFileAttributesW(wide_name(folder).text);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
   char setup[260];
   // The command line adds two quotes to the path: keep room for them in 260 bytes.
@@ -70,16 +70,13 @@ void find_directx_setup() {
 // directory is restored at once (relative names of the menu resolve against it).
 void start_directx_setup() {
   if (!directx_setup[0]) return;
-  char saved[260];
-  DWORD length = GetCurrentDirectoryA(sizeof saved, saved);
-  int restore = length > 0 && length < sizeof saved;
-  if (!SetCurrentDirectoryA(directx_folder)) return;
+  current_folder_keeper keeper;
+  if (enter_folder(directx_folder) != 0) return;
   launch_program(directx_setup);
-  if (restore) SetCurrentDirectoryA(saved);
 }
 
 void set_slot(HWND dialog, int slot, const char* label, int action) {
-  SetWindowTextA(GetDlgItem(dialog, menu_button_ids[slot]), label);
+  SetWindowTextW(GetDlgItem(dialog, menu_button_ids[slot]), wide_shown(label).text);
   menu_actions[slot] = action;
 }
 
@@ -88,7 +85,7 @@ void init_menu(HWND dialog) {
   set_main_window(dialog);
   center_on_screen(dialog);
   menu_busy = 0;
-  SetWindowTextA(dialog, get_caption());
+  SetWindowTextW(dialog, wide_shown(get_caption()).text);
 
   int n = 0;
   set_slot(dialog, n++, "終了", action_exit);

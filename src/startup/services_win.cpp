@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/wide.h"
+
 namespace talven {
 
 namespace {
@@ -28,14 +30,16 @@ void center_on_screen(HWND window) {
 }
 
 int open_with_shell(const char* path) {
-  SHELLEXECUTEINFOA info;
+  wide_text file = wide_name(path);
+  if (!file.ok) return 0;
+  SHELLEXECUTEINFOW info;
   std::memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;
   info.hwnd = owner_window;
-  info.lpVerb = "open";
-  info.lpFile = path;
+  info.lpVerb = L"open";
+  info.lpFile = file.text;
   info.nShow = SW_SHOWNORMAL;
-  return ShellExecuteExA(&info);
+  return ShellExecuteExW(&info);
 }
 
 int start_program(const char* path, int hidden_idle) {
@@ -43,7 +47,9 @@ int start_program(const char* path, int hidden_idle) {
   char command[264];
   int n = std::snprintf(command, sizeof command, "\"%s\"", path);
   if (n < 0 || n >= static_cast<int>(sizeof command)) return 0;  // refuse a cut command line
-  STARTUPINFOA startup;
+  wide_text wide_command = wide_name(command);  // CreateProcessW may write into it
+  if (!wide_command.ok) return 0;
+  STARTUPINFOW startup;
   std::memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   if (hidden_idle) {
@@ -51,7 +57,7 @@ int start_program(const char* path, int hidden_idle) {
     startup.wShowWindow = SW_HIDE;
   }
   PROCESS_INFORMATION process;
-  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, hidden_idle ? IDLE_PRIORITY_CLASS : 0, nullptr,
+  if (!CreateProcessW(nullptr, wide_command.text, nullptr, nullptr, FALSE, hidden_idle ? IDLE_PRIORITY_CLASS : 0, nullptr,
                       nullptr, &startup, &process))
     return 0;
   CloseHandle(process.hThread);
@@ -63,7 +69,7 @@ int launch_program(const char* path) { return start_program(path, 0); }
 
 void restrict_dll_search() {
   typedef BOOL(WINAPI * set_dirs_fn)(DWORD);
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (!kernel) return;
   set_dirs_fn set_dirs = reinterpret_cast<set_dirs_fn>(
       reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
@@ -75,11 +81,16 @@ int open_instance_gate(const char* name) {
   char local_name[300];
   int n = std::snprintf(local_name, sizeof local_name, "Local\\%s", name);
   if (n < 0 || n >= static_cast<int>(sizeof local_name)) return instance_gate_unusable;
+  // Through code page 932 whatever the system's: a trail byte 0x5C read as a separator
+  // would make the system refuse the name.
+  wide_text wide_local = wide_name(local_name);
+  wide_text wide_plain = wide_name(name);
+  if (!wide_local.ok || !wide_plain.ok) return instance_gate_unusable;
   // Systems without the Local\ namespace refuse the prefix; the plain name is the same
   // session-wide name there.
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, local_name);
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, wide_local.text);
   if (!mutex && GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_INVALID_HANDLE)
-    mutex = CreateMutexA(nullptr, TRUE, name);
+    mutex = CreateMutexW(nullptr, TRUE, wide_plain.text);
   if (!mutex) return instance_gate_unusable;  // held until the process ends otherwise
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
@@ -90,7 +101,7 @@ int open_instance_gate(const char* name) {
 
 HINSTANCE owner_instance() {
   if (!owner_window) return nullptr;
-  return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(owner_window, GWLP_HINSTANCE));
+  return reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner_window, GWLP_HINSTANCE));
 }
 
 }  // namespace talven

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "config/sections.h"
 #include "config/settings.h"
@@ -12,7 +13,7 @@
 #include "base/cp932.h"
 #include "install/install.h"
 #include "install/removal.h"
-#include "install/wide.h"
+#include "base/wide.h"
 #include "package/extract.h"
 #include "startup/menu.h"
 #include "base/services.h"
@@ -64,6 +65,19 @@ int compose_scan_result(const char* name) {
 
 void uninitialize_com() { CoUninitialize(); }
 
+// The temporary folder's name as the system gave it, when it has no CP932 form.
+wchar_t refused_temp[MAX_PATH];
+
+// A name of the system's without a CP932 form ends the start with its message, never
+// silently: the package (beside or inside the program) and the work folder are reached
+// through these names.
+int refuse_foreign_name(const wchar_t* name) {
+  char shown[260];
+  shown_to_cp932(name, shown, sizeof shown);
+  show_error(msg_name_not_cp932, shown);
+  return -1;
+}
+
 const char missing_files_text[] =
     "起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。";
 
@@ -106,9 +120,13 @@ void delete_matching_files(const char* folder, const char* pattern) {
 }
 
 void create_work_folder() {
-  DWORD n = GetCurrentDirectoryA(259, start_directory);
-  if (n == 0 || n >= 259) start_directory[0] = '\0';
+  // A start folder without a CP932 form is not gone back to; nothing relies on it.
+  wchar_t wide_start[MAX_PATH];
+  DWORD n = GetCurrentDirectoryW(MAX_PATH, wide_start);
+  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide_start, start_directory, sizeof start_directory) != 0)
+    start_directory[0] = '\0';
   work_folder[0] = '\0';
+  refused_temp[0] = L'\0';
 
   // A work folder that cannot be named stays empty: the start-up pass refuses an empty
   // destination (damaged-package end), and remove_work_folder then touches nothing,
@@ -116,9 +134,12 @@ void create_work_folder() {
   wchar_t wide_temp[MAX_PATH];
   char temp[260];
   n = GetTempPathW(MAX_PATH, wide_temp);
-  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide_temp, temp, sizeof temp) != 0 ||
-      !ensure_trailing_separator(temp, sizeof temp))
+  if (n == 0 || n >= MAX_PATH) return;
+  if (wide_to_cp932(wide_temp, temp, sizeof temp) != 0) {
+    std::wcscpy(refused_temp, wide_temp);
     return;
+  }
+  if (!ensure_trailing_separator(temp, sizeof temp)) return;
   // The folder is created, never taken over: a name already there (a folder, a file or a
   // link someone planted) makes the next number be tried.
   int tick = static_cast<int>(GetTickCount());
@@ -138,7 +159,7 @@ void create_work_folder() {
 }
 
 void remove_work_folder() {
-  if (start_directory[0] != '\0') SetCurrentDirectoryA(start_directory);
+  if (start_directory[0] != '\0') SetCurrentDirectoryW(wide_name(start_directory).text);
   if (work_folder[0] == '\0') return;
   delete_matching_files(work_folder, "*");
   wchar_t wide[MAX_PATH];
@@ -149,7 +170,13 @@ int run_startup(void* instance) {
   CoInitialize(nullptr);
   std::atexit(uninitialize_com);
   set_open_as_given(1);
+  wchar_t module[MAX_PATH];
+  char module_name[260];
+  DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+  if (length > 0 && length < MAX_PATH && wide_to_cp932(module, module_name, sizeof module_name) != 0)
+    return refuse_foreign_name(module);
   create_work_folder();
+  if (refused_temp[0] != L'\0') return refuse_foreign_name(refused_temp);
   extract_install_package(work_folder, startup_pass, remove_work_folder);
 
   char settings_file[128];
@@ -167,7 +194,7 @@ int run_startup(void* instance) {
   if (open_instance_gate(get_caption()) == instance_running) {
     char text[512];
     std::snprintf(text, sizeof text, "[ %s ] は既に起動中です", get_caption());
-    MessageBoxA(nullptr, text, get_titlebar(), MB_TOPMOST | MB_ICONHAND);
+    MessageBoxW(nullptr, wide_shown(text).text, wide_shown(get_titlebar()).text, MB_TOPMOST | MB_ICONHAND);
     remove_work_folder();
     std::exit(0);
   }
@@ -178,12 +205,13 @@ int run_startup(void* instance) {
       remove_work_folder();
       return result;
     }
-    INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(instance), "MAINDIALOG", nullptr,
+    INT_PTR result = DialogBoxParamW(static_cast<HINSTANCE>(instance), L"MAINDIALOG", nullptr,
                                      menu_dialog_proc, 0);
     if (result == 0) return 0;
     // The menu could not be created at all (missing template, no window resources):
     // showing it again would fail the same way for ever, so end like a damaged start.
     if (result == -1) {
+      show_error("メニュー画面を表示できませんでした。");
       remove_work_folder();
       return -1;
     }

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "base/services.h"
 #include "base/messages.h"
+#include "base/wide.h"
 
 namespace talven {
 
@@ -25,7 +27,7 @@ int show_box(const char* text, UINT style, bool to_clipboard) {
   HWND owner = main_window();
   SetForegroundWindow(owner);
   if (to_clipboard) copy_text_to_clipboard(text);
-  return MessageBoxA(owner, text, owner_title(), style);
+  return MessageBoxW(owner, wide_shown(text).text, wide_shown(owner_title()).text, style);
 }
 
 }  // namespace
@@ -33,22 +35,27 @@ int show_box(const char* text, UINT style, bool to_clipboard) {
 const char* owner_title() {
   caption[0] = '\0';
   HWND owner = main_window();
-  if (owner) GetWindowTextA(owner, caption, sizeof caption);
+  if (!owner) return caption;
+  wchar_t wide[sizeof caption];
+  if (GetWindowTextW(owner, wide, sizeof caption) > 0) shown_to_cp932(wide, caption, sizeof caption);
   return caption;
 }
 
 int copy_text_to_clipboard(const char* text) {
-  size_t length = std::strlen(text);
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + 1);
+  // As UTF-16: the system offers it as text in every program's code page, where CP932
+  // bytes would paste as other characters on a system that is not Japanese.
+  wide_text wide = wide_shown(text);
+  size_t bytes = (std::wcslen(wide.text) + 1) * sizeof(wchar_t);
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
   if (!block) return -1;
   if (void* data = GlobalLock(block)) {
-    std::memcpy(data, text, length + 1);
+    std::memcpy(data, wide.text, bytes);
     GlobalUnlock(block);
   }
   OpenClipboard(GetActiveWindow());
   EmptyClipboard();
   // Once taken, the block belongs to the clipboard; a refused block is still ours to free.
-  if (!SetClipboardData(CF_TEXT, block)) GlobalFree(block);
+  if (!SetClipboardData(CF_UNICODETEXT, block)) GlobalFree(block);
   CloseClipboard();
   return 0;
 }

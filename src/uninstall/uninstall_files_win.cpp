@@ -8,7 +8,7 @@
 
 #include "base/cp932.h"
 #include "install/removal.h"
-#include "install/wide.h"
+#include "base/wide.h"
 #include "uninstall/uninstall.h"
 
 namespace talven {

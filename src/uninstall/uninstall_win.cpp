@@ -15,7 +15,7 @@
 #include "install/markers.h"
 #include "install/name_rules.h"
 #include "install/removal.h"
-#include "install/wide.h"
+#include "base/wide.h"
 #include "base/messages.h"
 #include "uninstall/uninstall.h"
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "base/cp932.h"
 #include "install/name_rules.h"
 
 using namespace talven;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/wide.h"
 #include "package/extract.h"
 #include "package/progress.h"
 #include "package_test_support.h"
@@ -200,7 +201,12 @@ LRESULT CALLBACK record_dialog_messages(int code, WPARAM wparam, LPARAM lparam) 
       RECT client = {0, 0, 0, 0};
       GetClientRect(m->hwnd, &client);
       dialog_message d = {GetDlgCtrlID(m->hwnd), m->message, m->wParam, m->lParam, "", client.right};
-      if (m->message == WM_SETTEXT) d.text = reinterpret_cast<const char*>(m->lParam);
+      // The dialog is a Unicode window: its texts arrive as UTF-16, compared as CP932.
+      if (m->message == WM_SETTEXT) {
+        char text[1024];
+        shown_to_cp932(reinterpret_cast<const wchar_t*>(m->lParam), text, sizeof text);
+        d.text = text;
+      }
       dialog_messages.push_back(d);
     }
   }
@@ -211,7 +217,7 @@ LRESULT CALLBACK record_dialog_messages(int code, WPARAM wparam, LPARAM lparam) 
 int extract_recording_dialog(const scratch_folder& scratch, const std::string& bytes, const std::string& out,
                              pass_mode mode) {
   dialog_messages.clear();
-  message_hook = SetWindowsHookExA(WH_CALLWNDPROC, record_dialog_messages, nullptr, GetCurrentThreadId());
+  message_hook = SetWindowsHookExW(WH_CALLWNDPROC, record_dialog_messages, nullptr, GetCurrentThreadId());
   if (!message_hook) return -2;
   int result = extract_bytes(scratch, bytes, out, mode);
   UnhookWindowsHookEx(message_hook);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "install/removal.h"
-#include "install/wide.h"
+#include "base/wide.h"
 #include "package_test_support.h"
 #include "uninstall/uninstall.h"
 
