@@ -18,6 +18,12 @@
 #   wine-rig.sh run DIR CMD..  run CMD with the rig's environment (DISPLAY, WINEPREFIX, ...)
 #   wine-rig.sh status DIR     print the rig's environment, exit 1 when it is not running
 #
+# TALVEN_LOCALE (start, run) picks the locale Wine runs under, and so its ANSI code page:
+# ja_JP.UTF-8 (the default: 932), en_US.UTF-8 (1252), zh_CN.UTF-8 (936), ko_KR.UTF-8 (949),
+# C.UTF-8 (1252). Wine takes the code page per process from LC_ALL, so one prefix serves
+# every locale; given to run, it applies to that command alone. The locale must have
+# been generated (scripts/setup-deps.sh does so for these).
+#
 # rig.env exports: WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LC_ALL LANG DISPLAY PATH
 #                  RIG_DIR RIG_KIND RIG_XVFB_PID RIG_WM_PID RIG_TEMP_WIN (the prefix's %TEMP%)
 #                  RIG_TEMP (its Unix path)
@@ -114,9 +120,19 @@ base_env() {
   export WINEDEBUG=-all
   # No Mono/Gecko download prompts and no menu/desktop entries written into $HOME.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  # ANSI code page 932 comes from the Japanese locale.
-  export LC_ALL=ja_JP.UTF-8
-  export LANG=ja_JP.UTF-8
+  # ANSI code page 932 comes from the Japanese locale, unless another one is asked for.
+  use_locale
+}
+
+# LC_ALL and LANG from TALVEN_LOCALE (default ja_JP.UTF-8), refused when not generated:
+# Wine would silently fall back to code page 1252 and the test would prove nothing.
+use_locale() {
+  local want=${TALVEN_LOCALE:-ja_JP.UTF-8} norm
+  norm=$(printf '%s' "$want" | sed 's/\.[Uu][Tt][Ff]-\?8$/.utf8/')
+  locale -a 2>/dev/null | grep -qixF "$norm" ||
+    die "locale $want is not generated here (run scripts/setup-deps.sh)"
+  export LC_ALL=$want
+  export LANG=$want
 }
 
 xvfb_alive() {
@@ -253,8 +269,8 @@ export RIG_KIND=$RIG_KIND
 export PATH='$PATH'
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
-export LC_ALL=ja_JP.UTF-8
-export LANG=ja_JP.UTF-8
+export LC_ALL='$LC_ALL'
+export LANG='$LANG'
 export DISPLAY='$DISPLAY'
 export RIG_DIR='$dir'
 export RIG_XVFB_PID=$RIG_XVFB_PID
@@ -310,6 +326,7 @@ case $action in
   run)
     [ $# -ge 1 ] || die "run needs a command"
     load_env || die "the rig is not running for $dir (wine-rig.sh start $dir)"
+    [ -z "${TALVEN_LOCALE:-}" ] || use_locale
     exec "$@"
     ;;
   status)
