@@ -193,7 +193,13 @@ void remove_link_into(const char* link_file, const char* folder, const char* pro
   WCHAR wide_target[MAX_PATH] = L"";
   IPersistFile* file = nullptr;
   if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    if (SUCCEEDED(file->Load(wide, STGM_READ))) link->GetPath(wide_target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    // The item list holds the target's names in UTF-16; the path the link also stores is
+    // in the code page of the system that wrote it, unreadable under another one.
+    LPITEMIDLIST item = nullptr;
+    if (SUCCEEDED(file->Load(wide, STGM_READ)) &&
+        !(SUCCEEDED(link->GetIDList(&item)) && item && SHGetPathFromIDListW(item, wide_target)))
+      link->GetPath(wide_target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    if (item) CoTaskMemFree(item);
     file->Release();
   }
   link->Release();

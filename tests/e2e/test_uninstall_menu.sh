@@ -14,57 +14,7 @@ require_uninst
 remove_stale_work_folders
 rm -f "$RIG_TEMP"/UnInst_*.exe
 
-sample_package "$SCRATCH/sample" "$UNINST_EXE"
-media_separate "$SCRATCH/sample/instdat.arc"
-stage=$SCRATCH/sample/sample-game
-
-title='月影の譜 サンプルゲーム'
-caption="$title スタートアップ"
-app_key='Software\TALVEN\TsukikageSample'
-uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
-dest_win='C:\アンインストール 試験\月影の譜'
-dest=$(unix_path "$dest_win")
-programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
-desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
-group="$programs\\TALVEN\\$title"
-windows_ini=$(unix_path 'C:\windows')/tsukikage.ini
-
-# A clean slate: no earlier install of this game (nor another under the same keys).
-rm -rf "$(unix_path 'C:\アンインストール 試験')" "$windows_ini"
-rm -f "$(unix_path "$desktop")/$title.LNK"
-rm -rf "$(unix_path "$programs")/TALVEN"
-wine reg delete 'HKCU\Software\TALVEN' /f >/dev/null 2>&1 || true
-wine reg delete 'HKLM\Software\TALVEN' /f >/dev/null 2>&1 || true
-wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1 || true
-
-world() {
-  key_state 'HKCU\Software\TALVEN' 'HKLM\Software\TALVEN' 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
-  echo "ini: $( [ -e "$windows_ini" ] && md5sum <"$windows_ini" || echo absent)"
-  echo "start menu: $(cd "$(unix_path "$programs")" && find . -maxdepth 3 | sort | tr '\n' ' ')"
-  echo "desktop: $(cd "$(unix_path "$desktop")" && find . | sort | tr '\n' ' ')"
-}
-world >"$SCRATCH/world.before"
-
-expect_drive install <<EOS
-start $MEDIA_WIN\\setup.exe
-wait-window class:#32770 "$caption" 30
-click 1002
-wait-window class:#32770 "$CAPTION_SETUP" 30
-set-text 1000 "$(q "$dest_win")"
-click 1
-EOS
-answer_box "$caption" "[$dest_win]にインストールします" 6
-expect_drive install-end <<EOS
-attach setup.exe
-$(install_end_lines "expect-checked 1007 1;click 1" "" 180)
-EOS
-assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
-assert_file "$dest/install.env" "the uninstaller's record"
-assert_eq 1 "$(inspect_one "exists	$desktop\\$title.LNK")" "desktop shortcut after the install"
-
-world >"$SCRATCH/world.installed"
-cmp -s "$SCRATCH/world.before" "$SCRATCH/world.installed" && e2e_fail "the install changed none of the places compared"
-
+install_sample_for_uninstall 'C:\アンインストール 試験\月影の譜'
 # What the player adds: a save the game would write, and a file of their own.
 printf 'save data\r\n' >"$dest/セーブ/slot01.sav"
 printf 'my notes\r\n' >"$dest/メモ.txt"

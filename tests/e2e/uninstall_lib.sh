@@ -19,6 +19,15 @@
 #   register_entry COMMAND         the fake install's UninstallString
 #   write_record LINES...          FAKE_DIR/install.env: the title and the lines (CP932)
 #   uninstall_refused LABEL TEXT   its UnInst.exe stops with the error TEXT and exit -1
+# The sample game installed for an uninstall (packed with UnInst.exe, from its menu, the
+# desktop shortcut ticked), after a clean slate:
+#   install_sample_for_uninstall DEST_WIN
+#                                  sets title, caption, uninstall_key, dest_win, dest,
+#                                  programs, desktop, windows_ini, stage; world (below)
+#                                  saved before and after it in $SCRATCH/world.before and
+#                                  world.installed
+#   world                          the uninstall entries, the application keys, the INI
+#                                  file, the Start menu and the desktop, as text
 # Scenario lines:
 #   uninstall_questions COMMAND TITLE [USER_STEP]
 #                                  start COMMAND, answer Yes to the question, answer the
@@ -115,3 +124,54 @@ text_done() {
 }
 text_no_record() { printf 'アンインストールの記録[%s]が見つかりません。\\n削除するものはありません。' "$(q "$1")"; }
 text_not_installed() { printf '「%s」はインストールされていません。\\n削除するものはありません。' "$1"; }
+
+install_sample_for_uninstall() {
+  sample_package "$SCRATCH/sample" "$UNINST_EXE"
+  media_separate "$SCRATCH/sample/instdat.arc"
+  stage=$SCRATCH/sample/sample-game
+  title='月影の譜 サンプルゲーム'
+  caption="$title スタートアップ"
+  uninstall_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$title"
+  dest_win=$1
+  dest=$(unix_path "$dest_win")
+  programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
+  desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
+  windows_ini=$(unix_path 'C:\windows')/tsukikage.ini
+
+  # A clean slate: no earlier install of this game (nor another under the same keys).
+  rm -rf "$(dirname "$dest")" "$windows_ini"
+  rm -f "$(unix_path "$desktop")/$title.LNK"
+  rm -rf "$(unix_path "$programs")/TALVEN"
+  wine reg delete 'HKCU\Software\TALVEN' /f >/dev/null 2>&1 || true
+  wine reg delete 'HKLM\Software\TALVEN' /f >/dev/null 2>&1 || true
+  wine reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1 || true
+  world >"$SCRATCH/world.before"
+
+  expect_drive install <<EOS
+start $MEDIA_WIN\\setup.exe
+wait-window class:#32770 "$caption" 30
+click 1002
+wait-window class:#32770 "$CAPTION_SETUP" 30
+set-text 1000 "$(q "$dest_win")"
+click 1
+EOS
+  answer_box "$caption" "[$dest_win]にインストールします" 6
+  expect_drive install-end <<EOS
+attach setup.exe
+$(install_end_lines "expect-checked 1007 1;click 1" "" 180)
+EOS
+  assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
+  assert_file "$dest/install.env" "the uninstaller's record"
+  assert_eq 1 "$(inspect_one "exists	$desktop\\$title.LNK")" "desktop shortcut after the install"
+
+  world >"$SCRATCH/world.installed"
+  cmp -s "$SCRATCH/world.before" "$SCRATCH/world.installed" && e2e_fail "the install changed none of the places compared"
+  return 0
+}
+
+world() {
+  key_state 'HKCU\Software\TALVEN' 'HKLM\Software\TALVEN' 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+  echo "ini: $( [ -e "$windows_ini" ] && md5sum <"$windows_ini" || echo absent)"
+  echo "start menu: $(cd "$(unix_path "$programs")" && find . -maxdepth 3 | sort | tr '\n' ' ')"
+  echo "desktop: $(cd "$(unix_path "$desktop")" && find . | sort | tr '\n' ' ')"
+}
