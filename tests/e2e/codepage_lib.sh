@@ -8,6 +8,27 @@
 #   foreign_notice_lines COMMAND   driver lines: start COMMAND (UnInst.exe), see its
 #                                  notice of a foreign code page and answer OK
 #   text_foreign_notice            that notice's text, as a scenario takes it
+#
+# One game installed and removed under every code page, compared with the 932 run
+# (sourced after install_lib.sh and uninstall_lib.sh as well):
+#   codepage_matrix GAME_DIR DEST_WIN USER_QUESTION
+#                                  GAME_DIR (an unpacked game with FORCEINSTALL set) packed
+#                                  once; then for 932 (ja_JP), 1252 (en_US), 936 (zh_CN),
+#                                  949 (ko_KR) and 65001 (the UTF-8 copies of both programs,
+#                                  whose manifests ask for it): the code page checked with
+#                                  the probe, a clean slate, an install into DEST_WIN from
+#                                  the medium (no desktop shortcut question asked: the
+#                                  desktop shortcut ticked), the world (cp_world) compared
+#                                  with the 932 run's, the uninstall (USER_QUESTION 1: the
+#                                  player-data question answered Yes), and the world
+#                                  compared with the one before the install. Each code page
+#                                  runs on after another one failed; the verdicts are
+#                                  printed together and the test fails when any failed.
+#   The game's names come from CP_TITLE, CP_GROUP, CP_GLOBAL, CP_INI (set by the test).
+#   cp_world DEST                  the install folder's tree with each file's MD5, the
+#                                  application keys in both hives and the uninstall entry
+#                                  (reg export), the INI file's bytes, the Start-menu group
+#                                  and the desktop shortcut with their targets
 
 in_locale() {
   local locale=$1
@@ -25,4 +46,137 @@ text_foreign_notice='このコンピューターの文字コードは日本語�
 foreign_notice_lines() {
   printf 'start "%s"\nwait-window class:#32770 "" 20\nexpect-text 65535 "%s"\nclick 1\nwait-gone 10\n' \
     "$(q "$1")" "$text_foreign_notice"
+}
+
+# Code page, locale, setup.exe and UnInst.exe of each run; 932 first, as the reference.
+codepage_runs() {
+  printf '%s\n' "932 ja_JP.UTF-8 $SETUP_EXE $UNINST_EXE $ACP_PROBE_EXE" \
+    "1252 en_US.UTF-8 $SETUP_EXE $UNINST_EXE $ACP_PROBE_EXE" \
+    "936 zh_CN.UTF-8 $SETUP_EXE $UNINST_EXE $ACP_PROBE_EXE" \
+    "949 ko_KR.UTF-8 $SETUP_EXE $UNINST_EXE $ACP_PROBE_EXE" \
+    "65001 ja_JP.UTF-8 $SETUP_UTF8_EXE $UNINST_UTF8_EXE $ACP_PROBE_UTF8_EXE"
+}
+
+cp_world() {
+  local dest=$1 programs desktop link
+  programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
+  desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
+  echo "== files"
+  if [ -d "$dest" ]; then
+    (cd "$dest" && find . -mindepth 1 -printf '%y %p\n' | sort)
+    (cd "$dest" && find . -type f -exec md5sum {} + | sort -k2)
+  else
+    echo "no install folder"
+  fi
+  key_state "HKCU\\Software\\$CP_GLOBAL" "HKLM\\Software\\$CP_GLOBAL" \
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$CP_TITLE"
+  echo "== ini"
+  local ini
+  ini=$(unix_path 'C:\windows')/$CP_INI
+  if [ -f "$ini" ]; then iconv -f CP932 -t UTF-8 <"$ini" | tr -d '\r'; else echo absent; fi
+  echo "== start menu"
+  (cd "$(unix_path "$programs")" && find "./$CP_GROUP" -mindepth 1 2>/dev/null | sort) || true
+  while IFS= read -r link; do
+    echo "$link -> $(inspect_one "lnk	$programs\\${link//\//\\}")"
+  done < <(cd "$(unix_path "$programs")" && find "$CP_GROUP" -iname '*.lnk' 2>/dev/null | sort)
+  echo "== desktop"
+  if [ -e "$(unix_path "$desktop")/$CP_TITLE.LNK" ]; then
+    echo "$CP_TITLE.LNK -> $(inspect_one "lnk	$desktop\\$CP_TITLE.LNK")"
+  else
+    echo "no desktop shortcut"
+  fi
+}
+
+cp_clean_slate() {
+  local dest=$1 programs desktop
+  programs=$(inspect_one "folder	$CSIDL_COMMON_PROGRAMS")
+  desktop=$(inspect_one "folder	$CSIDL_COMMON_DESKTOPDIRECTORY")
+  printf 'kill-image setup.exe\nkill-image UnInst.exe\n' | wine "$UIDRIVER_EXE" - >/dev/null 2>&1 || true
+  rm -rf "$dest" "$(unix_path 'C:\windows')/$CP_INI" "$(unix_path "$programs")/$CP_GROUP"
+  rm -f "$(unix_path "$desktop")/$CP_TITLE.LNK"
+  wine reg delete "HKCU\\Software\\$CP_GLOBAL" /f >/dev/null 2>&1 || true
+  wine reg delete "HKLM\\Software\\$CP_GLOBAL" /f >/dev/null 2>&1 || true
+  wine reg delete "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VoDod$CP_TITLE" /f >/dev/null 2>&1 || true
+}
+
+# One code page's run (in a subshell: a failed step ends this run only).
+cp_one_run() {
+  local cp=$1 locale=$2 setup=$3 uninst=$4 probe=$5 dest_win=$6 user_question=$7 dest acp notice=
+  dest=$(unix_path "$dest_win")
+  acp=$(in_locale "$locale" wine "$probe" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^acp=\([0-9]*\).*/\1/p')
+  assert_eq "$cp" "$acp" "the code page Wine gives under $locale"
+  # Away from 932 both programs first tell the player once (any box before the dialog).
+  [ "$cp" = 932 ] || notice='wait-window class:#32770 "" with:65535 20
+click 1
+wait-gone 10'
+  cp_clean_slate "$dest"
+  cp_world "$dest" >"$SCRATCH/world.$cp.before"
+  cp "$setup" "$MEDIA/setup.exe"
+  cp "$uninst" "$MEDIA/bin/UnInst.exe"
+  in_locale "$locale" expect_drive "install-$cp" <<EOS
+start $MEDIA_WIN\\setup.exe
+$notice
+wait-window class:#32770 "$CAPTION_SETUP" 30
+set-text 1000 "$(q "$dest_win")"
+click 1
+wait-window class:#32770 "" with:65535 30
+click 6
+wait-gone 10
+$(install_end_lines "check 1007 1;click 1" "" 120)
+EOS
+  cp_world "$dest" >"$SCRATCH/world.$cp.installed"
+  if [ "$cp" != 932 ]; then
+    diff "$SCRATCH/world.932.installed" "$SCRATCH/world.$cp.installed" >"$SCRATCH/world.$cp.diff" ||
+      e2e_fail "installed under $cp unlike under 932: $(head -n 12 "$SCRATCH/world.$cp.diff")"
+  fi
+  local user=
+  [ "$user_question" = 1 ] && user='wait-window class:#32770 "" 20
+click 6
+wait-gone 10'
+  in_locale "$locale" expect_drive "uninstall-$cp" <<EOS
+start "$(q "$dest_win\\UnInst.exe")"
+$notice
+wait-window class:#32770 "" 20
+click 6
+wait-gone 10
+$user
+wait-window class:#32770 "" 60
+click 1
+wait-exit 0 20
+EOS
+  wait_gone "$dest"
+  cp_world "$dest" >"$SCRATCH/world.$cp.after"
+  diff "$SCRATCH/world.$cp.before" "$SCRATCH/world.$cp.after" >"$SCRATCH/world.$cp.left" ||
+    e2e_fail "left behind under $cp: $(head -n 12 "$SCRATCH/world.$cp.left")"
+}
+
+codepage_matrix() {
+  local game=$1 dest_win=$2 user_question=$3 cp locale setup uninst probe failed= status
+  local v
+  for v in SETUP_UTF8_EXE UNINST_UTF8_EXE ACP_PROBE_EXE ACP_PROBE_UTF8_EXE; do
+    [ -f "${!v:-}" ] || e2e_fail "$v is not built: '${!v:-}' (tests/e2e/codepages.cmake)"
+  done
+  pack_dir "$game" "$SCRATCH/game.arc"
+  media_separate "$SCRATCH/game.arc"
+  mkdir -p "$MEDIA/bin"
+  printf 'the real game program\r\n' >"$MEDIA/bin/game.exe"
+  : >"$SCRATCH/verdicts"
+  while read -r cp locale setup uninst probe; do
+    # Not in a || list: the run keeps set -e inside its subshell.
+    set +e
+    (cp_one_run "$cp" "$locale" "$setup" "$uninst" "$probe" "$dest_win" "$user_question") >"$SCRATCH/run.$cp.log" 2>&1
+    status=$?
+    set -e
+    if [ $status -eq 0 ]; then
+      echo "code page $cp: same as 932, nothing left" >>"$SCRATCH/verdicts"
+    else
+      echo "code page $cp: FAILED: $(grep -m1 '^FAIL' "$SCRATCH/run.$cp.log" | cut -c1-400)" >>"$SCRATCH/verdicts"
+      failed="$failed $cp"
+      # The reference must stand: nothing else can be compared without it.
+      [ "$cp" != 932 ] || { cat "$SCRATCH/run.$cp.log"; e2e_fail "the 932 run failed"; }
+    fi
+  done < <(codepage_runs)
+  cp_clean_slate "$(unix_path "$dest_win")"
+  cat "$SCRATCH/verdicts"
+  [ -z "$failed" ] || e2e_fail "failed under code page(s)$failed (logs: $SCRATCH/run.*.log)"
 }
