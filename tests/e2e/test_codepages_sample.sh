@@ -15,7 +15,7 @@ sample_package "$SCRATCH/sample" "$UNINST_EXE"
 game=$SCRATCH/sample/sample-game
 { printf 'FORCEINSTALL\t1\r\n'; cat "$game/install.env"; } >"$SCRATCH/install.env"
 mv "$SCRATCH/install.env" "$game/install.env"
-CP_TITLE='月影の譜 サンプルゲーム' CP_GROUP=TALVEN CP_GLOBAL=TALVEN CP_INI=tsukikage.ini
+CP_TITLE='月影の譜 サンプルゲーム' CP_GROUP=TALVEN CP_GLOBAL=TALVEN CP_INI=tsukikage.ini CP_EXE=tsukikage.exe
 codepage_matrix "$game" 'C:\コードページ 試験\月影の譜' 1
 rm -rf "$(unix_path 'C:\コードページ 試験')"
 

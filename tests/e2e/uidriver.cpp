@@ -49,6 +49,8 @@
 //                             menu's caption)
 //   expect-window-count N     number of visible top-level windows of the process
 //   wait-gone [TIMEOUT]       the current window has been destroyed
+//   dismiss-box [TIMEOUT]     a message box that may come: "box: TEXT" and OK when it
+//                             comes, "no box" when it does not (the scenario goes on)
 //   expect-caption TEXT       the current window's caption
 //   expect-topmost 0|1        whether the current window is topmost (WS_EX_TOPMOST)
 //   dump                      list the current window's children: id, class, text,
@@ -647,6 +649,31 @@ void cmd_wait_window(std::vector<std::string>& w) {
       shown(window_text(current_window)).c_str(), (unsigned long)(GetTickCount() - begin));
 }
 
+// A message box that may or may not come (a notice some systems get): answered with OK
+// when it comes within the timeout, its text reported; else the scenario goes on.
+void cmd_dismiss_box(std::vector<std::string>& w) {
+  DWORD timeout = take_timeout(w, 1);
+  need(w, 1, "dismiss-box [TIMEOUT]");
+  window_query q{current().info.dwProcessId, true, "#32770", false, "", {}, {0xFFFF}};
+  DWORD begin = GetTickCount();
+  for (;;) {
+    q.found.clear();
+    EnumWindows(collect_window, (LPARAM)&q);
+    if (!q.found.empty()) break;
+    DWORD code = 0;
+    if (process_ended(current(), &code) || GetTickCount() - begin > timeout) {
+      say("  no box\n");
+      return;
+    }
+    Sleep(poll_ms);
+  }
+  current_window = q.found[0];
+  say("  box: %s\n", shown(window_text(GetDlgItem(current_window, 0xFFFF))).c_str());
+  PostMessageA(current_window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(current_window, IDOK));
+  while (IsWindow(current_window) && GetTickCount() - begin < timeout + 10000) Sleep(poll_ms);
+  current_window = nullptr;
+}
+
 void cmd_wait_gone(std::vector<std::string>& w) {
   DWORD timeout = take_timeout(w, 1);
   need(w, 1, "wait-gone [TIMEOUT]");
@@ -792,6 +819,8 @@ bool run_command(std::vector<std::string>& w) {
     say("  %d terminated\n", killed);
   } else if (c == "wait-window") {
     cmd_wait_window(w);
+  } else if (c == "dismiss-box") {
+    cmd_dismiss_box(w);
   } else if (c == "expect-window-count") {
     need(w, 2, "expect-window-count N");
     long n = parse_long(w[1], "expect-window-count");
