@@ -199,3 +199,24 @@ codepage_matrix() {
   cat "$SCRATCH/verdicts"
   [ -z "$failed" ] || e2e_fail "failed under code page(s)$failed (logs: $SCRATCH/run.*.log)"
 }
+
+# demo_shots LOCALE DIR: the demo's scenario (examples/sample-game/demo.drv) under LOCALE,
+# its screenshots in DIR. Away from 932 the notice that comes first is shot too
+# (00-notice.bmp) and answered. The sample medium must be in $MEDIA.
+demo_shots() {
+  local locale=$1 dir=$2 scenario=$2/demo.drv status=0
+  mkdir -p "$dir"
+  if [ "$(acp_of "$locale")" = 932 ]; then
+    cp "$REPO/examples/sample-game/demo.drv" "$scenario"
+  else
+    # The notice's lines go right after the start.
+    awk '{ print } /^start \$\{DEMO_SETUP\}/ {
+      print "wait-window class:#32770 with:65535 20"; print "sleep 500"
+      print "screenshot 00-notice.bmp"; print "click 1"; print "wait-gone 10" }' \
+      "$REPO/examples/sample-game/demo.drv" >"$scenario"
+  fi
+  (cd "$dir" && DEMO_SHOTS=$(win_path "$dir") in_locale "$locale" wine "$UIDRIVER_EXE" "$(win_path "$scenario")") \
+    >"$dir/demo.log" 2>&1 || status=$?
+  tr -d '\r' <"$dir/demo.log" | sed "s/^/  [demo $locale] /"
+  return $status
+}
