@@ -23,6 +23,13 @@
 # C.UTF-8 (1252). Wine takes the code page per process from LC_ALL, so one prefix serves
 # every locale; given to run, it applies to that command alone. The locale must have
 # been generated (scripts/setup-deps.sh does so for these).
+#   wine-rig.sh locale DIR LOCALE
+#                              switch the running rig's prefix to LOCALE: Wine rewrites
+#                              the prefix's font substitutes whenever the code page
+#                              changes (its own choice for that code page, also on the way
+#                              back to 932), so the rig's font table is applied again
+#                              after the switch. run with TALVEN_LOCALE does this before
+#                              its command and switches back to ja_JP.UTF-8 after it.
 #
 # rig.env exports: WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LC_ALL LANG DISPLAY PATH
 #                  RIG_DIR RIG_KIND RIG_XVFB_PID RIG_WM_PID RIG_TEMP_WIN (the prefix's %TEMP%)
@@ -225,21 +232,7 @@ init_prefix() {
     # once, and the test sees its exit code.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
-    # The dialogs ask for the usual Japanese UI fonts; map them onto IPA Gothic.
-    local reg=$dir/fonts.reg
-    {
-      printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-      printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
-      printf '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n'
-      printf '"ＭＳ ゴシック"="IPAGothic"\r\n'
-      printf '"MS PGothic"="IPAPGothic"\r\n'
-      printf '"MS Gothic"="IPAGothic"\r\n'
-      printf '"MS UI Gothic"="IPAPGothic"\r\n'
-      printf '"MS Shell Dlg"="IPAPGothic"\r\n'
-      printf '"MS Shell Dlg 2"="IPAPGothic"\r\n'
-      printf '\r\n'
-    } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
-    wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || die "regedit of the font table failed"
+    apply_fonts
     wineserver -w
     echo "$RIG_KIND" >"$prefix/.rig-ready"
   fi
@@ -251,6 +244,32 @@ init_prefix() {
     wineserver -w
     touch "$prefix/.rig-frames"
   fi
+}
+
+# The dialogs ask for the usual Japanese UI fonts; map them onto IPA Gothic, under any
+# locale (Wine's own table for a code page other than 932 has no Japanese font).
+apply_fonts() {
+  local reg=$dir/fonts.reg
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+    printf '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n'
+    printf '"ＭＳ ゴシック"="IPAGothic"\r\n'
+    printf '"MS PGothic"="IPAPGothic"\r\n'
+    printf '"MS Gothic"="IPAGothic"\r\n'
+    printf '"MS UI Gothic"="IPAPGothic"\r\n'
+    printf '"MS Shell Dlg"="IPAPGothic"\r\n'
+    printf '"MS Shell Dlg 2"="IPAPGothic"\r\n'
+    printf '\r\n'
+  } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
+  wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || die "regedit of the font table failed"
+}
+
+# The prefix under LC_ALL as it is now: a first program under it lets Wine switch the
+# code page (and rewrite the font substitutes), then the font table goes back in.
+switch_locale() {
+  wine reg query 'HKCU\Software\Wine\Fonts' /v Codepages </dev/null >/dev/null 2>&1 || true
+  apply_fonts
 }
 
 write_env() {
@@ -296,6 +315,7 @@ case $action in
     export DISPLAY
     start_wm
     init_prefix
+    [ "$LC_ALL" = ja_JP.UTF-8 ] || switch_locale
     # One persistent wineserver for the whole run, instead of one per test.
     wineserver -p </dev/null >/dev/null 2>&1
     write_env
@@ -326,8 +346,20 @@ case $action in
   run)
     [ $# -ge 1 ] || die "run needs a command"
     load_env || die "the rig is not running for $dir (wine-rig.sh start $dir)"
-    [ -z "${TALVEN_LOCALE:-}" ] || use_locale
-    exec "$@"
+    [ -n "${TALVEN_LOCALE:-}" ] || exec "$@"
+    use_locale
+    switch_locale
+    status=0
+    "$@" || status=$?
+    TALVEN_LOCALE=ja_JP.UTF-8 use_locale
+    switch_locale
+    exit $status
+    ;;
+  locale)
+    [ $# -eq 1 ] || die "locale needs a locale"
+    load_env || die "the rig is not running for $dir (wine-rig.sh start $dir)"
+    TALVEN_LOCALE=$1 use_locale
+    switch_locale
     ;;
   status)
     load_env || { echo "wine-rig: not running for $dir"; exit 1; }

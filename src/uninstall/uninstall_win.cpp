@@ -251,9 +251,12 @@ constexpr int listed_left_over = 12;
 
 int uninstall(const char* program) {
   char folder[uninstall_path_size];
-  if (!folder_of(folder, program)) return -1;
   char record[uninstall_path_size];
-  if (std::snprintf(record, sizeof record, "%s\\install.env", folder) >= static_cast<int>(sizeof record)) return -1;
+  if (!folder_of(folder, program) ||
+      std::snprintf(record, sizeof record, "%s\\install.env", folder) >= static_cast<int>(sizeof record)) {
+    show_error("このプログラムのフォルダの名前を扱えません。%s", text_nothing_removed);  // never end without a word
+    return -1;
+  }
 
   wchar_t wide_record[wide_path_size];
   FILE* stream = cp932_to_wide(record, wide_record, wide_path_size) == 0 ? _wfopen(wide_record, L"rt") : nullptr;

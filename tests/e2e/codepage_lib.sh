@@ -3,7 +3,8 @@
 #
 #   in_locale LOCALE CMD...        CMD with Wine under LOCALE (LC_ALL and LANG): Wine takes
 #                                  the ANSI code page from it per process, in the same
-#                                  prefix (ja_JP 932, en_US 1252, zh_CN 936, ko_KR 949)
+#                                  prefix (ja_JP 932, en_US 1252, zh_CN 936, ko_KR 949);
+#                                  the prefix is switched to LOCALE and back around it
 #   acp_of LOCALE                  the code page Wine really gives a program under LOCALE
 #   foreign_notice_lines COMMAND   driver lines: start COMMAND (UnInst.exe), see its
 #                                  notice of a foreign code page and answer OK
@@ -32,9 +33,14 @@
 #                                  and the desktop shortcut with their targets
 
 in_locale() {
-  local locale=$1
+  local locale=$1 status=0
   shift
-  LC_ALL=$locale LANG=$locale "$@"
+  # Wine rewrites the prefix's font substitutes on every change of code page: the rig puts
+  # its own back, there and on the way back to 932 (scripts/wine-rig.sh locale).
+  bash "$REPO/scripts/wine-rig.sh" locale "$RIG_DIR" "$locale" || e2e_fail "cannot switch the prefix to $locale"
+  LC_ALL=$locale LANG=$locale "$@" || status=$?
+  bash "$REPO/scripts/wine-rig.sh" locale "$RIG_DIR" ja_JP.UTF-8 || e2e_fail "cannot switch the prefix back to ja_JP.UTF-8"
+  return $status
 }
 
 acp_of() {
