@@ -6,6 +6,8 @@
 #                                  prefix (ja_JP 932, en_US 1252, zh_CN 936, ko_KR 949);
 #                                  the prefix is switched to LOCALE and back around it
 #   acp_of LOCALE                  the code page Wine really gives a program under LOCALE
+#   acp_of_program LOCALE CODE     the same for the probe built as the programs for CODE
+#                                  are (65001: the UTF-8 manifest)
 #   foreign_notice_lines COMMAND   driver lines: start COMMAND (UnInst.exe), see its
 #                                  notice of a foreign code page and answer OK
 #   text_foreign_notice            that notice's text, as a scenario takes it
@@ -44,8 +46,16 @@ in_locale() {
 }
 
 acp_of() {
-  [ -n "${ACP_PROBE_EXE:-}" ] && [ -f "$ACP_PROBE_EXE" ] || e2e_fail "acp_probe.exe is not built: '${ACP_PROBE_EXE:-}'"
-  in_locale "$1" wine "$ACP_PROBE_EXE" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^acp=\([0-9]*\).*/\1/p'
+  acp_of_program "$1" 0
+}
+
+# acp_of_program LOCALE CODE: the same for a program built for CODE (65001: the probe with
+# the UTF-8 copies' manifest), else for a plain one.
+acp_of_program() {
+  local probe=${ACP_PROBE_EXE:-}
+  [ "$2" != 65001 ] || probe=${ACP_PROBE_UTF8_EXE:-}
+  [ -n "$probe" ] && [ -f "$probe" ] || e2e_fail "the probe for $2 is not built: '$probe'"
+  in_locale "$1" wine "$probe" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^acp=\([0-9]*\).*/\1/p'
 }
 
 text_foreign_notice='このコンピューターの文字コードは日本語（コードページ932）ではありません。\nアンインストールは日本語のWindowsと同じように正しく行われます。\n\nThis computer does not use the Japanese code page (932). The uninstall works correctly as on Japanese Windows.'
@@ -57,11 +67,11 @@ foreign_notice_lines() {
 
 # Code page, locale, setup.exe and UnInst.exe of each run; 932 first, as the reference.
 codepage_runs() {
-  printf '%s\n' "932 ja_JP.UTF-8 $SETUP_EXE $UNINST_EXE $ACP_PROBE_EXE" \
-    "1252 en_US.UTF-8 $SETUP_EXE $UNINST_EXE $ACP_PROBE_EXE" \
-    "936 zh_CN.UTF-8 $SETUP_EXE $UNINST_EXE $ACP_PROBE_EXE" \
-    "949 ko_KR.UTF-8 $SETUP_EXE $UNINST_EXE $ACP_PROBE_EXE" \
-    "65001 ja_JP.UTF-8 $SETUP_UTF8_EXE $UNINST_UTF8_EXE $ACP_PROBE_UTF8_EXE"
+  printf '%s\n' "932 ja_JP.UTF-8 $SETUP_EXE $UNINST_EXE" \
+    "1252 en_US.UTF-8 $SETUP_EXE $UNINST_EXE" \
+    "936 zh_CN.UTF-8 $SETUP_EXE $UNINST_EXE" \
+    "949 ko_KR.UTF-8 $SETUP_EXE $UNINST_EXE" \
+    "65001 ja_JP.UTF-8 $SETUP_UTF8_EXE $UNINST_UTF8_EXE"
 }
 
 cp_world() {
@@ -120,9 +130,9 @@ cp_notice_shown() {
 
 # One code page's run (in a subshell: a failed step ends this run only).
 cp_one_run() {
-  local cp=$1 locale=$2 setup=$3 uninst=$4 probe=$5 dest_win=$6 user_question=$7 dest acp notice=
+  local cp=$1 locale=$2 setup=$3 uninst=$4 dest_win=$5 user_question=$6 dest acp notice=
   dest=$(unix_path "$dest_win")
-  acp=$(in_locale "$locale" wine "$probe" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^acp=\([0-9]*\).*/\1/p')
+  acp=$(acp_of_program "$locale" "$cp")
   assert_eq "$cp" "$acp" "the code page Wine gives under $locale"
   # Away from 932 both programs first tell the player once: a box before anything else,
   # answered when it comes; one missing is reported after the run has gone as far as it can.
@@ -176,7 +186,7 @@ EOS
 }
 
 codepage_matrix() {
-  local game=$1 dest_win=$2 user_question=$3 cp locale setup uninst probe failed= status
+  local game=$1 dest_win=$2 user_question=$3 cp locale setup uninst failed= status
   local v
   for v in SETUP_UTF8_EXE UNINST_UTF8_EXE ACP_PROBE_EXE ACP_PROBE_UTF8_EXE; do
     [ -f "${!v:-}" ] || e2e_fail "$v is not built: '${!v:-}' (tests/e2e/codepages.cmake)"
@@ -186,10 +196,10 @@ codepage_matrix() {
   mkdir -p "$MEDIA/bin"
   printf 'the real game program\r\n' >"$MEDIA/bin/${CP_EXE:-game.exe}"
   : >"$SCRATCH/verdicts"
-  while read -r cp locale setup uninst probe; do
+  while read -r cp locale setup uninst; do
     # Not in a || list: the run keeps set -e inside its subshell.
     set +e
-    (cp_one_run "$cp" "$locale" "$setup" "$uninst" "$probe" "$dest_win" "$user_question") >"$SCRATCH/run.$cp.log" 2>&1
+    (cp_one_run "$cp" "$locale" "$setup" "$uninst" "$dest_win" "$user_question") >"$SCRATCH/run.$cp.log" 2>&1
     status=$?
     set -e
     if [ $status -eq 0 ]; then
