@@ -116,6 +116,8 @@ set_target_properties(e2e_probe PROPERTIES OUTPUT_NAME probe)
 foreach(helper uidriver e2e_inspect e2e_probe)
   target_link_options(${helper} PRIVATE -mconsole)
 endforeach()
+# The code-page probes and the UTF-8 copies of the programs.
+include(${CMAKE_SOURCE_DIR}/tests/e2e/codepages.cmake)
 
 # --- Control ids for the scripts ----------------------------------------------------------
 # The dialogs' control ids as shell variables (IDC_NAME=VALUE), read from the header the
@@ -142,7 +144,7 @@ function(e2e_tests prefix glob_prefix rig_dir fixture lock)
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
     set_tests_properties(${prefix}.${name} PROPERTIES
       FIXTURES_REQUIRED ${fixture} RESOURCE_LOCK ${lock} TIMEOUT 300
-      ENVIRONMENT "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;INSPECT_EXE=$<TARGET_FILE:e2e_inspect>;PROBE_EXE=$<TARGET_FILE:e2e_probe>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;TALVEN_PACK_ZLIB=${HOST_BUILD_DIR}/talven-pack-zlib;TALVEN_PACK_EXE=${talven_pack_exe};REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh;E2E_IDS=${CMAKE_BINARY_DIR}/e2e_ids.sh")
+      ENVIRONMENT "SETUP_EXE=$<TARGET_FILE:setup>;UNINST_EXE=$<TARGET_FILE:UnInst>;UIDRIVER_EXE=$<TARGET_FILE:uidriver>;INSPECT_EXE=$<TARGET_FILE:e2e_inspect>;PROBE_EXE=$<TARGET_FILE:e2e_probe>;ACP_PROBE_EXE=$<TARGET_FILE:acp_probe>;ACP_PROBE_UTF8_EXE=$<TARGET_FILE:acp_probe_utf8>;SETUP_UTF8_EXE=$<TARGET_FILE:setup_utf8>;UNINST_UTF8_EXE=$<TARGET_FILE:UnInst_utf8>;TALVEN_PACK=${HOST_BUILD_DIR}/talven-pack;TALVEN_PACK_ZLIB=${HOST_BUILD_DIR}/talven-pack-zlib;TALVEN_PACK_EXE=${talven_pack_exe};REPO=${CMAKE_SOURCE_DIR};E2E_NAME=${name};E2E_SCRATCH=${scratch};E2E_LIB=${CMAKE_SOURCE_DIR}/tests/e2e/lib.sh;E2E_IDS=${CMAKE_BINARY_DIR}/e2e_ids.sh")
   endforeach()
 endfunction()
 

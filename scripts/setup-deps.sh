@@ -36,14 +36,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-# The tests run Wine under a Japanese locale so that its ANSI code page is 932.
-if ! locale -a 2>/dev/null | grep -qiE '^ja_JP\.utf-?8$'; then
-  echo "setup-deps: generating the ja_JP.UTF-8 locale"
-  if [ -f /etc/locale.gen ] && grep -qE '^# *ja_JP.UTF-8' /etc/locale.gen; then
-    as_root sed -i 's/^# *ja_JP.UTF-8/ja_JP.UTF-8/' /etc/locale.gen
-  elif ! grep -qE '^ja_JP.UTF-8' /etc/locale.gen 2>/dev/null; then
-    echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
-  fi
+# The tests run Wine under a Japanese locale so that its ANSI code page is 932, and some
+# under others (TALVEN_LOCALE, see scripts/wine-rig.sh): 1252, 936 and 949. Generated
+# offline from the locales package's own data.
+test_locales=(ja_JP.UTF-8 en_US.UTF-8 zh_CN.UTF-8 ko_KR.UTF-8)
+missing_locales=()
+for l in "${test_locales[@]}"; do
+  locale -a 2>/dev/null | grep -qixF "${l%.UTF-8}.utf8" || missing_locales+=("$l")
+done
+if [ ${#missing_locales[@]} -gt 0 ]; then
+  echo "setup-deps: generating the locales ${missing_locales[*]}"
+  for l in "${missing_locales[@]}"; do
+    if [ -f /etc/locale.gen ] && grep -qE "^# *$l UTF-8" /etc/locale.gen; then
+      as_root sed -i "s/^# *$l UTF-8/$l UTF-8/" /etc/locale.gen
+    elif ! grep -qE "^$l UTF-8" /etc/locale.gen 2>/dev/null; then
+      echo "$l UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+    fi
+  done
   as_root locale-gen
 fi
 

@@ -18,6 +18,19 @@
 #   wine-rig.sh run DIR CMD..  run CMD with the rig's environment (DISPLAY, WINEPREFIX, ...)
 #   wine-rig.sh status DIR     print the rig's environment, exit 1 when it is not running
 #
+# TALVEN_LOCALE (start, run) picks the locale Wine runs under, and so its ANSI code page:
+# ja_JP.UTF-8 (the default: 932), en_US.UTF-8 (1252), zh_CN.UTF-8 (936), ko_KR.UTF-8 (949),
+# C.UTF-8 (1252). Wine takes the code page per process from LC_ALL, so one prefix serves
+# every locale; given to run, it applies to that command alone. The locale must have
+# been generated (scripts/setup-deps.sh does so for these).
+#   wine-rig.sh locale DIR LOCALE
+#                              switch the running rig's prefix to LOCALE: Wine rewrites
+#                              the prefix's font substitutes whenever the code page
+#                              changes (its own choice for that code page, also on the way
+#                              back to 932), so the rig's font table is applied again
+#                              after the switch. run with TALVEN_LOCALE does this before
+#                              its command and switches back to ja_JP.UTF-8 after it.
+#
 # rig.env exports: WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LC_ALL LANG DISPLAY PATH
 #                  RIG_DIR RIG_KIND RIG_XVFB_PID RIG_WM_PID RIG_TEMP_WIN (the prefix's %TEMP%)
 #                  RIG_TEMP (its Unix path)
@@ -114,9 +127,19 @@ base_env() {
   export WINEDEBUG=-all
   # No Mono/Gecko download prompts and no menu/desktop entries written into $HOME.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  # ANSI code page 932 comes from the Japanese locale.
-  export LC_ALL=ja_JP.UTF-8
-  export LANG=ja_JP.UTF-8
+  # ANSI code page 932 comes from the Japanese locale, unless another one is asked for.
+  use_locale
+}
+
+# LC_ALL and LANG from TALVEN_LOCALE (default ja_JP.UTF-8), refused when not generated:
+# Wine would silently fall back to code page 1252 and the test would prove nothing.
+use_locale() {
+  local want=${TALVEN_LOCALE:-ja_JP.UTF-8} norm
+  norm=$(printf '%s' "$want" | sed 's/\.[Uu][Tt][Ff]-\?8$/.utf8/')
+  locale -a 2>/dev/null | grep -qixF "$norm" ||
+    die "locale $want is not generated here (run scripts/setup-deps.sh)"
+  export LC_ALL=$want
+  export LANG=$want
 }
 
 xvfb_alive() {
@@ -209,21 +232,7 @@ init_prefix() {
     # once, and the test sees its exit code.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
-    # The dialogs ask for the usual Japanese UI fonts; map them onto IPA Gothic.
-    local reg=$dir/fonts.reg
-    {
-      printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-      printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
-      printf '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n'
-      printf '"ＭＳ ゴシック"="IPAGothic"\r\n'
-      printf '"MS PGothic"="IPAPGothic"\r\n'
-      printf '"MS Gothic"="IPAGothic"\r\n'
-      printf '"MS UI Gothic"="IPAPGothic"\r\n'
-      printf '"MS Shell Dlg"="IPAPGothic"\r\n'
-      printf '"MS Shell Dlg 2"="IPAPGothic"\r\n'
-      printf '\r\n'
-    } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
-    wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || die "regedit of the font table failed"
+    apply_fonts
     wineserver -w
     echo "$RIG_KIND" >"$prefix/.rig-ready"
   fi
@@ -235,6 +244,32 @@ init_prefix() {
     wineserver -w
     touch "$prefix/.rig-frames"
   fi
+}
+
+# The dialogs ask for the usual Japanese UI fonts; map them onto IPA Gothic, under any
+# locale (Wine's own table for a code page other than 932 has no Japanese font).
+apply_fonts() {
+  local reg=$dir/fonts.reg
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+    printf '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n'
+    printf '"ＭＳ ゴシック"="IPAGothic"\r\n'
+    printf '"MS PGothic"="IPAPGothic"\r\n'
+    printf '"MS Gothic"="IPAGothic"\r\n'
+    printf '"MS UI Gothic"="IPAPGothic"\r\n'
+    printf '"MS Shell Dlg"="IPAPGothic"\r\n'
+    printf '"MS Shell Dlg 2"="IPAPGothic"\r\n'
+    printf '\r\n'
+  } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
+  wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || die "regedit of the font table failed"
+}
+
+# The prefix under LC_ALL as it is now: a first program under it lets Wine switch the
+# code page (and rewrite the font substitutes), then the font table goes back in.
+switch_locale() {
+  wine reg query 'HKCU\Software\Wine\Fonts' /v Codepages </dev/null >/dev/null 2>&1 || true
+  apply_fonts
 }
 
 write_env() {
@@ -253,8 +288,8 @@ export RIG_KIND=$RIG_KIND
 export PATH='$PATH'
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
-export LC_ALL=ja_JP.UTF-8
-export LANG=ja_JP.UTF-8
+export LC_ALL='$LC_ALL'
+export LANG='$LANG'
 export DISPLAY='$DISPLAY'
 export RIG_DIR='$dir'
 export RIG_XVFB_PID=$RIG_XVFB_PID
@@ -280,6 +315,7 @@ case $action in
     export DISPLAY
     start_wm
     init_prefix
+    [ "$LC_ALL" = ja_JP.UTF-8 ] || switch_locale
     # One persistent wineserver for the whole run, instead of one per test.
     wineserver -p </dev/null >/dev/null 2>&1
     write_env
@@ -310,7 +346,20 @@ case $action in
   run)
     [ $# -ge 1 ] || die "run needs a command"
     load_env || die "the rig is not running for $dir (wine-rig.sh start $dir)"
-    exec "$@"
+    [ -n "${TALVEN_LOCALE:-}" ] || exec "$@"
+    use_locale
+    switch_locale
+    status=0
+    "$@" || status=$?
+    TALVEN_LOCALE=ja_JP.UTF-8 use_locale
+    switch_locale
+    exit $status
+    ;;
+  locale)
+    [ $# -eq 1 ] || die "locale needs a locale"
+    load_env || die "the rig is not running for $dir (wine-rig.sh start $dir)"
+    TALVEN_LOCALE=$1 use_locale
+    switch_locale
     ;;
   status)
     load_env || { echo "wine-rig: not running for $dir"; exit 1; }

@@ -254,3 +254,85 @@ int compose_end_message(char* out, size_t size, const char* title, const char* f
 }
 
 }  // namespace talven
+
+namespace talven {
+
+namespace {
+
+// One line's bounds [begin, end) with blanks and a trailing CR trimmed.
+void trim_line(const char* line, size_t length, size_t* begin, size_t* end) {
+  size_t b = 0, e = length;
+  while (e > 0 && (line[e - 1] == '\r' || line[e - 1] == ' ' || line[e - 1] == '\t')) --e;
+  while (b < e && (line[b] == ' ' || line[b] == '\t')) ++b;
+  *begin = b;
+  *end = e;
+}
+
+// text[0, length) names the same as name, blanks around both ignored.
+int same_name(const char* text, size_t length, const char* name) {
+  name = skip_blanks(name);
+  size_t n = std::strlen(name);
+  while (n > 0 && (name[n - 1] == ' ' || name[n - 1] == '\t')) --n;
+  return n == length && equal_nocase(text, name, n);
+}
+
+// The section a header line names, or -1 when the line is no header.
+int header_name(const char* line, size_t length, size_t* name_begin, size_t* name_end) {
+  size_t b, e;
+  trim_line(line, length, &b, &e);
+  if (e - b < 2 || line[b] != '[') return -1;
+  // The closing bracket is searched for character by character: a trail byte may be 0x5D.
+  size_t close = 0;
+  for (size_t i = b + 1; i < e; i += char_length(line + i))
+    if (line[i] == ']') {
+      close = i;
+      break;
+    }
+  if (close == 0) return -1;
+  trim_line(line + b + 1, close - b - 1, name_begin, name_end);
+  *name_begin += b + 1;
+  *name_end += b + 1;
+  return 0;
+}
+
+}  // namespace
+
+size_t ini_remove_keys(char* text, size_t length, const char* section, const char* const* keys, int key_count) {
+  size_t read = 0, write = 0;
+  int inside = 0;
+  size_t header_at = 0;  // where the target section's header was written
+  int kept_lines = 0;    // non-blank lines kept in the target section
+  while (read < length) {
+    size_t end = read;
+    while (end < length && text[end] != '\n') ++end;
+    size_t next = end < length ? end + 1 : end;
+    const char* line = text + read;
+    size_t line_length = end - read;
+    size_t b, e;
+    trim_line(line, line_length, &b, &e);
+    int drop = 0;
+    size_t nb, ne;
+    if (header_name(line, line_length, &nb, &ne) == 0) {
+      if (inside && kept_lines == 0) write = header_at;  // the section before was emptied
+      inside = same_name(line + nb, ne - nb, section);
+      header_at = write;
+      kept_lines = 0;
+    } else if (inside && b < e) {
+      size_t eq = b;
+      while (eq < e && line[eq] != '=') eq += char_length(line + eq);
+      size_t key_end = eq;
+      while (key_end > b && (line[key_end - 1] == ' ' || line[key_end - 1] == '\t')) --key_end;
+      for (int k = 0; k < key_count && !drop; ++k) drop = eq < e && same_name(line + b, key_end - b, keys[k]);
+      if (!drop) ++kept_lines;
+    }
+    if (!drop) {
+      std::memmove(text + write, line, next - read);
+      write += next - read;
+    }
+    read = next;
+  }
+  if (inside && kept_lines == 0) write = header_at;
+  return write;
+}
+
+}  // namespace talven

@@ -88,3 +88,17 @@ int compose_end_message(char* out, size_t size, const char* title, const char* f
                         const char* const* names, int name_count, int left_total);
 
 }  // namespace talven
+
+namespace talven {
+
+// The game's [ini] keys removed from the text of its INI file, as the file holds it (code
+// page 932 bytes, the way a Japanese system writes it): the system's profile functions
+// would read the file through the system's code page and match no Japanese section or
+// key elsewhere. Lines end in LF or CR LF; a section header is "[name]" and a key line
+// "key=value", names compared with blanks around them ignored and single-byte letters
+// without case, as the profile functions compare them. The section's header goes too
+// when nothing but blank lines is left in it. Edits text in place (it only shrinks) and
+// returns the new length.
+size_t ini_remove_keys(char* text, size_t length, const char* section, const char* const* keys, int key_count);
+
+}  // namespace talven

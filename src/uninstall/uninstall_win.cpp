@@ -26,6 +26,28 @@ namespace {
 const char* const text_nothing_left = "\n削除するものはありません。";
 const char* const text_nothing_removed = "\nアンインストールを中止しました。何も削除していません。";
 
+// A box of its own, through the W function, for texts that must read the same whatever
+// the system's code page: the notice of a foreign code page and the second-copy box.
+void show_box(const char* text, const char* title, UINT style) {
+  static wchar_t wide_text[1024];
+  wchar_t wide_title[256];
+  if (cp932_to_wide(text, wide_text, sizeof wide_text / sizeof wide_text[0]) != 0) wide_text[0] = L'\0';
+  if (cp932_to_wide(title, wide_title, sizeof wide_title / sizeof wide_title[0]) != 0) wide_title[0] = L'\0';
+  MessageBoxW(nullptr, wide_text, wide_title, style);
+}
+
+// A registry key named in CP932, opened through the W function. ERROR_* as RegOpenKeyEx.
+LONG open_key(HKEY hive, const char* name, REGSAM access, HKEY* key) {
+  wchar_t wide[512];
+  if (cp932_to_wide(name, wide, sizeof wide / sizeof wide[0]) != 0) return ERROR_INVALID_NAME;
+  return RegOpenKeyExW(hive, wide, 0, access, key);
+}
+
+void delete_key(HKEY hive, const char* name) {
+  wchar_t wide[512];
+  if (cp932_to_wide(name, wide, sizeof wide / sizeof wide[0]) == 0) RegDeleteKeyW(hive, wide);
+}
+
 // The long form of a path, so that a short 8.3 spelling compares equal to the long one.
 // -1 (path unchanged) when it has no exact CP932 form.
 int long_form(char* path, size_t size) {
@@ -42,15 +64,18 @@ int registered_command(const char* title, char* out, DWORD size) {
   char key_name[512];
   if (compose_uninstall_key(key_name, sizeof key_name, title) != 0) return -1;
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return -1;
-  DWORD type = 0, length = size - 1;
-  LONG rc = RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(out), &length);
+  if (open_key(HKEY_LOCAL_MACHINE, key_name, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return -1;
+  wchar_t value[uninstall_path_size];
+  DWORD type = 0, length = sizeof value - sizeof value[0];
+  LONG rc = RegQueryValueExW(key, L"UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(value), &length);
   RegCloseKey(key);
-  if (rc != ERROR_SUCCESS || type != REG_SZ) {
-    out[0] = '\0';  // an entry without its command: still the game's, but the folder is unknown
+  value[length / sizeof value[0]] = L'\0';
+  // An entry without its command, or one with no CP932 form: still the game's, but the
+  // folder is unknown.
+  if (rc != ERROR_SUCCESS || type != REG_SZ || wide_to_cp932(value, out, size) != 0) {
+    out[0] = '\0';
     return 0;
   }
-  out[length < size ? length : size - 1] = '\0';
   // The installer writes the command unquoted; a quoted one names the same program.
   size_t n = std::strlen(out);
   if (n >= 2 && out[0] == '"' && out[n - 1] == '"') {
@@ -62,21 +87,24 @@ int registered_command(const char* title, char* out, DWORD size) {
 
 void remove_key_if_empty(HKEY hive, const char* name) {
   HKEY key;
-  if (RegOpenKeyExA(hive, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  if (open_key(hive, name, KEY_READ, &key) != ERROR_SUCCESS) return;
   DWORD subkeys = 1, values = 1;
-  LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+  LONG rc = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                              nullptr, nullptr, nullptr);
   RegCloseKey(key);
-  if (rc == ERROR_SUCCESS && subkeys == 0 && values == 0) RegDeleteKeyA(hive, name);
+  if (rc == ERROR_SUCCESS && subkeys == 0 && values == 0) delete_key(hive, name);
 }
 
 void remove_app_values(HKEY hive, const char* key_name, const line_entry* lines, const char* folder,
                        const char* cd_root) {
   HKEY key;
-  if (!lines || RegOpenKeyExA(hive, key_name, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  if (!lines || open_key(hive, key_name, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
   for (const line_entry* e = lines; e; e = e->next) {
     char name[reg_name_size], value[reg_value_size];
-    if (parse_reg_entry_with(e->text, folder, cd_root, name, value) == 0) RegDeleteValueA(key, name);
+    wchar_t wide[reg_name_size];
+    if (parse_reg_entry_with(e->text, folder, cd_root, name, value) == 0 &&
+        cp932_to_wide(name, wide, sizeof wide / sizeof wide[0]) == 0)
+      RegDeleteValueW(key, wide);
   }
   RegCloseKey(key);
 }
@@ -103,69 +131,95 @@ void remove_registry_values(const char* folder, const char* cd_root) {
 // The Windows folder and the file the profile functions use for a bare name in it (the
 // only kind of INI_FILE taken).
 int profile_path(const char* file, char* windows, char* out, size_t size) {
-  UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return -1;
+  wchar_t wide[MAX_PATH];
+  UINT n = GetWindowsDirectoryW(wide, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide, windows, MAX_PATH) != 0) return -1;
   int m = std::snprintf(out, size, "%s\\%s", windows, file);
   return (m < 0 || static_cast<size_t>(m) >= size) ? -1 : 0;
 }
 
-// A file holding nothing but blanks and line ends once the game's values are gone.
-int file_is_blank(const char* path) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return 0;
-  unsigned char data[4096];
-  size_t n = std::fread(data, 1, sizeof data, f);
-  int more = std::fgetc(f) != EOF;
-  std::fclose(f);
-  if (more) return 0;
-  for (size_t i = 0; i < n; ++i)
-    if (data[i] > 0x20) return 0;
-  return 1;
-}
+// An INI file larger than this is no game's settings: it is left as it is.
+constexpr size_t ini_file_limit = 256 * 1024;
 
+// The [ini] keys go from the file's own bytes (see ini_remove_keys), the section when
+// nothing is left in it, and the file when nothing but blanks is left.
 void remove_ini_values(const char* folder, const char* cd_root) {
   if (!ini_lines) return;
   char section[128], file[128];
   copy_text(section, sizeof section, get_ini_section());
   copy_text(file, sizeof file, get_ini_file());
+  char windows[MAX_PATH], path[uninstall_path_size];
+  wchar_t wide[wide_path_size];
+  if (profile_path(file, windows, path, sizeof path) != 0 || cp932_to_wide(path, wide, wide_path_size) != 0) return;
+  static char text[ini_file_limit + 1];
+  FILE* f = _wfopen(wide, L"rb");
+  if (!f) return;
+  size_t size = std::fread(text, 1, sizeof text, f);
+  std::fclose(f);
+  if (size > ini_file_limit) return;
+  size_t left = size;
   for (const line_entry* e = ini_lines; e; e = e->next) {
     char key[ini_key_size], value[ini_value_size];
-    if (parse_ini_entry_with(e->text, folder, cd_root, key, value) == 0)
-      WritePrivateProfileStringA(section, key, nullptr, file);
+    const char* keys[1] = {key};
+    if (parse_ini_entry_with(e->text, folder, cd_root, key, value) == 0) left = ini_remove_keys(text, left, section, keys, 1);
   }
-  char rest[8];
-  if (GetPrivateProfileSectionA(section, rest, sizeof rest, file) == 0)
-    WritePrivateProfileStringA(section, nullptr, nullptr, file);
-  WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);  // written out now
-  char windows[MAX_PATH], path[uninstall_path_size];
-  if (profile_path(file, windows, path, sizeof path) == 0 && file_is_blank(path)) delete_file_inside(windows, path);
+  int blank = 1;
+  for (size_t i = 0; i < left && blank; ++i) blank = static_cast<unsigned char>(text[i]) <= 0x20;
+  if (blank) {
+    delete_file_inside(windows, path);
+  } else if (left != size && (f = _wfopen(wide, L"wb")) != nullptr) {
+    std::fwrite(text, 1, left, f);
+    std::fclose(f);
+  }
 }
 
 // A shortcut goes only when it still points into the install folder: a later install of
 // the same title elsewhere owns one of the same name.
 void remove_link_into(const char* link_file, const char* folder, const char* proved_folder) {
   if (!link_file[0]) return;
-  IShellLinkA* link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  WCHAR wide[MAX_PATH];
+  if (cp932_to_wide(link_file, wide, MAX_PATH) != 0) return;
+  IShellLinkW* link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                               reinterpret_cast<void**>(&link))))
     return;
-  char target[MAX_PATH] = "";
+  WCHAR wide_target[MAX_PATH] = L"";
   IPersistFile* file = nullptr;
-  WCHAR wide[MAX_PATH];
   if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    if (MultiByteToWideChar(CP_ACP, 0, link_file, -1, wide, MAX_PATH) != 0 && SUCCEEDED(file->Load(wide, STGM_READ)))
-      link->GetPath(target, sizeof target, nullptr, SLGP_RAWPATH);
+    // The item list holds the target's names in UTF-16; the path the link also stores is
+    // in the code page of the system that wrote it, unreadable under another one.
+    LPITEMIDLIST item = nullptr;
+    if (SUCCEEDED(file->Load(wide, STGM_READ)) &&
+        !(SUCCEEDED(link->GetIDList(&item)) && item && SHGetPathFromIDListW(item, wide_target)))
+      link->GetPath(wide_target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    if (item) CoTaskMemFree(item);
     file->Release();
   }
   link->Release();
+  // A target with no CP932 form was not written by the installer: the link stays.
+  char target[MAX_PATH] = "";
+  if (wide_to_cp932(wide_target, target, sizeof target) != 0) return;
   if (target[0] && path_inside(folder, target, nullptr)) delete_file_inside(proved_folder, link_file);
+}
+
+// A shell folder's path in CP932. 1, or 0 when there is none or it has no CP932 form.
+int special_folder(int csidl, char* out) {
+  IMalloc* allocator = nullptr;
+  if (FAILED(SHGetMalloc(&allocator)) || !allocator) return 0;
+  LPITEMIDLIST item = nullptr;
+  wchar_t wide[MAX_PATH];
+  int found = SUCCEEDED(SHGetSpecialFolderLocation(nullptr, csidl, &item)) && item && SHGetPathFromIDListW(item, wide) &&
+              wide_to_cp932(wide, out, MAX_PATH) == 0;
+  if (item) allocator->Free(item);
+  allocator->Release();
+  return found;
 }
 
 void remove_shortcuts(const char* folder) {
   int vista = is_vista_or_later();
   char programs[MAX_PATH] = "", desktop[MAX_PATH] = "";
-  if (!get_special_folder(nullptr, vista ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, programs)) programs[0] = '\0';
-  if (!get_special_folder(nullptr, vista ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY, desktop))
+  if (!special_folder(vista ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, programs)) programs[0] = '\0';
+  if (!special_folder(vista ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY, desktop))
     desktop[0] = '\0';
   // The readme link's name, chosen as the installer chose it.
   char label[260], readme[260];
@@ -190,11 +244,15 @@ constexpr int listed_left_over = 12;
 
 int uninstall(const char* program) {
   char folder[uninstall_path_size];
-  if (!folder_of(folder, program)) return -1;
   char record[uninstall_path_size];
-  if (std::snprintf(record, sizeof record, "%s\\install.env", folder) >= static_cast<int>(sizeof record)) return -1;
+  if (!folder_of(folder, program) ||
+      std::snprintf(record, sizeof record, "%s\\install.env", folder) >= static_cast<int>(sizeof record)) {
+    show_error("このプログラムのフォルダの名前を扱えません。%s", text_nothing_removed);  // never end without a word
+    return -1;
+  }
 
-  FILE* stream = std::fopen(record, "rt");
+  wchar_t wide_record[wide_path_size];
+  FILE* stream = cp932_to_wide(record, wide_record, wide_path_size) == 0 ? _wfopen(wide_record, L"rt") : nullptr;
   if (!stream) {
     show_notice("アンインストールの記録[%s]が見つかりません。%s", record, text_nothing_left);
     return 1;
@@ -214,11 +272,16 @@ int uninstall(const char* program) {
   // One uninstaller per game at a time, as one installer; held until the process ends.
   char mutex_name[160];
   std::snprintf(mutex_name, sizeof mutex_name, "%s アンインストール", title);
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, mutex_name);
+  wchar_t wide_mutex[160];
+  if (cp932_to_wide(mutex_name, wide_mutex, sizeof wide_mutex / sizeof wide_mutex[0]) != 0) {
+    show_error("アンインストールの記録のタイトル[%s]を扱えません。%s", title, text_nothing_removed);
+    return -1;
+  }
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, wide_mutex);
   if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
     char text[256];
     std::snprintf(text, sizeof text, "[ %s ] は既に起動中です", mutex_name);
-    MessageBoxA(nullptr, text, title, MB_TOPMOST | MB_ICONHAND);
+    show_box(text, title, MB_TOPMOST | MB_ICONHAND);
     return 0;
   }
 
@@ -282,7 +345,7 @@ int uninstall(const char* program) {
   remove_planned_files(&plan, folder, keep_user);
   delete_file_inside(folder, record);
   char key_name[512];
-  if (compose_uninstall_key(key_name, sizeof key_name, title) == 0) RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_name);
+  if (compose_uninstall_key(key_name, sizeof key_name, title) == 0) delete_key(HKEY_LOCAL_MACHINE, key_name);
 
   static char left[listed_left_over][uninstall_path_size];
   const char* program_name = mb_find_last_char(program, '\\') + 1;
@@ -330,6 +393,10 @@ int run_uninstall() {
   wchar_t temp[MAX_PATH];
   n = GetTempPathW(MAX_PATH, temp);
   if (n > 0 && n < MAX_PATH) SetCurrentDirectoryW(temp);
+
+  // The install goes on as on a Japanese system; the player is told once that the game
+  // itself needs the Japanese settings to run.
+  if (foreign_code_page()) show_box(msg_foreign_code_page, owner_title(), MB_OK | MB_ICONINFORMATION);
 
   CoInitialize(nullptr);
   int result = uninstall(program);

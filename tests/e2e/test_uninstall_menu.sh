@@ -12,35 +12,7 @@ e2e_init
 require_uninst
 rm -f "$RIG_TEMP"/UnInst_*.exe
 
-sample_package "$SCRATCH/sample" "$UNINST_EXE"
-media_separate "$SCRATCH/sample/instdat.arc"
-stage=$SCRATCH/sample/sample-game
-
-title=$SAMPLE_TITLE
-caption=$SAMPLE_CAPTION
-uninstall_key=$(uninstall_key "$title")
-dest_win='C:\アンインストール 試験\月影の譜'
-dest=$(unix_path "$dest_win")
-windows_ini=$(unix_path 'C:\windows')/tsukikage.ini
-# No earlier install of this game (nor another under the same keys).
-clean_sample_install 'C:\アンインストール 試験'
-
-world() {
-  key_state 'HKCU\Software\TALVEN' 'HKLM\Software\TALVEN' 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
-  echo "ini: $( [ -e "$windows_ini" ] && md5sum <"$windows_ini" || echo absent)"
-  echo "start menu: $(cd "$(unix_path "$programs")" && find . -maxdepth 3 | sort | tr '\n' ' ')"
-  echo "desktop: $(cd "$(unix_path "$desktop")" && find . | sort | tr '\n' ' ')"
-}
-world >"$SCRATCH/world.before"
-
-drive_menu_install install "$dest_win" "shortcut=expect-checked $IDC_CHECK 1;click 1"
-assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
-assert_file "$dest/install.env" "the uninstaller's record"
-assert_eq 1 "$(inspect_one "exists	$desktop\\$title.LNK")" "desktop shortcut after the install"
-
-world >"$SCRATCH/world.installed"
-cmp -s "$SCRATCH/world.before" "$SCRATCH/world.installed" && e2e_fail "the install changed none of the places compared"
-
+install_sample_for_uninstall 'C:\アンインストール 試験\月影の譜'
 # What the player adds: a save the game would write, and a file of their own.
 printf 'save data\r\n' >"$dest/セーブ/slot01.sav"
 printf 'my notes\r\n' >"$dest/メモ.txt"

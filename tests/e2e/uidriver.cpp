@@ -16,7 +16,7 @@
 // ${NAME} anywhere in a line is replaced by the environment variable NAME (Wine passes the
 // shell's variables through), so a scenario can name paths made by its script; an unset
 // variable is a scenario error. Texts are UTF-8 in the scenario; they are compared as CP932 bytes with what the windows
-// hold (the ANSI window texts under code page 932). ID is a control id, decimal or 0x hex
+// hold (read as UTF-16 and converted to code page 932, under any locale). ID is a control id, decimal or 0x hex
 // (a message box keeps its text in the static control 65535 = 0xFFFF; its buttons are
 // 1 OK, 2 Cancel, 4 Retry, 6 Yes, 7 No). TIMEOUT is in seconds (decimals allowed); a wait
 // command takes it as its last argument when that argument is a plain number, otherwise
@@ -49,6 +49,8 @@
 //                             menu's caption)
 //   expect-window-count N     number of visible top-level windows of the process
 //   wait-gone [TIMEOUT]       the current window has been destroyed
+//   dismiss-box [TIMEOUT]     a message box that may come: "box: TEXT" and OK when it
+//                             comes, "no box" when it does not (the scenario goes on)
 //   expect-caption TEXT       the current window's caption
 //   expect-topmost 0|1        whether the current window is topmost (WS_EX_TOPMOST)
 //   dump                      list the current window's children: id, class, text,
@@ -113,6 +115,24 @@ std::string convert(const std::string& text, UINT from, UINT to) {
 
 std::string to_cp932(const std::string& utf8) { return convert(utf8, CP_UTF8, 932); }
 std::string to_utf8(const std::string& cp932) { return convert(cp932, 932, CP_UTF8); }
+
+// Through UTF-16, so that the driver reads and writes the same texts whatever code page it
+// runs under (a scenario may run it under another locale).
+std::wstring utf8_to_wide(const std::string& text) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? n : 1, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
+  return wide;
+}
+
+std::string wide_to_cp932_text(const wchar_t* text) {
+  int n = WideCharToMultiByte(932, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return std::string();
+  std::string out(n, '\0');
+  WideCharToMultiByte(932, 0, text, -1, &out[0], n, nullptr, nullptr);
+  out.resize(n - 1);
+  return out;
+}
 
 // Shows a text on one line: line breaks and tabs as escapes, so a report stays readable.
 std::string shown(const std::string& cp932) {
@@ -302,14 +322,14 @@ void need(const std::vector<std::string>& words, size_t count, const char* usage
 std::string window_text(HWND window) {
   // Sent with a timeout: a window whose thread is busy must not hang the driver.
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
     return std::string();
-  std::vector<char> buffer(length + 2, '\0');
+  std::vector<wchar_t> buffer(length + 2, L'\0');
   DWORD_PTR copied = 0;
-  SendMessageTimeoutA(window, WM_GETTEXT, (WPARAM)buffer.size(), (LPARAM)buffer.data(),
+  SendMessageTimeoutW(window, WM_GETTEXT, (WPARAM)buffer.size(), (LPARAM)buffer.data(),
                       SMTO_ABORTIFHUNG, 5000, &copied);
-  buffer[buffer.size() - 1] = '\0';
-  return std::string(buffer.data());
+  buffer[buffer.size() - 1] = L'\0';
+  return wide_to_cp932_text(buffer.data());
 }
 
 std::string class_name(HWND window) {
@@ -498,22 +518,21 @@ void post_key(WORD vk) {
 
 void cmd_start(std::vector<std::string>& w) {
   if (w.size() < 2) scenario_error("usage: start PATH [ARGS...]");
-  std::string path = to_cp932(w[1]);
+  std::string path = w[1];
   std::string command_line = "\"" + path + "\"";
-  for (size_t i = 2; i < w.size(); ++i) command_line += " " + to_cp932(w[i]);
+  for (size_t i = 2; i < w.size(); ++i) command_line += " " + w[i];
   std::string folder = path;
   size_t slash = folder.find_last_of("\\/");
   folder = slash == std::string::npos ? std::string() : folder.substr(0, slash);
-  STARTUPINFOA si;
+  STARTUPINFOW si;
   ZeroMemory(&si, sizeof si);
   si.cb = sizeof si;
   started_process p;
   ZeroMemory(&p.info, sizeof p.info);
   p.path = w[1];
-  std::vector<char> line(command_line.begin(), command_line.end());
-  line.push_back('\0');
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), &si, &p.info))
+  std::wstring line = utf8_to_wide(command_line), wide_folder = utf8_to_wide(folder);
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : wide_folder.c_str(), &si, &p.info))
     fail("cannot start %s (error %lu)", w[1].c_str(), GetLastError());
   processes.push_back(p);
   current_process = (int)processes.size() - 1;
@@ -628,6 +647,31 @@ void cmd_wait_window(std::vector<std::string>& w) {
   current_window = q.found[0];
   say("  found %s %s after %lu ms\n", class_name(current_window).c_str(),
       shown(window_text(current_window)).c_str(), (unsigned long)(GetTickCount() - begin));
+}
+
+// A message box that may or may not come (a notice some systems get): answered with OK
+// when it comes within the timeout, its text reported; else the scenario goes on.
+void cmd_dismiss_box(std::vector<std::string>& w) {
+  DWORD timeout = take_timeout(w, 1);
+  need(w, 1, "dismiss-box [TIMEOUT]");
+  window_query q{current().info.dwProcessId, true, "#32770", false, "", {}, {0xFFFF}};
+  DWORD begin = GetTickCount();
+  for (;;) {
+    q.found.clear();
+    EnumWindows(collect_window, (LPARAM)&q);
+    if (!q.found.empty()) break;
+    DWORD code = 0;
+    if (process_ended(current(), &code) || GetTickCount() - begin > timeout) {
+      say("  no box\n");
+      return;
+    }
+    Sleep(poll_ms);
+  }
+  current_window = q.found[0];
+  say("  box: %s\n", shown(window_text(GetDlgItem(current_window, 0xFFFF))).c_str());
+  PostMessageA(current_window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(current_window, IDOK));
+  while (IsWindow(current_window) && GetTickCount() - begin < timeout + 10000) Sleep(poll_ms);
+  current_window = nullptr;
 }
 
 void cmd_wait_gone(std::vector<std::string>& w) {
@@ -775,6 +819,8 @@ bool run_command(std::vector<std::string>& w) {
     say("  %d terminated\n", killed);
   } else if (c == "wait-window") {
     cmd_wait_window(w);
+  } else if (c == "dismiss-box") {
+    cmd_dismiss_box(w);
   } else if (c == "expect-window-count") {
     need(w, 2, "expect-window-count N");
     long n = parse_long(w[1], "expect-window-count");
@@ -847,9 +893,9 @@ bool run_command(std::vector<std::string>& w) {
   } else if (c == "set-text") {
     need(w, 3, "set-text ID TEXT");
     HWND child = control(parse_id(w[1]));
-    std::string text = to_cp932(w[2]);
+    std::wstring text = utf8_to_wide(w[2]);
     DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutA(child, WM_SETTEXT, 0, (LPARAM)text.c_str(), SMTO_ABORTIFHUNG, 5000, &ignored))
+    if (!SendMessageTimeoutW(child, WM_SETTEXT, 0, (LPARAM)text.c_str(), SMTO_ABORTIFHUNG, 5000, &ignored))
       fail("WM_SETTEXT timed out");
   } else if (c == "key") {
     need(w, 2, "key enter|esc|tab|space");

@@ -20,6 +20,15 @@
 #   uninstall_nothing LABEL EXE_WIN TEXT
 #                                  EXE_WIN finds nothing to remove: the box TEXT, exit 1
 #   files_left DIR                 what DIR holds, relative names sorted on one line
+# The sample game installed for an uninstall (packed with UnInst.exe, from its menu, the
+# desktop shortcut ticked), after a clean slate:
+#   install_sample_for_uninstall DEST_WIN
+#                                  sets title, caption, uninstall_key, dest_win, dest,
+#                                  programs, desktop, windows_ini, stage; world (below)
+#                                  saved before and after it in $SCRATCH/world.before and
+#                                  world.installed
+#   world                          the uninstall entries, the application keys, the INI
+#                                  file, the Start menu and the desktop, as text
 # Scenario lines:
 #   uninstall_questions COMMAND TITLE [USER_STEP]
 #                                  start COMMAND, answer Yes to the question, answer the
@@ -131,3 +140,34 @@ text_done() {
 }
 text_no_record() { printf 'アンインストールの記録[%s]が見つかりません。\\n削除するものはありません。' "$(q "$1")"; }
 text_not_installed() { printf '「%s」はインストールされていません。\\n削除するものはありません。' "$1"; }
+
+install_sample_for_uninstall() {
+  sample_package "$SCRATCH/sample" "$UNINST_EXE"
+  media_separate "$SCRATCH/sample/instdat.arc"
+  stage=$SCRATCH/sample/sample-game
+  title=$SAMPLE_TITLE
+  caption=$SAMPLE_CAPTION
+  uninstall_key=$(uninstall_key "$title")
+  dest_win=$1
+  dest=$(unix_path "$dest_win")
+  windows_ini=$(unix_path 'C:\windows')/tsukikage.ini
+  # No earlier install of this game (nor another under the same keys).
+  clean_sample_install "${dest_win%\\*}"
+  world >"$SCRATCH/world.before"
+
+  drive_menu_install install "$dest_win" "shortcut=expect-checked $IDC_CHECK 1;click 1"
+  assert_same_file "$UNINST_EXE" "$dest/UnInst.exe"
+  assert_file "$dest/install.env" "the uninstaller's record"
+  assert_eq 1 "$(inspect_one "exists	$desktop\\$title.LNK")" "desktop shortcut after the install"
+
+  world >"$SCRATCH/world.installed"
+  cmp -s "$SCRATCH/world.before" "$SCRATCH/world.installed" && e2e_fail "the install changed none of the places compared"
+  return 0
+}
+
+world() {
+  key_state 'HKCU\Software\TALVEN' 'HKLM\Software\TALVEN' 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+  echo "ini: $( [ -e "$windows_ini" ] && md5sum <"$windows_ini" || echo absent)"
+  echo "start menu: $(cd "$(unix_path "$programs")" && find . -maxdepth 3 | sort | tr '\n' ' ')"
+  echo "desktop: $(cd "$(unix_path "$desktop")" && find . | sort | tr '\n' ' ')"
+}

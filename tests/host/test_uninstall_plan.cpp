@@ -244,3 +244,29 @@ TEST(UninstallNames, EndMessageListsWhatWasLeftWithinItsBuffer) {
   EXPECT_EQ(small[400], 'Z');
   EXPECT_EQ(compose_end_message(small, 10, "月影", "C:\\G", nullptr, 0, 0), -1);
 }
+
+// The INI file as a Japanese system wrote it: the game's keys go, everything else stays
+// byte for byte, and an emptied section loses its header. 表 (0x95 0x5C) and ゾ (trail byte
+// 0x5D) inside a name must not end a name or a header early.
+TEST(UninstallIni, GameKeysGoOtherLinesStayByteForByte) {
+  const char* const keys[] = {"DataPath", "Disc"};
+  struct ini_case {
+    const char* section;
+    const char* before;
+    const char* after;
+  } cases[] = {
+      {"月影の譜", "[月影の譜]\r\nDataPath=C:\\x\r\nDisc=Q:\\\r\n", ""},
+      {"月影の譜", "[a]\nk=1\n[月影の譜]\ndatapath = x\nVolume=3\n[b]\nDisc=1\n",
+       "[a]\nk=1\n[月影の譜]\nVolume=3\n[b]\nDisc=1\n"},
+      {"表ゾ", "[表ゾ]\nDisc=1\n\n[他]\nDisc=2", "[他]\nDisc=2"},
+      {" 表ゾ ", "  [ 表ゾ ]  \nDataPath=1\n", ""},
+      {"表ゾ", "[表ゾ\n", "[表ゾ\n"},  // no header: nothing inside it
+      {"x", "[x]\nDataPathX=1\n; DataPath\nDisc\n", "[x]\nDataPathX=1\n; DataPath\nDisc\n"},
+      {"x", "[y]\nDisc=1\n", "[y]\nDisc=1\n"},
+  };
+  for (const ini_case& c : cases) {
+    std::string text = c.before;
+    size_t n = ini_remove_keys(&text[0], text.size(), c.section, keys, 2);
+    EXPECT_EQ(std::string(text.data(), n), c.after) << c.before;
+  }
+}
