@@ -81,7 +81,9 @@ cp_world() {
   echo "== files"
   if [ -d "$dest" ]; then
     (cd "$dest" && find . -mindepth 1 -printf '%y %p\n' | sort)
-    (cd "$dest" && find . -type f -exec md5sum {} + | sort -k2)
+    # UnInst.exe is the run's own (the 65001 runs carry the UTF-8 copy): compared with it.
+    (cd "$dest" && find . -type f ! -name UnInst.exe -exec md5sum {} + | sort -k2)
+    cmp -s "$dest/UnInst.exe" "$MEDIA/bin/UnInst.exe" && echo "UnInst.exe: the medium's" || echo "UnInst.exe: not the medium's"
   else
     echo "no install folder"
   fi
@@ -225,8 +227,8 @@ demo_shots() {
   if [ "$(acp_of "$locale")" = 932 ]; then
     cp "$REPO/examples/sample-game/demo.drv" "$scenario"
   else
-    # The notice's lines go right after the start.
-    awk '{ print } /^start \$\{DEMO_SETUP\}/ {
+    # The notice comes when the install button is pressed, before the destination dialog.
+    awk '{ print } /^click 1002$/ {
       print "wait-window class:#32770 with:65535 20"; print "sleep 500"
       print "screenshot 00-notice.bmp"; print "click 1"; print "wait-gone 10" }' \
       "$REPO/examples/sample-game/demo.drv" >"$scenario"

@@ -83,7 +83,16 @@ int main(int argc, char** argv) {
         ok = SUCCEEDED(IPersistFile_Load(file, wide, STGM_READ));
       }
       if (ok) {
-        IShellLinkA_GetPath(link, path, sizeof path, NULL, SLGP_RAWPATH);
+        /* The target as the system resolves it: from the item list, whose names are
+           UTF-16. The path the link also stores is in its writer's ANSI code page, so on a
+           system that is not 932 it holds what that code page made of the names. */
+        LPITEMIDLIST item = NULL;
+        WCHAR target[MAX_PATH];
+        if (SUCCEEDED(IShellLinkA_GetIDList(link, &item)) && item && SHGetPathFromIDListW(item, target))
+          WideCharToMultiByte(932, 0, target, -1, path, sizeof path, NULL, NULL);
+        else
+          IShellLinkA_GetPath(link, path, sizeof path, NULL, SLGP_RAWPATH);
+        if (item) CoTaskMemFree(item);
         IShellLinkA_GetWorkingDirectory(link, dir, sizeof dir);
         IShellLinkA_GetDescription(link, desc, sizeof desc);
         fprintf(out, "%s|%s|%s\n", path, dir, desc);

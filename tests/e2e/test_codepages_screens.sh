@@ -2,7 +2,7 @@
 # against the same screen under 932: the same program on the same display must draw the
 # same pixels (at most 100 differ by more than 5 % in colour: a caret), so a text shown in
 # the wrong code page or without its Japanese glyphs is caught. Under 1252 the notice of
-# the foreign code page comes first and is shot as well (00-notice.bmp).
+# the foreign code page comes when the install button is pressed and is shot as well (00-notice.bmp).
 . "$E2E_LIB"
 . "$(dirname "$0")/install_lib.sh"
 . "$(dirname "$0")/uninstall_lib.sh"
