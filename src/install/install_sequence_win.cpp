@@ -13,6 +13,7 @@
 #include "install/markers.h"
 #include "install/name_rules.h"
 #include "package/extract.h"
+#include "package/progress.h"
 #include "base/services.h"
 #include "base/messages.h"
 
@@ -72,16 +73,21 @@ int run_install() {
   }
   grant_users_write_access(destination, created);
 
-  // 6. Returns only on success; a bad package ends the program inside.
+  // 6. Returns only on success; a bad package ends the program inside. Its dialog stays
+  // for the bin copy of step 7.
+  int immediate = setting_int("FORCEINSTALL", 0) != 0;
+  keep_extract_dialog = immediate;
   extract_install_package(destination, full_pass);
+  keep_extract_dialog = 0;
 
   // 7. The bin folder beside the executable, only in immediate-install mode.
-  if (setting_int("FORCEINSTALL", 0) != 0) {
+  if (immediate) {
     DWORD n = GetCurrentDirectoryA(sizeof saved_directory, saved_directory);
     int saved = n > 0 && n < sizeof saved_directory;
     enter_exe_folder();
     copy_bin_files(destination);
     if (saved) SetCurrentDirectoryA(saved_directory);
+    close_progress_dialog();  // also when there was no bin folder to copy
   }
 
   // The elevated uninstaller and the record it trusts: no player may change them.

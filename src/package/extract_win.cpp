@@ -21,6 +21,7 @@ namespace talven {
 
 int32_t package_length = 0;
 const char* package_refusal = nullptr;
+int keep_extract_dialog = 0;
 
 namespace {
 
@@ -205,7 +206,11 @@ int extract_package_from(FILE* package, const char* destination, int mode) {
   int result = extract_with(package, package_length, destination, mode, &output, &package_refusal);
   if (dialog) {
     progress_show_now();  // both bars where the pass ended
-    close_progress_dialog();
+    // A copy carrying on counts from the package's end, so the overall bar stays full.
+    if (keep_extract_dialog && result == 0)
+      copied_total = package_length;
+    else
+      close_progress_dialog();
   }
   pass_destination = nullptr;
   return result;
