@@ -49,9 +49,41 @@ struct shown_progress {
 };
 shown_progress shown;
 DWORD last_shown = 0;  // GetTickCount of the last tick that sent and pumped
-// The name control is told not to redraw between ticks: a static control under Wine paints
-// itself at once on every new text, so each file would cost a paint nobody can see.
+// Between ticks the name control keeps what it is sent in its own procedure (held_name):
+// each text a static control takes costs server calls under Wine, and it paints itself at
+// once, so each file would cost a paint nobody can see. It takes on the last name at the
+// tick. Reading its text meanwhile gives the held name.
 int name_held = 0;
+char held_name[260];
+WNDPROC name_control_proc = nullptr;  // the control's own procedure; null: not kept apart
+
+LRESULT CALLBACK held_name_proc(HWND control, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (name_held) {
+    size_t length = std::strlen(held_name);
+    switch (message) {
+      case WM_SETTEXT: {
+        const char* text = lparam ? reinterpret_cast<const char*>(lparam) : "";
+        size_t n = std::strlen(text);
+        if (n >= sizeof held_name) n = sizeof held_name - 1;
+        std::memcpy(held_name, text, n);
+        held_name[n] = '\0';
+        return TRUE;
+      }
+      case WM_GETTEXTLENGTH:
+        return static_cast<LRESULT>(length);
+      case WM_GETTEXT: {
+        if (wparam == 0 || !lparam) return 0;
+        size_t n = length < wparam - 1 ? length : wparam - 1;
+        std::memcpy(reinterpret_cast<char*>(lparam), held_name, n);
+        reinterpret_cast<char*>(lparam)[n] = '\0';
+        return static_cast<LRESULT>(n);
+      }
+      default:
+        break;
+    }
+  }
+  return CallWindowProcA(name_control_proc, control, message, wparam, lparam);
+}
 
 shown_bar* bar_of(int id) { return id == total_bar ? &shown.total : &shown.file; }
 
@@ -121,6 +153,9 @@ HWND create_progress_dialog(const char* resource) {
   progress_dialog = CreateDialogParamA(owner_instance(), resource, main_window(), progress_dialog_proc, 0);
   shown.text[0] = '\0';
   shown.name = GetDlgItem(progress_dialog, file_name_text);
+  name_control_proc = shown.name ? reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+                                        shown.name, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(held_name_proc)))
+                                  : nullptr;
   reset_bar(file_bar, 1);
   reset_bar(total_bar, 1);
   last_shown = GetTickCount();
@@ -191,10 +226,7 @@ void show_progress_text(const char* text) {
   if (n >= sizeof shown.text) n = sizeof shown.text - 1;
   std::memcpy(shown.text, text, n);
   shown.text[n] = '\0';
-  if (!name_held) {
-    SendMessageA(shown.name, WM_SETREDRAW, FALSE, 0);
-    name_held = 1;
-  }
+  if (name_control_proc) name_held = 1;  // kept by the control until the tick
   SendMessageA(shown.name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
@@ -220,9 +252,8 @@ int progress_show_now() {
     send_position(file_bar);
     send_position(total_bar);
     if (name_held) {
-      SendMessageA(shown.name, WM_SETREDRAW, TRUE, 0);
-      InvalidateRect(shown.name, nullptr, TRUE);
       name_held = 0;
+      CallWindowProcA(name_control_proc, shown.name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(held_name));
     }
   }
   int taken = drain_messages();
