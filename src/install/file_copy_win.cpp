@@ -47,7 +47,8 @@ int copy_bin_entry(const char* destination, const char* name) {
 int copy_bin_files(const char* destination) {
   DWORD attributes = attributes_of("bin");
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-  open_copy_dialog();
+  // The extraction's dialog, when still open, shows these files too.
+  if (!progress_dialog) open_copy_dialog();
   copy_from_bin(destination, "UnInst.exe");
   int copied = copy_from_bin_or_report(destination, get_exename());
   close_progress_dialog();

@@ -14,6 +14,7 @@
 #include "install/name_rules.h"
 #include "base/wide.h"
 #include "package/extract.h"
+#include "package/progress.h"
 #include "base/services.h"
 #include "base/messages.h"
 
@@ -78,14 +79,21 @@ int run_install(void (*clean_up)()) {
   }
   grant_users_write_access(destination, created);
 
-  // 6. Returns only on success; a bad package ends the program inside.
+  // 6. Returns only on success; a bad package ends the program inside. Its dialog stays
+  // for the bin copy of step 7.
+  int immediate = setting_int("FORCEINSTALL", 0) != 0;
+  keep_extract_dialog = immediate;
   extract_install_package(destination, full_pass, clean_up);
+  keep_extract_dialog = 0;
 
   // 7. The bin folder beside the executable, only in immediate-install mode.
-  if (setting_int("FORCEINSTALL", 0) != 0) {
-    current_folder_keeper keeper;
-    enter_exe_folder();
-    copy_bin_files(destination);
+  if (immediate) {
+    {
+      current_folder_keeper keeper;
+      enter_exe_folder();
+      copy_bin_files(destination);
+    }
+    close_progress_dialog();  // also when there was no bin folder to copy
   }
 
   // The elevated uninstaller and the record it trusts: no player may change them.

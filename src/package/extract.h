@@ -10,6 +10,9 @@ namespace talven {
 extern int32_t package_length;
 // Why the last extract_package_from refused the package (the reader's msg), or null.
 extern const char* package_refusal;
+// 1: a full pass that succeeds leaves its dialog open, both bars at the end, for the copy
+// that follows to carry on in (one window instead of a second one); the caller closes it.
+extern int keep_extract_dialog;
 
 // The package appended to the executable, else instdat.arc beside it. Null when neither opens.
 FILE* open_install_package();

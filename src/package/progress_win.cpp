@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "base/wide.h"
 #include "package/package_format.h"
@@ -50,9 +51,41 @@ struct shown_progress {
 };
 shown_progress shown;
 DWORD last_shown = 0;  // GetTickCount of the last tick that sent and pumped
-// The name control is told not to redraw between ticks: a static control under Wine paints
-// itself at once on every new text, so each file would cost a paint nobody can see.
+// Between ticks the name control keeps what it is sent in its own procedure (held_name):
+// each text a static control takes costs server calls under Wine, and it paints itself at
+// once, so each file would cost a paint nobody can see. It takes on the last name at the
+// tick. Reading its text meanwhile gives the held name.
 int name_held = 0;
+wchar_t held_name[260];
+WNDPROC name_control_proc = nullptr;  // the control's own procedure; null: not kept apart
+
+LRESULT CALLBACK held_name_proc(HWND control, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (name_held) {
+    size_t length = std::wcslen(held_name);
+    switch (message) {
+      case WM_SETTEXT: {
+        const wchar_t* text = lparam ? reinterpret_cast<const wchar_t*>(lparam) : L"";
+        size_t n = std::wcslen(text);
+        if (n >= (sizeof held_name / sizeof held_name[0])) n = (sizeof held_name / sizeof held_name[0]) - 1;
+        std::wmemcpy(held_name, text, n);
+        held_name[n] = L'\0';
+        return TRUE;
+      }
+      case WM_GETTEXTLENGTH:
+        return static_cast<LRESULT>(length);
+      case WM_GETTEXT: {
+        if (wparam == 0 || !lparam) return 0;
+        size_t n = length < wparam - 1 ? length : wparam - 1;
+        std::wmemcpy(reinterpret_cast<wchar_t*>(lparam), held_name, n);
+        reinterpret_cast<wchar_t*>(lparam)[n] = L'\0';
+        return static_cast<LRESULT>(n);
+      }
+      default:
+        break;
+    }
+  }
+  return CallWindowProcW(name_control_proc, control, message, wparam, lparam);
+}
 
 shown_bar* bar_of(int id) { return id == total_bar ? &shown.total : &shown.file; }
 
@@ -122,6 +155,9 @@ HWND create_progress_dialog(const wchar_t* resource) {
   progress_dialog = CreateDialogParamW(owner_instance(), resource, main_window(), progress_dialog_proc, 0);
   shown.text[0] = '\0';
   shown.name = GetDlgItem(progress_dialog, file_name_text);
+  name_control_proc = shown.name ? reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+                                        shown.name, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(held_name_proc)))
+                                  : nullptr;
   reset_bar(file_bar, 1);
   reset_bar(total_bar, 1);
   last_shown = GetTickCount();
@@ -192,10 +228,7 @@ void show_progress_text(const char* text) {
   if (n >= sizeof shown.text) n = sizeof shown.text - 1;
   std::memcpy(shown.text, text, n);
   shown.text[n] = '\0';
-  if (!name_held) {
-    SendMessageW(shown.name, WM_SETREDRAW, FALSE, 0);
-    name_held = 1;
-  }
+  if (name_control_proc) name_held = 1;  // kept by the control until the tick
   SendMessageW(shown.name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide_shown(text).text));
 }
 
@@ -221,9 +254,8 @@ int progress_show_now() {
     send_position(file_bar);
     send_position(total_bar);
     if (name_held) {
-      SendMessageW(shown.name, WM_SETREDRAW, TRUE, 0);
-      InvalidateRect(shown.name, nullptr, TRUE);
       name_held = 0;
+      CallWindowProcW(name_control_proc, shown.name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(held_name));
     }
   }
   int taken = drain_messages();

@@ -336,6 +336,15 @@ TEST(InstallCopy, ReadOnlyTargetEmptySourceAndFailures) {
   EXPECT_FALSE(path_exists(scratch / "dot"));
 }
 
+int dialogs_made = 0;
+LRESULT CALLBACK count_dialogs_made(int code, WPARAM wparam, LPARAM lparam) {
+  char name[16];
+  if (code == HCBT_CREATEWND && GetClassNameA(reinterpret_cast<HWND>(wparam), name, sizeof name) &&
+      std::strcmp(name, "#32770") == 0)
+    ++dialogs_made;
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
 TEST(InstallCopy, BinFolderBesideTheCurrentDirectory) {
   scratch_folder scratch;
   std::string before = current_directory();
@@ -360,6 +369,21 @@ TEST(InstallCopy, BinFolderBesideTheCurrentDirectory) {
   EXPECT_EQ(0, copy_bin_files(dest.c_str()));
   EXPECT_FALSE(path_exists(dest + "\\UnInst.exe"));
   EXPECT_EQ(nullptr, progress_dialog);
+  // After the extraction of an immediate install its two-bar dialog is still open: the
+  // copy carries on in it, no window of its own, and closes it.
+  for (int extraction_open = 0; extraction_open < 2; ++extraction_open) {
+    if (extraction_open) {
+      ASSERT_NE(nullptr, open_extract_dialog(4 * 131072));
+    }
+    dialogs_made = 0;
+    HHOOK hook = SetWindowsHookExA(WH_CBT, count_dialogs_made, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    EXPECT_EQ(0, copy_bin_files(dest.c_str()));
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(extraction_open ? 0 : 1, dialogs_made) << extraction_open;
+    EXPECT_EQ(nullptr, progress_dialog);
+    EXPECT_EQ("game", read_file(dest + "\\talven.exe"));
+  }
   SetCurrentDirectoryA(before.c_str());
 }
 

@@ -104,6 +104,31 @@ TEST_F(ProgressDialogs, OneDialogAtATime) {
   EXPECT_EQ(close_progress_dialog(), 1);
 }
 
+// Between ticks the name control keeps what it is sent and reads it back; the window
+// itself (what another program or the screen sees) takes the last name at the tick.
+TEST_F(ProgressDialogs, NamesBetweenTicksAreKeptAndTheLastIsShownAtTheTick) {
+  HWND dialog = open_extract_dialog(4 * 131072);
+  ASSERT_NE(dialog, nullptr);
+  HWND name = GetDlgItem(dialog, 1012);
+  auto window_text = [&]() {
+    wchar_t text[260] = L"";
+    InternalGetWindowText(name, text, 260);  // the window's own text, no message
+    return std::wstring(text);
+  };
+  progress_show_now();
+  show_progress_text("C:\\dest\\a.dat");
+  show_progress_text("C:\\dest\\b.dat");
+  EXPECT_EQ(text_of(name), "C:\\dest\\b.dat");
+  EXPECT_EQ(SendMessageA(name, WM_GETTEXTLENGTH, 0, 0), 13);
+  char cut[5] = "";
+  EXPECT_EQ(SendMessageA(name, WM_GETTEXT, sizeof cut, reinterpret_cast<LPARAM>(cut)), 4);
+  EXPECT_STREQ(cut, "C:\\d");
+  EXPECT_EQ(window_text(), L"");
+  progress_show_now();
+  EXPECT_EQ(window_text(), L"C:\\dest\\b.dat");
+  EXPECT_EQ(text_of(name), "C:\\dest\\b.dat");
+}
+
 TEST_F(ProgressDialogs, CancelSetsTheFlagAndLeavesTheDialogOpen) {
   ASSERT_EQ(open_copy_dialog(), 1);
   copy_cancelled = 0;
