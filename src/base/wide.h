@@ -45,6 +45,11 @@ wide_text wide_shown(const char* text);
 // a Japanese system. Always terminated.
 void shown_to_cp932(const wchar_t* text, char* out, size_t size);
 
+// A message box with CP932 text and caption, its buttons in Japanese where the system has
+// them (as on a Japanese system, whatever its own language). owner is an HWND, style the
+// MB_ flags; the MessageBox result.
+int message_box(void* owner, const char* text, const char* title, unsigned style);
+
 // fopen of a CP932 path through the wide runtime call; null when the path is not CP932.
 FILE* open_stream(const char* path, const char* mode);
 

@@ -109,4 +109,9 @@ unsigned long attributes_of(const char* path) {
   return GetFileAttributesW(wide);
 }
 
+int message_box(void* owner, const char* text, const char* title, unsigned style) {
+  return MessageBoxExW(static_cast<HWND>(owner), wide_shown(text).text, wide_shown(title).text, style,
+                       MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN));
+}
+
 }  // namespace talven

@@ -194,7 +194,7 @@ int run_startup(void* instance) {
   if (open_instance_gate(get_caption()) == instance_running) {
     char text[512];
     std::snprintf(text, sizeof text, "[ %s ] は既に起動中です", get_caption());
-    MessageBoxW(nullptr, wide_shown(text).text, wide_shown(get_titlebar()).text, MB_TOPMOST | MB_ICONHAND);
+    message_box(nullptr, text, get_titlebar(), MB_TOPMOST | MB_ICONHAND);
     remove_work_folder();
     std::exit(0);
   }

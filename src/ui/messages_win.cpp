@@ -27,7 +27,7 @@ int show_box(const char* text, UINT style, bool to_clipboard) {
   HWND owner = main_window();
   SetForegroundWindow(owner);
   if (to_clipboard) copy_text_to_clipboard(text);
-  return MessageBoxW(owner, wide_shown(text).text, wide_shown(owner_title()).text, style);
+  return message_box(owner, text, owner_title(), style);
 }
 
 }  // namespace

@@ -28,13 +28,7 @@ const char* const text_nothing_removed = "\nアンインストールを中止し
 
 // A box of its own, through the W function, for texts that must read the same whatever
 // the system's code page: the notice of a foreign code page and the second-copy box.
-void show_box(const char* text, const char* title, UINT style) {
-  static wchar_t wide_text[1024];
-  wchar_t wide_title[256];
-  if (cp932_to_wide(text, wide_text, sizeof wide_text / sizeof wide_text[0]) != 0) wide_text[0] = L'\0';
-  if (cp932_to_wide(title, wide_title, sizeof wide_title / sizeof wide_title[0]) != 0) wide_title[0] = L'\0';
-  MessageBoxW(nullptr, wide_text, wide_title, style);
-}
+void show_box(const char* text, const char* title, UINT style) { message_box(nullptr, text, title, style); }
 
 // A registry key named in CP932, opened through the W function. ERROR_* as RegOpenKeyEx.
 LONG open_key(HKEY hive, const char* name, REGSAM access, HKEY* key) {
