@@ -1,5 +1,6 @@
 # Helpers of the tests that run the programs under another code page
-# (tests/e2e/test_codepages_*.sh), sourced after lib.sh.
+# (tests/e2e/test_codepages_*.sh), sourced after lib.sh; it sources uninstall_lib.sh (and
+# with it install_lib.sh) itself.
 #
 #   in_locale LOCALE CMD...        CMD with Wine under LOCALE (LC_ALL and LANG): Wine takes
 #                                  the ANSI code page from it per process, in the same
@@ -13,7 +14,7 @@
 #   text_foreign_notice            that notice's text, as a scenario takes it
 #
 # One game installed and removed under every code page, compared with the 932 run
-# (sourced after install_lib.sh and uninstall_lib.sh as well):
+# (install_lib.sh and uninstall_lib.sh come with this file):
 #   codepage_matrix GAME_DIR DEST_WIN USER_QUESTION
 #                                  GAME_DIR (an unpacked game with FORCEINSTALL set) packed
 #                                  once; then for 932 (ja_JP), 1252 (en_US), 936 (zh_CN),
@@ -33,6 +34,7 @@
 #                                  application keys in both hives and the uninstall entry
 #                                  (reg export), the INI file's bytes, the Start-menu group
 #                                  and the desktop shortcut with their targets
+. "$(dirname "${BASH_SOURCE[0]}")/uninstall_lib.sh"
 
 in_locale() {
   local locale=$1 status=0

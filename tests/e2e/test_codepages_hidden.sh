@@ -4,8 +4,6 @@
 # 第一章.scn/第二章.scn), installed and removed under code pages 932, 1252, 936, 949 and
 # 65001, each compared from Linux with the 932 run (codepage_matrix in codepage_lib.sh).
 . "$E2E_LIB"
-. "$(dirname "$0")/install_lib.sh"
-. "$(dirname "$0")/uninstall_lib.sh"
 . "$(dirname "$0")/codepage_lib.sh"
 e2e_init
 require_uninst

@@ -4,8 +4,6 @@
 # after the uninstall (see codepage_matrix in codepage_lib.sh). Immediate install
 # (FORCEINSTALL added to its record), so the same steps serve every code page.
 . "$E2E_LIB"
-. "$(dirname "$0")/install_lib.sh"
-. "$(dirname "$0")/uninstall_lib.sh"
 . "$(dirname "$0")/codepage_lib.sh"
 e2e_init
 require_uninst

@@ -4,8 +4,6 @@
 # the wrong code page or without its Japanese glyphs is caught. Under 1252 the notice of
 # the foreign code page comes when the install button is pressed and is shot as well (00-notice.bmp).
 . "$E2E_LIB"
-. "$(dirname "$0")/install_lib.sh"
-. "$(dirname "$0")/uninstall_lib.sh"
 . "$(dirname "$0")/codepage_lib.sh"
 e2e_init
 

@@ -6,8 +6,6 @@
 # and file, the Start-menu group, the desktop shortcut and the whole install folder,
 # whose names hold ー, 譜 and ア (no best-fit look-alike may stand in for them).
 . "$E2E_LIB"
-. "$(dirname "$0")/install_lib.sh"
-. "$(dirname "$0")/uninstall_lib.sh"
 . "$(dirname "$0")/codepage_lib.sh"
 e2e_init
 require_uninst
