@@ -19,9 +19,6 @@
 
 namespace talven {
 
-int32_t package_length = 0;
-const char* package_refusal = nullptr;
-
 namespace {
 
 const char damaged_package_text[] =
@@ -128,7 +125,7 @@ bool package_digest_differs(FILE* package) {
 
 }  // namespace
 
-FILE* open_install_package() {
+FILE* open_install_package(int32_t* length) {
   char module[260];
   if (module_path(module, sizeof module) != 0) return nullptr;
 
@@ -137,13 +134,10 @@ FILE* open_install_package() {
   FILE* exe = open_stream(module, "rb");
   if (!exe) return nullptr;
   long start = 0, image_end = 0;
-  int32_t length = 0;
   // A program without a package has no trailer: its last bytes point into its own image.
-  if (pe_image_end(exe, &image_end) == 0 && locate_appended_package(exe, &start, &length) == 0 &&
-      start >= image_end) {
-    package_length = length;
+  if (pe_image_end(exe, &image_end) == 0 && locate_appended_package(exe, &start, length) == 0 &&
+      start >= image_end)
     return exe;
-  }
   std::fclose(exe);
 
   char separate[260];
@@ -153,25 +147,28 @@ FILE* open_install_package() {
   long size = -1;
   if (std::fseek(package, 0, SEEK_END) == 0) size = std::ftell(package);
   if (size >= 0 && std::fseek(package, 0, SEEK_SET) == 0 && !package_digest_differs(package)) {
-    package_length = static_cast<int32_t>(size);
+    *length = static_cast<int32_t>(size);
     return package;
   }
   std::fclose(package);
   return nullptr;
 }
 
-int extract_package_from(FILE* package, const char* destination, pass_mode mode) {
-  package_refusal = nullptr;
+int extract_package_from(FILE* package, int32_t length, const char* destination, pass_mode mode,
+                         const char** refusal) {
+  if (refusal) *refusal = nullptr;
   linked_path[0] = '\0';
   if (!package) return -1;
   HWND dialog = nullptr;
   if (mode == full_pass) {
-    dialog = open_extract_dialog(package_length);
+    dialog = open_extract_dialog(length);
   }
   pass_destination = destination;
   pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}, nullptr,
                         write_output};
-  int result = extract_with(package, package_length, destination, mode, &output, &package_refusal);
+  const char* why = nullptr;
+  int result = extract_with(package, length, destination, mode, &output, &why);
+  if (refusal) *refusal = why;
   if (dialog) {
     progress_show_now();  // both bars where the pass ended
     close_progress_dialog();
@@ -181,8 +178,9 @@ int extract_package_from(FILE* package, const char* destination, pass_mode mode)
 }
 
 void extract_install_package(const char* destination, pass_mode mode, void (*clean_up)()) {
-  FILE* package = open_install_package();
-  if (package && extract_package_from(package, destination, mode) == 0) return;
+  int32_t length = 0;
+  FILE* package = open_install_package(&length);
+  if (package && extract_package_from(package, length, destination, mode) == 0) return;
   close_progress_dialog();
   if (linked_path[0] != '\0')
     show_error(linked_destination_text, linked_path);

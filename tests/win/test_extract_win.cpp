@@ -51,8 +51,8 @@ const std::string terminator("\0\0", 2);
 
 int extract_bytes(const scratch_folder& scratch, const std::string& bytes, const std::string& destination,
                   pass_mode mode) {
-  package_length = static_cast<int32_t>(bytes.size());
-  return extract_package_from(open_bytes(scratch, bytes), destination.c_str(), mode);
+  return extract_package_from(open_bytes(scratch, bytes), static_cast<int32_t>(bytes.size()), destination.c_str(),
+                              mode);
 }
 
 struct pass_fixture : ::testing::Test {
@@ -419,14 +419,15 @@ using ExtractPackageLocation = location_fixture;
 TEST_F(ExtractPackageLocation, DISABLED_ChildExtractsItsOwnPackage) {
   const char* dest = std::getenv(child_dest_variable);
   ASSERT_NE(dest, nullptr);
-  FILE* package = open_install_package();
+  int32_t length = 0;
+  FILE* package = open_install_package(&length);
   if (std::strcmp(dest, "-") == 0) {
     EXPECT_EQ(package, nullptr);
     if (package) std::fclose(package);
     return;
   }
   ASSERT_NE(package, nullptr);
-  ASSERT_EQ(extract_package_from(package, dest, full_pass_quiet), 0);
+  ASSERT_EQ(extract_package_from(package, length, dest, full_pass_quiet), 0);
 }
 
 
