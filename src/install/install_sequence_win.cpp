@@ -100,8 +100,8 @@ int run_install(void (*clean_up)()) {
   const char* cd_root = cdrom_root();
   const char* ini_section = get_ini_section();
   const char* ini_file = get_ini_file();
-  int ini_in_utf16 = ini_lines ? begin_ini_writes(ini_file) : 0;
-  for (line_entry* line = ini_lines; line; line = line->next) {
+  int ini_in_utf16 = state().ini_lines ? begin_ini_writes(ini_file) : 0;
+  for (line_entry* line = state().ini_lines; line; line = line->next) {
     if (parse_ini_entry_with(line->text, destination, cd_root, short_entry, long_entry) == 0)
       write_ini_value(ini_section, short_entry, long_entry, ini_file);
   }
@@ -109,11 +109,11 @@ int run_install(void (*clean_up)()) {
   const char* global = get_reg_global();
   const char* local = get_reg_local();
   if (global[0] != '-') {
-    for (line_entry* line = reg_lines; line; line = line->next) {
+    for (line_entry* line = state().reg_lines; line; line = line->next) {
       if (parse_reg_entry_with(line->text, destination, cd_root, long_entry, short_entry) == 0)
         write_user_value(global, local, long_entry, short_entry);
     }
-    for (line_entry* line = regall_lines; line; line = line->next) {
+    for (line_entry* line = state().regall_lines; line; line = line->next) {
       if (parse_reg_entry_with(line->text, destination, cd_root, long_entry, short_entry) == 0)
         write_machine_value(global, local, long_entry, short_entry);
     }

@@ -1,10 +1,9 @@
 // Process start-up and the work folder.
 #pragma once
 
-namespace talven {
+#include "base/process_state.h"  // work_folder, start_directory
 
-extern char work_folder[260];
-extern char start_directory[260];
+namespace talven {
 
 // A new folder of a name nobody had, in the temporary folder, made current; work_folder
 // stays empty when none can be made.

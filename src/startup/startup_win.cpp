@@ -22,9 +22,6 @@
 
 namespace talven {
 
-char work_folder[260];
-char start_directory[260];
-
 namespace {
 
 // The one file enumeration behind delete_matching_files; not re-entrant. Names come
@@ -123,9 +120,9 @@ void create_work_folder() {
   // A start folder without a CP932 form is not gone back to; nothing relies on it.
   wchar_t wide_start[MAX_PATH];
   DWORD n = GetCurrentDirectoryW(MAX_PATH, wide_start);
-  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide_start, start_directory, sizeof start_directory) != 0)
-    start_directory[0] = '\0';
-  work_folder[0] = '\0';
+  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide_start, state().start_directory, sizeof state().start_directory) != 0)
+    state().start_directory[0] = '\0';
+  state().work_folder[0] = '\0';
   refused_temp[0] = L'\0';
 
   // A work folder that cannot be named stays empty: the start-up pass refuses an empty
@@ -150,7 +147,7 @@ void create_work_folder() {
     int m = std::snprintf(path, sizeof path, "%sDireVEZiriruvOdador_%09d", temp, tick + attempt);
     if (m < 0 || m >= static_cast<int>(sizeof path) || cp932_to_wide(path, wide, MAX_PATH) != 0) return;
     if (CreateDirectoryW(wide, nullptr)) {
-      copy_text(work_folder, sizeof work_folder, path);
+      copy_text(state().work_folder, sizeof state().work_folder, path);
       SetCurrentDirectoryW(wide);
       return;
     }
@@ -159,11 +156,11 @@ void create_work_folder() {
 }
 
 void remove_work_folder() {
-  if (start_directory[0] != '\0') SetCurrentDirectoryW(wide_name(start_directory).text);
-  if (work_folder[0] == '\0') return;
-  delete_matching_files(work_folder, "*");
+  if (state().start_directory[0] != '\0') SetCurrentDirectoryW(wide_name(state().start_directory).text);
+  if (state().work_folder[0] == '\0') return;
+  delete_matching_files(state().work_folder, "*");
   wchar_t wide[MAX_PATH];
-  if (cp932_to_wide(work_folder, wide, MAX_PATH) == 0) RemoveDirectoryW(wide);
+  if (cp932_to_wide(state().work_folder, wide, MAX_PATH) == 0) RemoveDirectoryW(wide);
 }
 
 int run_startup(void* instance) {
@@ -177,7 +174,7 @@ int run_startup(void* instance) {
     return refuse_foreign_name(module);
   create_work_folder();
   if (refused_temp[0] != L'\0') return refuse_foreign_name(refused_temp);
-  extract_install_package(work_folder, startup_pass, remove_work_folder);
+  extract_install_package(state().work_folder, startup_pass, remove_work_folder);
 
   char settings_file[128];
   copy_text(settings_file, sizeof settings_file, "install.env");

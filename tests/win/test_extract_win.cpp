@@ -177,7 +177,7 @@ TEST_F(ExtractFullPass, WithTheDialogWritesTheSameAndClosesIt) {
   for (int i = 0; i < 12; ++i)
     items.push_back(file_item("f" + std::to_string(i) + ".bin", sample_data(40000 * i + 1, 10 + i), time_a));
   ASSERT_EQ(extract_bytes(scratch, package_bytes(items), dest, full_pass), 0);
-  EXPECT_EQ(progress_dialog, nullptr);
+  EXPECT_EQ(state().progress_dialog, nullptr);
   for (const package_item& item : items) EXPECT_EQ(read_file(dest + "\\" + item.name), item.data);
 }
 
@@ -196,7 +196,7 @@ HHOOK message_hook = nullptr;
 LRESULT CALLBACK record_dialog_messages(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HC_ACTION) {
     const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lparam);
-    if (progress_dialog && GetParent(m->hwnd) == progress_dialog &&
+    if (state().progress_dialog && GetParent(m->hwnd) == state().progress_dialog &&
         (m->message == PBM_SETPOS || m->message == PBM_SETRANGE || m->message == WM_SETTEXT)) {
       RECT client = {0, 0, 0, 0};
       GetClientRect(m->hwnd, &client);
@@ -292,7 +292,7 @@ TEST_F(ExtractFullPass, DialogShowsEveryFileAndEndsBothBarsWhereTheDataEnds) {
 
 TEST_F(ExtractFullPass, TerminatorOnlyWritesNothing) {
   ASSERT_EQ(extract_bytes(scratch, terminator, dest, full_pass), 0);
-  EXPECT_EQ(progress_dialog, nullptr);
+  EXPECT_EQ(state().progress_dialog, nullptr);
   ASSERT_EQ(extract_bytes(scratch, terminator, dest, startup_pass), 0);
   EXPECT_TRUE(list_tree(dest).empty());
 }
