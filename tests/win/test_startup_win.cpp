@@ -77,6 +77,25 @@ TEST_F(WorkFolder, CreateNamesItAfterTheTickCountAndMakesItCurrent) {
   EXPECT_EQ(current_directory(), before_directory);
 }
 
+// A temporary folder without a CP932 name is handed back to the caller, cut to its buffer,
+// and no work folder is made.
+TEST_F(WorkFolder, ForeignTempFolderIsReturnedNotMade) {
+  wchar_t saved_tmp[MAX_PATH] = L"";
+  DWORD had = GetEnvironmentVariableW(L"TMP", saved_tmp, MAX_PATH);
+  const wchar_t* foreign = L"C:\\\uD55C\uAE00\\";  // Hangul: no CP932 form
+  ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", foreign));
+  wchar_t name[MAX_PATH];
+  wchar_t cut[4];
+  int whole = create_work_folder(name, MAX_PATH);
+  int shortened = create_work_folder(cut, 4);
+  SetEnvironmentVariableW(L"TMP", had ? saved_tmp : nullptr);
+  EXPECT_EQ(whole, -1);
+  EXPECT_EQ(std::wstring(name), std::wstring(foreign));
+  EXPECT_EQ(shortened, -1);
+  EXPECT_EQ(std::wstring(cut), std::wstring(foreign, 3));
+  EXPECT_STREQ(state().work_folder, "");
+}
+
 TEST_F(WorkFolder, RemoveDeletesFilesButNotSubfoldersAndReturnsToTheStart) {
   std::string work = scratch / "work";
   std::string start = scratch / "start";
