@@ -10,11 +10,6 @@
 
 namespace talven {
 
-line_entry* delfiles_lines = nullptr;
-line_entry* delfiles_user_lines = nullptr;
-line_entry* ini_lines = nullptr;
-line_entry* reg_lines = nullptr;
-line_entry* regall_lines = nullptr;
 
 namespace {
 
@@ -30,11 +25,11 @@ struct section_kind {
 // never passes for "[delfiles]" and "[regall]" never for "[reg]": the closing bracket is
 // part of each header.
 const section_kind sections[] = {
-    {"[delfiles]", "delfiles", &delfiles_lines},
-    {"[delfiles_user]", "delfiles_user", &delfiles_user_lines},
-    {"[ini]", "ini", &ini_lines},
-    {"[reg]", "reg", &reg_lines},
-    {"[regall]", "regall", &regall_lines},
+    {"[delfiles]", "delfiles", &state().delfiles_lines},
+    {"[delfiles_user]", "delfiles_user", &state().delfiles_user_lines},
+    {"[ini]", "ini", &state().ini_lines},
+    {"[reg]", "reg", &state().reg_lines},
+    {"[regall]", "regall", &state().regall_lines},
 };
 
 bool begins_with(const char* line, const char* prefix) {

@@ -2,18 +2,14 @@
 #pragma once
 #include <cstdio>
 
+#include "base/process_state.h"  // the lists read below
+
 namespace talven {
 
 struct line_entry {
   char* text;
   line_entry* next;
 };
-
-extern line_entry* delfiles_lines;
-extern line_entry* delfiles_user_lines;
-extern line_entry* ini_lines;
-extern line_entry* reg_lines;
-extern line_entry* regall_lines;
 
 // One line into area (512 bytes) with trailing bytes <= 0x20 removed; null at end of file.
 char* read_trimmed_line(char* area, int size, FILE* stream);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "base/process_state.h"  // image_list
+
 namespace talven {
 
 struct dib_image {
@@ -19,9 +21,6 @@ struct dib_image {
   dib_image* newer;           // links in image_list
   dib_image* older;
 };
-
-// Every live record, newest first.
-extern dib_image* image_list;
 
 // A black 24-bit picture on the head of image_list. None when the size describes no
 // picture (width or height <= 0, more than 2 GiB of rows) or the system refuses the

@@ -10,13 +10,12 @@
 
 namespace talven {
 
-dib_image* image_list = nullptr;
 
 namespace {
 
 void unlink_image(dib_image* image) {
   if (image->newer) image->newer->older = image->older;
-  else if (image_list == image) image_list = image->older;
+  else if (state().image_list == image) state().image_list = image->older;
   if (image->older) image->older->newer = image->newer;
   image->newer = image->older = nullptr;
 }
@@ -93,9 +92,9 @@ dib_image* create_dib_image(int width, int height, int keep) {
   image->bits = static_cast<unsigned char*>(bits);
   std::memset(image->bits, 0, static_cast<size_t>(stride) * height);
 
-  image->older = image_list;
-  if (image_list) image_list->newer = image;
-  image_list = image;
+  image->older = state().image_list;
+  if (state().image_list) state().image_list->newer = image;
+  state().image_list = image;
   return image;
 }
 

@@ -18,8 +18,6 @@
 
 namespace talven {
 
-char setup_path[260];
-
 namespace {
 
 int is_listed_system_folder(const char* path) {
@@ -115,32 +113,33 @@ const char* instfol_or_null() {
   return (value && *value) ? value : nullptr;
 }
 
-INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      center_on_screen(dialog);
-      SetDlgItemTextW(dialog, IDC_PATH_EDIT, wide_shown(setup_path).text);
-      SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-      return TRUE;
-    case WM_COMMAND:
-      if (wparam == 1) {
-        // Longer than the 260-byte path can be is cut as before; a name without a CP932
-        // form keeps the dialog open, so the player can choose another.
-        wchar_t typed[sizeof setup_path];
-        GetDlgItemTextW(dialog, IDC_PATH_EDIT, typed, sizeof setup_path);
-        if (take_player_folder(typed, setup_path, sizeof setup_path) == 0) EndDialog(dialog, 1);
-        return TRUE;
-      }
-      if (wparam == 2) {
-        EndDialog(dialog, 0);
-        return TRUE;
-      }
-      if (wparam == IDC_BROWSE) {
-        browse_for_destination(dialog);
-        SetDlgItemTextW(dialog, IDC_PATH_EDIT, wide_shown(setup_path).text);
-        return TRUE;
-      }
-      return FALSE;
+// The dialog edits the caller's folder buffer (destination_size bytes), given at creation.
+INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+    center_on_screen(dialog);
+    SetDlgItemTextW(dialog, IDC_PATH_EDIT, wide_shown(reinterpret_cast<char*>(lparam)).text);
+    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    return TRUE;
+  }
+  if (message != WM_COMMAND) return FALSE;
+  char* folder = reinterpret_cast<char*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  if (wparam == 1) {
+    // Longer than the 260-byte path can be is cut as before; a name without a CP932
+    // form keeps the dialog open, so the player can choose another.
+    wchar_t typed[destination_size];
+    GetDlgItemTextW(dialog, IDC_PATH_EDIT, typed, destination_size);
+    if (take_player_folder(typed, folder, destination_size) == 0) EndDialog(dialog, 1);
+    return TRUE;
+  }
+  if (wparam == 2) {
+    EndDialog(dialog, 0);
+    return TRUE;
+  }
+  if (wparam == IDC_BROWSE) {
+    browse_for_destination(dialog, folder, destination_size);
+    SetDlgItemTextW(dialog, IDC_PATH_EDIT, wide_shown(folder).text);
+    return TRUE;
   }
   return FALSE;
 }
@@ -173,6 +172,7 @@ int list_system_folders(char (*folders)[MAX_PATH], const char** list) {
 
 int choose_destination(char* out) {
   current_folder_keeper keeper;
+  char setup_path[destination_size];
   char windows_dir[MAX_PATH];
   windows_directory(windows_dir, sizeof windows_dir);
 
@@ -187,7 +187,8 @@ int choose_destination(char* out) {
     read_app_string(global, local, "InstTo", fallback, setup_path, sizeof setup_path);
   }
 
-  INT_PTR shown = DialogBoxParamW(owner_instance(), L"SETUP", main_window(), setup_dialog_proc, 0);
+  INT_PTR shown = DialogBoxParamW(owner_instance(), L"SETUP", main_window(), setup_dialog_proc,
+                                  reinterpret_cast<LPARAM>(setup_path));
   if (shown != 1) return -1;
 
   int verdict = normalise_destination(setup_path, sizeof setup_path, windows_dir, get_instmakefol(),
@@ -212,11 +213,11 @@ int choose_destination(char* out) {
   }
   if (!ask_yes_no("[%s]にインストールします", setup_path)) return -1;
   if (check_existing_folder(setup_path) != 0) return -1;
-  copy_text(out, 260, setup_path);
+  copy_text(out, destination_size, setup_path);
   return 0;
 }
 
-void browse_for_destination(HWND owner) {
+void browse_for_destination(HWND owner, char* folder, size_t size) {
   BROWSEINFOW info;
   std::memset(&info, 0, sizeof info);
   wchar_t display[MAX_PATH];
@@ -232,9 +233,8 @@ void browse_for_destination(HWND owner) {
   // A folder without a CP932 form is refused with its reason; the edit keeps its text.
   if (SHGetPathFromIDListW(item, wide_chosen) && take_player_folder(wide_chosen, chosen, sizeof chosen) == 0) {
     // A composition that does not fit leaves the chosen folder itself in the edit.
-    if (compose_browse_result(setup_path, sizeof setup_path, chosen, instfol_or_null(),
-                              get_instto()) != 0)
-      copy_text(setup_path, sizeof setup_path, chosen);
+    if (compose_browse_result(folder, size, chosen, instfol_or_null(), get_instto()) != 0)
+      copy_text(folder, size, chosen);
   }
   IMalloc* allocator = nullptr;
   if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {

@@ -69,8 +69,8 @@ int copy_from_bin_or_report(const char* destination, const char* name) {
 int copy_file_with_progress(const char* source, const char* target) {
   if (ends_with(source, "\\.") || ends_with(source, "\\..")) return 1;
 
-  int had_window = progress_dialog != nullptr;
-  copy_cancelled = 0;
+  int had_window = state().progress_dialog != nullptr;
+  state().copy_cancelled = 0;
   char* buffer = static_cast<char*>(checked_alloc(block_size));
   if (!had_window) open_copy_dialog();
 
@@ -98,7 +98,7 @@ int copy_file_with_progress(const char* source, const char* target) {
     while (done < size) {
       // Cancel is taken within a block (an empty pump is cheap); the bars move by the tick.
       if (progress_tick() == 0) drain_messages();
-      if (copy_cancelled) {
+      if (state().copy_cancelled) {
         ok = 0;
         break;
       }
@@ -115,9 +115,9 @@ int copy_file_with_progress(const char* source, const char* target) {
         break;
       }
       done += got;
-      copied_total += static_cast<int32_t>(got);
+      state().copied_total += static_cast<int32_t>(got);
       show_progress_bytes(IDC_FILE_BAR, done);
-      show_progress_bytes(IDC_TOTAL_BAR, copied_total);
+      show_progress_bytes(IDC_TOTAL_BAR, state().copied_total);
     }
     if (ok) {
       FILETIME created, accessed, written;

@@ -7,7 +7,4 @@ namespace talven {
 // the process inside, after clean_up (the caller's work folder goes).
 int run_install(void (*clean_up)());
 
-// The chosen install folder while run_install runs its entry passes.
-extern const char* install_path;
-
 }  // namespace talven

@@ -12,6 +12,7 @@
 #include "install/install_steps.h"
 #include "install/markers.h"
 #include "install/name_rules.h"
+#include "base/process_state.h"
 #include "base/wide.h"
 #include "package/extract.h"
 #include "package/progress.h"
@@ -82,9 +83,9 @@ int run_install(void (*clean_up)()) {
   // 6. Returns only on success; a bad package ends the program inside. Its dialog stays
   // for the bin copy of step 7.
   int immediate = setting_int("FORCEINSTALL", 0) != 0;
-  keep_extract_dialog = immediate;
+  state().keep_extract_dialog = immediate;
   extract_install_package(destination, full_pass, clean_up);
-  keep_extract_dialog = 0;
+  state().keep_extract_dialog = 0;
 
   // 7. The bin folder beside the executable, only in immediate-install mode.
   if (immediate) {
@@ -105,37 +106,35 @@ int run_install(void (*clean_up)()) {
   write_uninstall_entry(destination);
 
   // 11. to 13. The entry passes, with the install folder for the REP_INSTALL marker.
-  install_path = destination;
+  const char* cd_root = cdrom_root();
   const char* ini_section = get_ini_section();
   const char* ini_file = get_ini_file();
-  int ini_in_utf16 = ini_lines ? begin_ini_writes(ini_file) : 0;
-  for (line_entry* line = ini_lines; line; line = line->next) {
-    if (parse_ini_entry(line->text, short_entry, long_entry) == 0)
+  int ini_in_utf16 = state().ini_lines ? begin_ini_writes(ini_file) : 0;
+  for (line_entry* line = state().ini_lines; line; line = line->next) {
+    if (parse_ini_entry_with(line->text, destination, cd_root, short_entry, long_entry) == 0)
       write_ini_value(ini_section, short_entry, long_entry, ini_file);
   }
   if (ini_in_utf16) end_ini_writes(ini_file);
   const char* global = get_reg_global();
   const char* local = get_reg_local();
   if (global[0] != '-') {
-    for (line_entry* line = reg_lines; line; line = line->next) {
-      if (parse_reg_entry(line->text, long_entry, short_entry) == 0)
+    for (line_entry* line = state().reg_lines; line; line = line->next) {
+      if (parse_reg_entry_with(line->text, destination, cd_root, long_entry, short_entry) == 0)
         write_user_value(global, local, long_entry, short_entry);
     }
-    for (line_entry* line = regall_lines; line; line = line->next) {
-      if (parse_reg_entry(line->text, long_entry, short_entry) == 0)
+    for (line_entry* line = state().regall_lines; line; line = line->next) {
+      if (parse_reg_entry_with(line->text, destination, cd_root, long_entry, short_entry) == 0)
         write_machine_value(global, local, long_entry, short_entry);
     }
   }
 
   // 14. to 17.
-  show_end_dialog();
+  int readme_chosen = show_end_dialog();
   enter_folder(destination);
   if (readme_chosen) {
     setting_string("INSTREADMEFL", long_entry, sizeof long_entry, "readme.txt");
     open_with_shell(long_entry);
   }
-  // The folder buffer ends with this call; no marker expansion may read it afterwards.
-  install_path = nullptr;
   return 0;
 }
 

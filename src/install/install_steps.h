@@ -3,16 +3,17 @@
 #include <windows.h>
 
 #include "install/access.h"
+#include "install/destination.h"
 
 namespace talven {
 
 // Folder of the running executable made current (the backslash kept for a drive root).
 int enter_exe_folder();
 
-// Destination folder.
-extern char setup_path[260];
+// Destination folder: out holds destination_size bytes; browsing replaces folder (size
+// bytes) by the player's choice.
 int choose_destination(char* out);
-void browse_for_destination(HWND owner);
+void browse_for_destination(HWND owner, char* folder, size_t size);
 // created (optional): 1 when the last level did not exist and was made by this call.
 int make_folder_chain(const char* path, int* created = nullptr);
 // The system's own folders at run time (Windows, system, Program Files, the profiles and
@@ -66,9 +67,8 @@ int get_special_folder(HWND owner, int csidl, char* out);
 int folder_of(char* out, const char* path);
 int is_vista_or_later();
 
-// End-of-install dialogs.
-extern int readme_chosen;
+// End-of-install dialogs. show_end_dialog: 1 when the player asked to open the readme.
 void ask_desktop_shortcut(const char* destination);
-void show_end_dialog();
+int show_end_dialog();
 
 }  // namespace talven

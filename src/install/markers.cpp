@@ -6,13 +6,8 @@
 #include <cstring>
 
 #include "base/cp932.h"
-#include "install/install.h"
 
 namespace talven {
-
-// Set by the install sequence on Windows while it runs its entry passes; a test sets it
-// on the host.
-const char* install_path = nullptr;
 
 namespace {
 
@@ -64,14 +59,6 @@ const char* expand_ini_markers_with(const char* line, const char* install_folder
 // behind the root.
 const char* expand_reg_markers_with(const char* line, const char* install_folder, const char* cd_root) {
   return expand_into(reg_expanded, line, "REP_CDROM", install_folder, cd_root);
-}
-
-const char* expand_ini_markers(const char* line) {
-  return expand_ini_markers_with(line, install_path, cdrom_root());
-}
-
-const char* expand_reg_markers(const char* line) {
-  return expand_reg_markers_with(line, install_path, cdrom_root());
 }
 
 // Each backslash escapes the character behind it, which stays as it is. The search goes on
@@ -128,14 +115,6 @@ int parse_reg_entry_with(const char* line, const char* install_folder, const cha
   copy_part(name, reg_name_size, name_start, name_length);
   copy_part(value, reg_value_size, rest, value_length);
   return 0;
-}
-
-int parse_ini_entry(const char* line, char* key, char* value) {
-  return parse_ini_entry_with(line, install_path, cdrom_root(), key, value);
-}
-
-int parse_reg_entry(const char* line, char* name, char* value) {
-  return parse_reg_entry_with(line, install_path, cdrom_root(), name, value);
 }
 
 }  // namespace talven

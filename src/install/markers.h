@@ -16,29 +16,23 @@ constexpr size_t ini_value_size = 512;
 constexpr size_t reg_name_size = 512;
 constexpr size_t reg_value_size = 260;
 
-// key: ini_key_size bytes, value: ini_value_size bytes. 0, or -1 when the line has no "="
-// or a part would not fit.
-int parse_ini_entry(const char* line, char* key, char* value);
-// name: reg_name_size bytes, value: reg_value_size bytes. 0, or -1 when the line has no
-// `"="` or a part would not fit.
-int parse_reg_entry(const char* line, char* name, char* value);
-
-// Each returns its own process-wide buffer (overwritten by its next call), or null when the
-// result would not fit in marker_line_size bytes.
-const char* expand_ini_markers(const char* line);
-const char* expand_reg_markers(const char* line);
+// Each expansion returns its own process-wide buffer (overwritten by its next call), or
+// null when the result would not fit in marker_line_size bytes. The install folder and the
+// CD-ROM root are given, so that the rules depend on neither the install sequence nor the
+// machine's drives; a null install folder counts as empty.
+const char* expand_ini_markers_with(const char* line, const char* install_folder, const char* cd_root);
+const char* expand_reg_markers_with(const char* line, const char* install_folder, const char* cd_root);
 const char* unescape_backslashes(const char* line);
 
 // Root of the first CD-ROM drive, such as "Q:\", or "E:\" when there is none.
 const char* cdrom_root();
 
-// The same with the install folder and the CD-ROM root given, so that the rules do not
-// depend on the install sequence or the machine's drives. A null install folder counts as
-// empty.
-const char* expand_ini_markers_with(const char* line, const char* install_folder, const char* cd_root);
-const char* expand_reg_markers_with(const char* line, const char* install_folder, const char* cd_root);
+// key: ini_key_size bytes, value: ini_value_size bytes. 0, or -1 when the line has no "="
+// or a part would not fit.
 int parse_ini_entry_with(const char* line, const char* install_folder, const char* cd_root, char* key,
                          char* value);
+// name: reg_name_size bytes, value: reg_value_size bytes. 0, or -1 when the line has no
+// `"="` or a part would not fit.
 int parse_reg_entry_with(const char* line, const char* install_folder, const char* cd_root, char* name,
                          char* value);
 

@@ -10,9 +10,6 @@
 
 namespace talven {
 
-int32_t package_length = 0;
-const char* package_refusal = nullptr;
-
 namespace {
 
 // The composed "destination\name" with its real backslashes turned into "/".
@@ -38,11 +35,15 @@ int close_output(void*, void* out, const package_entry*, const char*, int) {
 
 }  // namespace
 
-int extract_package_from(FILE* package, const char* destination, pass_mode mode) {
-  package_refusal = nullptr;
+int extract_package_from(FILE* package, int32_t length, const char* destination, pass_mode mode,
+                         const char** refusal) {
+  if (refusal) *refusal = nullptr;
   if (!package) return -1;
   pass_output output = {nullptr, nullptr, make_folder, open_output, close_output, {nullptr, nullptr}, nullptr, nullptr};
-  return extract_with(package, package_length, destination, mode, &output, &package_refusal);
+  const char* why = nullptr;
+  int result = extract_with(package, length, destination, mode, &output, &why);
+  if (refusal) *refusal = why;
+  return result;
 }
 
 }  // namespace talven

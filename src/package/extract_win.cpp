@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/cp932.h"
+#include "base/process_state.h"
 #include "base/wide.h"
 #include "package/reparse.h"
 #include "package/extract.h"
@@ -18,10 +19,6 @@
 #include "base/messages.h"
 
 namespace talven {
-
-int32_t package_length = 0;
-const char* package_refusal = nullptr;
-int keep_extract_dialog = 0;
 
 namespace {
 
@@ -162,7 +159,7 @@ bool package_digest_differs(FILE* package) {
 
 }  // namespace
 
-FILE* open_install_package() {
+FILE* open_install_package(int32_t* length) {
   char module[260];
   if (module_path(module, sizeof module) != 0) return nullptr;
 
@@ -171,13 +168,10 @@ FILE* open_install_package() {
   FILE* exe = open_stream(module, "rb");
   if (!exe) return nullptr;
   long start = 0, image_end = 0;
-  int32_t length = 0;
   // A program without a package has no trailer: its last bytes point into its own image.
-  if (pe_image_end(exe, &image_end) == 0 && locate_appended_package(exe, &start, &length) == 0 &&
-      start >= image_end) {
-    package_length = length;
+  if (pe_image_end(exe, &image_end) == 0 && locate_appended_package(exe, &start, length) == 0 &&
+      start >= image_end)
     return exe;
-  }
   std::fclose(exe);
 
   char separate[260];
@@ -187,31 +181,34 @@ FILE* open_install_package() {
   long size = -1;
   if (std::fseek(package, 0, SEEK_END) == 0) size = std::ftell(package);
   if (size >= 0 && std::fseek(package, 0, SEEK_SET) == 0 && !package_digest_differs(package)) {
-    package_length = static_cast<int32_t>(size);
+    *length = static_cast<int32_t>(size);
     return package;
   }
   std::fclose(package);
   return nullptr;
 }
 
-int extract_package_from(FILE* package, const char* destination, pass_mode mode) {
-  package_refusal = nullptr;
+int extract_package_from(FILE* package, int32_t length, const char* destination, pass_mode mode,
+                         const char** refusal) {
+  if (refusal) *refusal = nullptr;
   linked_path[0] = '\0';
   if (!package) return -1;
   HWND dialog = nullptr;
   if (mode == full_pass) {
-    dialog = open_extract_dialog(package_length);
+    dialog = open_extract_dialog(length);
   }
   pass_destination = destination;
   clear_folder[0] = '\0';
   pass_output output = {dialog, nullptr, make_folder, open_output, close_output, {dialog, on_block}, nullptr,
                         write_output};
-  int result = extract_with(package, package_length, destination, mode, &output, &package_refusal);
+  const char* why = nullptr;
+  int result = extract_with(package, length, destination, mode, &output, &why);
+  if (refusal) *refusal = why;
   if (dialog) {
     progress_show_now();  // both bars where the pass ended
     // A copy carrying on counts from the package's end, so the overall bar stays full.
-    if (keep_extract_dialog && result == 0)
-      copied_total = package_length;
+    if (state().keep_extract_dialog && result == 0)
+      state().copied_total = length;
     else
       close_progress_dialog();
   }
@@ -220,8 +217,9 @@ int extract_package_from(FILE* package, const char* destination, pass_mode mode)
 }
 
 void extract_install_package(const char* destination, pass_mode mode, void (*clean_up)()) {
-  FILE* package = open_install_package();
-  if (package && extract_package_from(package, destination, mode) == 0) return;
+  int32_t length = 0;
+  FILE* package = open_install_package(&length);
+  if (package && extract_package_from(package, length, destination, mode) == 0) return;
   close_progress_dialog();
   if (linked_path[0] != '\0')
     show_error(linked_destination_text, linked_path);

@@ -4,11 +4,9 @@
 
 #include <cstdint>
 
-namespace talven {
+#include "base/process_state.h"  // progress_dialog, copy_cancelled, copied_total
 
-extern HWND progress_dialog;
-extern int32_t copy_cancelled;
-extern int32_t copied_total;
+namespace talven {
 
 int open_copy_dialog();
 HWND open_extract_dialog(int32_t total);

@@ -15,9 +15,6 @@
 
 namespace talven {
 
-HWND progress_dialog = nullptr;
-int32_t copy_cancelled = 0;
-int32_t copied_total = 0;
 
 namespace {
 
@@ -92,7 +89,7 @@ shown_bar* bar_of(int id) { return id == total_bar ? &shown.total : &shown.file;
 // As a dialog starts: both bars at 0 of 0..range.
 void reset_bar(int id, int range) {
   shown_bar* bar = bar_of(id);
-  bar->control = GetDlgItem(progress_dialog, id);
+  bar->control = GetDlgItem(state().progress_dialog, id);
   bar->range = range;
   bar->position = 0;
   bar->wanted = 0;
@@ -142,7 +139,7 @@ INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
       return TRUE;
     case WM_COMMAND:
       if (wparam == cancel_button) {
-        copy_cancelled = 1;
+        state().copy_cancelled = 1;
         SendMessageW(animation_control, ACM_STOP, 0, 0);
       }
       return FALSE;
@@ -152,9 +149,9 @@ INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
 }
 
 HWND create_progress_dialog(const wchar_t* resource) {
-  progress_dialog = CreateDialogParamW(owner_instance(), resource, main_window(), progress_dialog_proc, 0);
+  state().progress_dialog = CreateDialogParamW(owner_instance(), resource, main_window(), progress_dialog_proc, 0);
   shown.text[0] = '\0';
-  shown.name = GetDlgItem(progress_dialog, file_name_text);
+  shown.name = GetDlgItem(state().progress_dialog, file_name_text);
   name_control_proc = shown.name ? reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
                                         shown.name, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(held_name_proc)))
                                   : nullptr;
@@ -162,7 +159,7 @@ HWND create_progress_dialog(const wchar_t* resource) {
   reset_bar(total_bar, 1);
   last_shown = GetTickCount();
   name_held = 0;
-  return progress_dialog;
+  return state().progress_dialog;
 }
 
 void send_position(int id) {
@@ -192,9 +189,9 @@ int drain_messages() {
 }
 
 int close_progress_dialog() {
-  if (!progress_dialog) return 1;
-  DestroyWindow(progress_dialog);
-  progress_dialog = nullptr;
+  if (!state().progress_dialog) return 1;
+  DestroyWindow(state().progress_dialog);
+  state().progress_dialog = nullptr;
   drain_messages();
   return 0;
 }
@@ -208,7 +205,7 @@ int open_copy_dialog() {
 
 HWND open_extract_dialog(int32_t total) {
   extraction_total = total;
-  copied_total = 0;
+  state().copied_total = 0;
   close_progress_dialog();
   HWND dialog = create_progress_dialog(L"COPYINGDELUX");
   if (!dialog) return nullptr;
@@ -223,7 +220,7 @@ HWND open_extract_dialog(int32_t total) {
 }
 
 void show_progress_text(const char* text) {
-  if (!progress_dialog || std::strcmp(shown.text, text) == 0) return;
+  if (!state().progress_dialog || std::strcmp(shown.text, text) == 0) return;
   size_t n = std::strlen(text);
   if (n >= sizeof shown.text) n = sizeof shown.text - 1;
   std::memcpy(shown.text, text, n);
@@ -235,7 +232,7 @@ void show_progress_text(const char* text) {
 void show_progress_range(int id, int64_t bytes) {
   shown_bar* bar = bar_of(id);
   int top = steps_of(bytes) & 0xFFFF;
-  if (!progress_dialog || top == bar->range) return;
+  if (!state().progress_dialog || top == bar->range) return;
   bar->range = top;
   bar->fill = -1;  // the control re-fits its position to the new range
   SendMessageW(bar->control, PBM_SETRANGE, 0, MAKELPARAM(0, top));
@@ -250,7 +247,7 @@ int progress_tick() {
 }
 
 int progress_show_now() {
-  if (progress_dialog) {
+  if (state().progress_dialog) {
     send_position(file_bar);
     send_position(total_bar);
     if (name_held) {

@@ -1,14 +1,15 @@
 // Process start-up and the work folder.
 #pragma once
+#include <cstddef>
+
+#include "base/process_state.h"  // work_folder, start_directory
 
 namespace talven {
 
-extern char work_folder[260];
-extern char start_directory[260];
-
 // A new folder of a name nobody had, in the temporary folder, made current; work_folder
-// stays empty when none can be made.
-void create_work_folder();
+// stays empty when none can be made. -1 when the temporary folder has no CP932 form
+// (its name then in foreign_temp, size characters, when given), else 0.
+int create_work_folder(wchar_t* foreign_temp = nullptr, size_t size = 0);
 // Its files (and links), each only when its name survives the CP932 round trip and the
 // path lies inside the work folder; then the folder when empty.
 void remove_work_folder();

@@ -22,9 +22,6 @@
 
 namespace talven {
 
-char work_folder[260];
-char start_directory[260];
-
 namespace {
 
 // The one file enumeration behind delete_matching_files; not re-entrant. Names come
@@ -64,9 +61,6 @@ int compose_scan_result(const char* name) {
 }
 
 void uninitialize_com() { CoUninitialize(); }
-
-// The temporary folder's name as the system gave it, when it has no CP932 form.
-wchar_t refused_temp[MAX_PATH];
 
 // A name of the system's without a CP932 form ends the start with its message, never
 // silently: the package (beside or inside the program) and the work folder are reached
@@ -119,14 +113,13 @@ void delete_matching_files(const char* folder, const char* pattern) {
   }
 }
 
-void create_work_folder() {
+int create_work_folder(wchar_t* foreign_temp, size_t size) {
   // A start folder without a CP932 form is not gone back to; nothing relies on it.
   wchar_t wide_start[MAX_PATH];
   DWORD n = GetCurrentDirectoryW(MAX_PATH, wide_start);
-  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide_start, start_directory, sizeof start_directory) != 0)
-    start_directory[0] = '\0';
-  work_folder[0] = '\0';
-  refused_temp[0] = L'\0';
+  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide_start, state().start_directory, sizeof state().start_directory) != 0)
+    state().start_directory[0] = '\0';
+  state().work_folder[0] = '\0';
 
   // A work folder that cannot be named stays empty: the start-up pass refuses an empty
   // destination (damaged-package end), and remove_work_folder then touches nothing,
@@ -134,12 +127,16 @@ void create_work_folder() {
   wchar_t wide_temp[MAX_PATH];
   char temp[260];
   n = GetTempPathW(MAX_PATH, wide_temp);
-  if (n == 0 || n >= MAX_PATH) return;
+  if (n == 0 || n >= MAX_PATH) return 0;
   if (wide_to_cp932(wide_temp, temp, sizeof temp) != 0) {
-    std::wcscpy(refused_temp, wide_temp);
-    return;
+    if (foreign_temp && size > 0) {
+      size_t kept = n < size ? n : size - 1;
+      std::wmemcpy(foreign_temp, wide_temp, kept);
+      foreign_temp[kept] = L'\0';
+    }
+    return -1;
   }
-  if (!ensure_trailing_separator(temp, sizeof temp)) return;
+  if (!ensure_trailing_separator(temp, sizeof temp)) return 0;
   // The folder is created, never taken over: a name already there (a folder, a file or a
   // link someone planted) makes the next number be tried.
   int tick = static_cast<int>(GetTickCount());
@@ -148,22 +145,23 @@ void create_work_folder() {
     wchar_t wide[MAX_PATH];
     // A tick count above 2147483647 prints with a minus sign, as the folder name has always done.
     int m = std::snprintf(path, sizeof path, "%sDireVEZiriruvOdador_%09d", temp, tick + attempt);
-    if (m < 0 || m >= static_cast<int>(sizeof path) || cp932_to_wide(path, wide, MAX_PATH) != 0) return;
+    if (m < 0 || m >= static_cast<int>(sizeof path) || cp932_to_wide(path, wide, MAX_PATH) != 0) return 0;
     if (CreateDirectoryW(wide, nullptr)) {
-      copy_text(work_folder, sizeof work_folder, path);
+      copy_text(state().work_folder, sizeof state().work_folder, path);
       SetCurrentDirectoryW(wide);
-      return;
+      return 0;
     }
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return 0;
   }
+  return 0;
 }
 
 void remove_work_folder() {
-  if (start_directory[0] != '\0') SetCurrentDirectoryW(wide_name(start_directory).text);
-  if (work_folder[0] == '\0') return;
-  delete_matching_files(work_folder, "*");
+  if (state().start_directory[0] != '\0') SetCurrentDirectoryW(wide_name(state().start_directory).text);
+  if (state().work_folder[0] == '\0') return;
+  delete_matching_files(state().work_folder, "*");
   wchar_t wide[MAX_PATH];
-  if (cp932_to_wide(work_folder, wide, MAX_PATH) == 0) RemoveDirectoryW(wide);
+  if (cp932_to_wide(state().work_folder, wide, MAX_PATH) == 0) RemoveDirectoryW(wide);
 }
 
 int run_startup(void* instance) {
@@ -175,9 +173,9 @@ int run_startup(void* instance) {
   DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
   if (length > 0 && length < MAX_PATH && wide_to_cp932(module, module_name, sizeof module_name) != 0)
     return refuse_foreign_name(module);
-  create_work_folder();
-  if (refused_temp[0] != L'\0') return refuse_foreign_name(refused_temp);
-  extract_install_package(work_folder, startup_pass, remove_work_folder);
+  wchar_t foreign_temp[MAX_PATH];
+  if (create_work_folder(foreign_temp, MAX_PATH) != 0) return refuse_foreign_name(foreign_temp);
+  extract_install_package(state().work_folder, startup_pass, remove_work_folder);
 
   char settings_file[128];
   copy_text(settings_file, sizeof settings_file, "install.env");

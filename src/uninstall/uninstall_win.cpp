@@ -113,8 +113,8 @@ void remove_registry_values(const char* folder, const char* cd_root) {
       compose_app_parent_key(parent_name, sizeof parent_name, global) != 0)
     return;
   if (global[0] != '-') {
-    remove_app_values(HKEY_CURRENT_USER, key_name, reg_lines, folder, cd_root);
-    remove_app_values(HKEY_LOCAL_MACHINE, key_name, regall_lines, folder, cd_root);
+    remove_app_values(HKEY_CURRENT_USER, key_name, state().reg_lines, folder, cd_root);
+    remove_app_values(HKEY_LOCAL_MACHINE, key_name, state().regall_lines, folder, cd_root);
     remove_key_if_empty(HKEY_CURRENT_USER, key_name);
     remove_key_if_empty(HKEY_CURRENT_USER, parent_name);
   }
@@ -138,7 +138,7 @@ constexpr size_t ini_file_limit = 256 * 1024;
 // The [ini] keys go from the file's own bytes (see ini_remove_keys), the section when
 // nothing is left in it, and the file when nothing but blanks is left.
 void remove_ini_values(const char* folder, const char* cd_root) {
-  if (!ini_lines) return;
+  if (!state().ini_lines) return;
   char section[128], file[128];
   copy_text(section, sizeof section, get_ini_section());
   copy_text(file, sizeof file, get_ini_file());
@@ -152,7 +152,7 @@ void remove_ini_values(const char* folder, const char* cd_root) {
   std::fclose(f);
   if (size > ini_file_limit) return;
   size_t left = size;
-  for (const line_entry* e = ini_lines; e; e = e->next) {
+  for (const line_entry* e = state().ini_lines; e; e = e->next) {
     char key[ini_key_size], value[ini_value_size];
     const char* keys[1] = {key};
     if (parse_ini_entry_with(e->text, folder, cd_root, key, value) == 0) left = ini_remove_keys(text, left, section, keys, 1);
@@ -298,7 +298,7 @@ int uninstall(const char* program) {
   static delete_plan plan;
   const char* cd = cdrom_root();
   const char* bad_line = nullptr;
-  int planned = build_delete_plan(&plan, delfiles_lines, delfiles_user_lines, folder, cd, &bad_line);
+  int planned = build_delete_plan(&plan, state().delfiles_lines, state().delfiles_user_lines, folder, cd, &bad_line);
   if (planned == delete_line_too_long && plan.count >= max_delete_items) {
     show_error("アンインストールの記録の行が多すぎます（%d行まで）。%s", max_delete_items, text_nothing_removed);
     return -1;

@@ -50,12 +50,12 @@ bool output_failure(const char* why) {
 // One pass over the bytes; the reason of a refusal, or null.
 const char* pass(const uint8_t* data, size_t size, talven::pass_mode mode) {
   empty_target();
-  talven::package_length = static_cast<int32_t>(size);
   FILE* package = size ? ::fmemopen(const_cast<uint8_t*>(data), size, "rb") : std::fopen("/dev/null", "rb");
   if (!package) std::abort();
-  int result = talven::extract_package_from(package, target.c_str(), mode);
-  if ((result == 0) != (talven::package_refusal == nullptr)) std::abort();
-  return talven::package_refusal;
+  const char* refusal = nullptr;
+  int result = talven::extract_package_from(package, static_cast<int32_t>(size), target.c_str(), mode, &refusal);
+  if ((result == 0) != (refusal == nullptr)) std::abort();
+  return refusal;
 }
 
 }  // namespace

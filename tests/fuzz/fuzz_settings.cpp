@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(folder, 'F', sizeof folder - 1);
   folder[sizeof folder - 1] = '\0';
   std::memcpy(folder, get_instto(), std::strlen(get_instto()));
-  parse_lines(ini_lines, false, folder);
-  parse_lines(reg_lines, true, folder);
-  parse_lines(regall_lines, true, get_instto());
+  parse_lines(state().ini_lines, false, folder);
+  parse_lines(state().reg_lines, true, folder);
+  parse_lines(state().regall_lines, true, get_instto());
   return 0;
 }

@@ -87,8 +87,8 @@ TEST(ConfigHooks, SectionsHookGivesPhysicalLines) {
   EXPECT_EQ(seen[5].section, "ini");
   EXPECT_EQ(seen[6].line, 8);
   EXPECT_STREQ(open, "ini");
-  ASSERT_NE(reg_lines, nullptr);
-  EXPECT_STREQ(reg_lines->text, "\"a\"=\"b\"");
+  ASSERT_NE(state().reg_lines, nullptr);
+  EXPECT_STREQ(state().reg_lines->text, "\"a\"=\"b\"");
   reset_sections_for_tests();
 }
 

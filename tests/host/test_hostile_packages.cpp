@@ -76,10 +76,10 @@ bytes package_for(const hostile& row) {
 // One installer pass through the shared walk; the reader's reason, or "" when it passed.
 std::string installer_pass(const fs::path& package, int32_t length, const fs::path& into, talven::pass_mode mode) {
   fs::create_directories(into);
-  talven::package_length = length;
-  int r = talven::extract_package_from(std::fopen(package.c_str(), "rb"), into.c_str(), mode);
+  const char* refusal = nullptr;
+  int r = talven::extract_package_from(std::fopen(package.c_str(), "rb"), length, into.c_str(), mode, &refusal);
   if (r == 0) return "";
-  return talven::package_refusal ? talven::package_refusal : "refused without a reason";
+  return refusal ? refusal : "refused without a reason";
 }
 
 TEST(HostilePackages, EveryReaderGivesTheSameVerdict) {

@@ -211,20 +211,17 @@ TEST(Markers, ReplaceFirstMarkerBounds) {
   EXPECT_STREQ(full, "xMx");
 }
 
-TEST(Markers, WrappersUseInstallPathAndTheHostRoot) {
+TEST(Markers, HostRootFillsBothCdMarkers) {
   // The host has no CD-ROM drive, so both CD markers give the fallback root.
-  EXPECT_STREQ(cdrom_root(), "E:\\");
-  const char* saved = install_path;
-  install_path = "C:\\Program Files\\Game";
+  const char* root = cdrom_root();
+  EXPECT_STREQ(root, "E:\\");
+  const char* folder = "C:\\Program Files\\Game";
   char key[ini_key_size], value[ini_value_size];
-  ASSERT_EQ(parse_ini_entry("Disc=REP_CDROMDRIVE|REP_INSTALL", key, value), 0);
+  ASSERT_EQ(parse_ini_entry_with("Disc=REP_CDROMDRIVE|REP_INSTALL", folder, root, key, value), 0);
   EXPECT_STREQ(key, "Disc");
   EXPECT_STREQ(value, "E:\\|C:\\Program Files\\Game");
   char name[reg_name_size], text[reg_value_size];
-  ASSERT_EQ(parse_reg_entry("\"Cd\"=\"REP_CDROM\"", name, text), 0);
+  ASSERT_EQ(parse_reg_entry_with("\"Cd\"=\"REP_CDROM\"", folder, root, name, text), 0);
   EXPECT_STREQ(name, "Cd");
   EXPECT_STREQ(text, "E:\\");
-  EXPECT_STREQ(expand_reg_markers("REP_INSTALL"), "C:\\Program Files\\Game");
-  EXPECT_STREQ(expand_ini_markers("REP_CDROMDRIVE"), "E:\\");
-  install_path = saved;
 }

@@ -80,11 +80,11 @@ TEST_F(Sections, TrimmedLineReading) {
 
 TEST_F(Sections, KeyValueFileLeavesListsEmpty) {
   EXPECT_EQ(load_text("TITLEBAR Game\nINSTTO x\n[EOF]\nmore text\n"), 0);
-  EXPECT_EQ(ini_lines, nullptr);
-  EXPECT_EQ(reg_lines, nullptr);
-  EXPECT_EQ(regall_lines, nullptr);
-  EXPECT_EQ(delfiles_lines, nullptr);
-  EXPECT_EQ(delfiles_user_lines, nullptr);
+  EXPECT_EQ(state().ini_lines, nullptr);
+  EXPECT_EQ(state().reg_lines, nullptr);
+  EXPECT_EQ(state().regall_lines, nullptr);
+  EXPECT_EQ(state().delfiles_lines, nullptr);
+  EXPECT_EQ(state().delfiles_user_lines, nullptr);
 }
 
 TEST_F(Sections, EntriesInFileOrderPerSection) {
@@ -99,11 +99,11 @@ TEST_F(Sections, EntriesInFileOrderPerSection) {
                       "[delfiles_user]\nuser.dat\n-\n"
                       "[ini]\nk=v\n-\n"),
             0);
-  EXPECT_EQ(texts(reg_lines), (Strings{"\"A\"=\"1\"", "\"B\"=\"2\""}));
-  EXPECT_EQ(texts(regall_lines), (Strings{"\"M\"=\"m\""}));
-  EXPECT_EQ(texts(delfiles_lines), (Strings{"save\\*.dat"}));
-  EXPECT_EQ(texts(delfiles_user_lines), (Strings{"user.dat"}));
-  EXPECT_EQ(texts(ini_lines), (Strings{"k=v"}));
+  EXPECT_EQ(texts(state().reg_lines), (Strings{"\"A\"=\"1\"", "\"B\"=\"2\""}));
+  EXPECT_EQ(texts(state().regall_lines), (Strings{"\"M\"=\"m\""}));
+  EXPECT_EQ(texts(state().delfiles_lines), (Strings{"save\\*.dat"}));
+  EXPECT_EQ(texts(state().delfiles_user_lines), (Strings{"user.dat"}));
+  EXPECT_EQ(texts(state().ini_lines), (Strings{"k=v"}));
 }
 
 TEST_F(Sections, CommentsBlanksAndWhiteSpaceInsideASection) {
@@ -118,7 +118,7 @@ TEST_F(Sections, CommentsBlanksAndWhiteSpaceInsideASection) {
                       "--- end of ini\n"
                       "after=close\n"),
             0);
-  EXPECT_EQ(texts(ini_lines), (Strings{"   indented=1", "[EOF]", "/single=slash"}));
+  EXPECT_EQ(texts(state().ini_lines), (Strings{"   indented=1", "[EOF]", "/single=slash"}));
 }
 
 TEST_F(Sections, RepeatedSectionReplacesItsLines) {
@@ -126,30 +126,30 @@ TEST_F(Sections, RepeatedSectionReplacesItsLines) {
                       "[ini]\nkeep=1\n-\n"
                       "[reg]\n\"new\"=\"3\"\n-\n"),
             0);
-  EXPECT_EQ(texts(reg_lines), (Strings{"\"new\"=\"3\""}));
-  EXPECT_EQ(texts(ini_lines), (Strings{"keep=1"}));
+  EXPECT_EQ(texts(state().reg_lines), (Strings{"\"new\"=\"3\""}));
+  EXPECT_EQ(texts(state().ini_lines), (Strings{"keep=1"}));
   // A header met while another section is open simply switches to it.
   reset_sections_for_tests();
   EXPECT_EQ(load_text("[ini]\na=1\n[reg]\n\"b\"=\"2\"\n-\n"), 0);
-  EXPECT_EQ(texts(ini_lines), (Strings{"a=1"}));
-  EXPECT_EQ(texts(reg_lines), (Strings{"\"b\"=\"2\""}));
+  EXPECT_EQ(texts(state().ini_lines), (Strings{"a=1"}));
+  EXPECT_EQ(texts(state().reg_lines), (Strings{"\"b\"=\"2\""}));
 }
 
 TEST_F(Sections, SimilarHeadersDoNotClash) {
   EXPECT_EQ(load_text("[delfiles_user]\nu\n-\n[delfiles]\nd\n-\n[regall]\nall\n-\n[reg]\nuser\n-\n"
                       "[regallx]\n[register]\n[Reg]\n"),
             0);
-  EXPECT_EQ(texts(delfiles_user_lines), (Strings{"u"}));
-  EXPECT_EQ(texts(delfiles_lines), (Strings{"d"}));
-  EXPECT_EQ(texts(regall_lines), (Strings{"all"}));
-  EXPECT_EQ(texts(reg_lines), (Strings{"user"}));
+  EXPECT_EQ(texts(state().delfiles_user_lines), (Strings{"u"}));
+  EXPECT_EQ(texts(state().delfiles_lines), (Strings{"d"}));
+  EXPECT_EQ(texts(state().regall_lines), (Strings{"all"}));
+  EXPECT_EQ(texts(state().reg_lines), (Strings{"user"}));
 }
 
 TEST_F(Sections, EndOfReadingAndUnclosedSections) {
   std::string open;
   // "EOF" stops the reading: lines after it are never seen.
   EXPECT_EQ(load_text("[ini]\na=1\n-\nEOF\n[ini]\nb=2\n-\n", &open), 0);
-  EXPECT_EQ(texts(ini_lines), (Strings{"a=1"}));
+  EXPECT_EQ(texts(state().ini_lines), (Strings{"a=1"}));
   EXPECT_EQ(open, "");
   reset_sections_for_tests();
   EXPECT_EQ(load_text("[regall]\n\"a\"=\"b\"\n", &open), -1);
@@ -170,7 +170,7 @@ TEST_F(Sections, LoadsFromTheCurrentFolder) {
   env_folder here("TITLEBAR x\r\n[ini]\r\nSavePath=REP_INSTALL\\save\r\n-\r\n[EOF]\r\n");
   ASSERT_TRUE(here.ok());
   load_uninstall_sections("install.env");
-  EXPECT_EQ(texts(ini_lines), (Strings{"SavePath=REP_INSTALL\\save"}));
+  EXPECT_EQ(texts(state().ini_lines), (Strings{"SavePath=REP_INSTALL\\save"}));
 }
 
 using SectionsDeathTest = Sections;

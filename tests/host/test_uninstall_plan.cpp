@@ -100,7 +100,7 @@ TEST(UninstallPlan, SectionsMakeOnePlanAndTheFirstBadLineStopsIt) {
   std::fclose(f);
   static delete_plan plan;
   const char* bad = "untouched";
-  ASSERT_EQ(build_delete_plan(&plan, delfiles_lines, delfiles_user_lines, folder, cd, &bad), 0);
+  ASSERT_EQ(build_delete_plan(&plan, state().delfiles_lines, state().delfiles_user_lines, folder, cd, &bad), 0);
   EXPECT_EQ(bad, nullptr);
   ASSERT_EQ(plan.count, 3);
   EXPECT_EQ(plan.user_count, 1);

@@ -84,9 +84,9 @@ TEST(ConfigWin, SectionsThroughTextMode) {
   std::remove(path.c_str());
   ASSERT_NE(open, nullptr);
   EXPECT_STREQ(open, "ini");
-  ASSERT_NE(reg_lines, nullptr);
-  EXPECT_STREQ(reg_lines->text, "\"Path\"=\"REP_INSTALL\"");
-  EXPECT_EQ(reg_lines->next, nullptr);
+  ASSERT_NE(state().reg_lines, nullptr);
+  EXPECT_STREQ(state().reg_lines->text, "\"Path\"=\"REP_INSTALL\"");
+  EXPECT_EQ(state().reg_lines->next, nullptr);
   reset_sections_for_tests();
 }
 

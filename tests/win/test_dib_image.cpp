@@ -137,12 +137,12 @@ TEST(DibImage, CreateGivesATopDownBlackSection) {
 }
 
 TEST(DibImage, ListIsNewestFirstAndReleaseHonoursKeep) {
-  dib_image* before = image_list;
+  dib_image* before = state().image_list;
   dib_image* a = create_dib_image(1, 1, 0);
   dib_image* b = create_dib_image(2, 2, 1);
   dib_image* c = create_dib_image(3, 3, 0);
   ASSERT_TRUE(a && b && c);
-  EXPECT_EQ(image_list, c);
+  EXPECT_EQ(state().image_list, c);
   EXPECT_EQ(c->newer, nullptr);
   EXPECT_EQ(c->older, b);
   EXPECT_EQ(b->newer, c);
@@ -160,10 +160,10 @@ TEST(DibImage, ListIsNewestFirstAndReleaseHonoursKeep) {
   EXPECT_EQ(a->newer, c);
   // The head: the list starts at the next older one.
   EXPECT_EQ(release_image(c, 0), 0);
-  EXPECT_EQ(image_list, a);
+  EXPECT_EQ(state().image_list, a);
   EXPECT_EQ(a->newer, nullptr);
   EXPECT_EQ(release_image(a, 0), 0);
-  EXPECT_EQ(image_list, before);
+  EXPECT_EQ(state().image_list, before);
   EXPECT_EQ(release_image(nullptr, 0), 0);
   EXPECT_EQ(release_image(nullptr, 1), 0);
 }
@@ -176,7 +176,7 @@ TEST_F(LoadRct, DecodesIntoTheSectionWithItsStride) {
       put("insttscr.rct", encode(picture, width, height, variant));
       dib_image* image = load_rct_image("insttscr.rct");
       ASSERT_NE(image, nullptr) << width << " v" << variant;
-      EXPECT_EQ(image_list, image);
+      EXPECT_EQ(state().image_list, image);
       EXPECT_EQ(image->keep, 0);
       ASSERT_EQ(image->width, width);
       ASSERT_EQ(image->height, height);
@@ -197,7 +197,7 @@ TEST_F(LoadRct, FilesThatAreNoPictureGiveNone) {
   const char wrong[] = "六丁8_00";  // CP932 bytes, like the real magics
   std::memcpy(file.data(), wrong, 8);
   put("wrong.rct", file);
-  dib_image* before = image_list;
+  dib_image* before = state().image_list;
   EXPECT_EQ(load_rct_image("wrong.rct"), nullptr);
 
   // Cut short: every bounded attempt reads too little, and the data is freed each time.
@@ -221,7 +221,7 @@ TEST_F(LoadRct, FilesThatAreNoPictureGiveNone) {
   std::memset(&file[8], 0, 4);
   put("zero.rct", file);
   EXPECT_EQ(load_rct_image("zero.rct"), nullptr);
-  EXPECT_EQ(image_list, before);
+  EXPECT_EQ(state().image_list, before);
 }
 
 TEST_F(LoadRct, MissingTrailerGivesBlackAndDamageKeepsWhatDecoded) {

@@ -51,8 +51,8 @@ const std::string terminator("\0\0", 2);
 
 int extract_bytes(const scratch_folder& scratch, const std::string& bytes, const std::string& destination,
                   pass_mode mode) {
-  package_length = static_cast<int32_t>(bytes.size());
-  return extract_package_from(open_bytes(scratch, bytes), destination.c_str(), mode);
+  return extract_package_from(open_bytes(scratch, bytes), static_cast<int32_t>(bytes.size()), destination.c_str(),
+                              mode);
 }
 
 struct pass_fixture : ::testing::Test {
@@ -177,7 +177,7 @@ TEST_F(ExtractFullPass, WithTheDialogWritesTheSameAndClosesIt) {
   for (int i = 0; i < 12; ++i)
     items.push_back(file_item("f" + std::to_string(i) + ".bin", sample_data(40000 * i + 1, 10 + i), time_a));
   ASSERT_EQ(extract_bytes(scratch, package_bytes(items), dest, full_pass), 0);
-  EXPECT_EQ(progress_dialog, nullptr);
+  EXPECT_EQ(state().progress_dialog, nullptr);
   for (const package_item& item : items) EXPECT_EQ(read_file(dest + "\\" + item.name), item.data);
 }
 
@@ -196,7 +196,7 @@ HHOOK message_hook = nullptr;
 LRESULT CALLBACK record_dialog_messages(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HC_ACTION) {
     const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lparam);
-    if (progress_dialog && GetParent(m->hwnd) == progress_dialog &&
+    if (state().progress_dialog && GetParent(m->hwnd) == state().progress_dialog &&
         (m->message == PBM_SETPOS || m->message == PBM_SETRANGE || m->message == WM_SETTEXT)) {
       RECT client = {0, 0, 0, 0};
       GetClientRect(m->hwnd, &client);
@@ -348,7 +348,7 @@ TEST_F(ExtractFullPass, EarlierFilesAreReplacedAndFolderLinksRefused) {
 
 TEST_F(ExtractFullPass, TerminatorOnlyWritesNothing) {
   ASSERT_EQ(extract_bytes(scratch, terminator, dest, full_pass), 0);
-  EXPECT_EQ(progress_dialog, nullptr);
+  EXPECT_EQ(state().progress_dialog, nullptr);
   ASSERT_EQ(extract_bytes(scratch, terminator, dest, startup_pass), 0);
   EXPECT_TRUE(list_tree(dest).empty());
 }
@@ -475,14 +475,15 @@ using ExtractPackageLocation = location_fixture;
 TEST_F(ExtractPackageLocation, DISABLED_ChildExtractsItsOwnPackage) {
   const char* dest = std::getenv(child_dest_variable);
   ASSERT_NE(dest, nullptr);
-  FILE* package = open_install_package();
+  int32_t length = 0;
+  FILE* package = open_install_package(&length);
   if (std::strcmp(dest, "-") == 0) {
     EXPECT_EQ(package, nullptr);
     if (package) std::fclose(package);
     return;
   }
   ASSERT_NE(package, nullptr);
-  ASSERT_EQ(extract_package_from(package, dest, full_pass_quiet), 0);
+  ASSERT_EQ(extract_package_from(package, length, dest, full_pass_quiet), 0);
 }
 
 

@@ -105,10 +105,10 @@ bool same_time(FILETIME x, FILETIME y) {
 // button would: checked on a timer, which the copy loop's message pump serves.
 const char* cancel_when_copying = nullptr;
 LRESULT CALLBACK cancel_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_TIMER && progress_dialog && cancel_when_copying) {
+  if (message == WM_TIMER && state().progress_dialog && cancel_when_copying) {
     char label[MAX_PATH] = "";
-    GetDlgItemTextA(progress_dialog, 1012, label, sizeof label);
-    if (std::strstr(label, cancel_when_copying)) copy_cancelled = 1;
+    GetDlgItemTextA(state().progress_dialog, 1012, label, sizeof label);
+    if (std::strstr(label, cancel_when_copying)) state().copy_cancelled = 1;
     return 0;
   }
   return DefWindowProcA(window, message, wparam, lparam);
@@ -295,7 +295,7 @@ TEST(InstallCopy, KeepsTimesAndContentAcrossBlocks) {
   FILETIME c1, a1, w1;
   ASSERT_TRUE(get_times(source, &c1, &a1, &w1));
   EXPECT_TRUE(same_time(w, w1));
-  int32_t before = copied_total;
+  int32_t before = state().copied_total;
   std::string target = scratch / "先.bin";
   EXPECT_EQ(1, copy_file_with_progress(source.c_str(), target.c_str()));
   FILETIME c2, a2, w2;
@@ -306,9 +306,9 @@ TEST(InstallCopy, KeepsTimesAndContentAcrossBlocks) {
   ASSERT_TRUE(get_times(source, &c3, &a3, &w3));
   EXPECT_TRUE(same_time(a3, a2));
   EXPECT_EQ(data, read_file(target));
-  EXPECT_EQ(static_cast<int32_t>(data.size()), copied_total - before);
+  EXPECT_EQ(static_cast<int32_t>(data.size()), state().copied_total - before);
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(target.c_str()));
-  EXPECT_EQ(nullptr, progress_dialog);  // the window this call opened is closed again
+  EXPECT_EQ(nullptr, state().progress_dialog);  // the window this call opened is closed again
 }
 
 TEST(InstallCopy, ReadOnlyTargetEmptySourceAndFailures) {
@@ -368,7 +368,7 @@ TEST(InstallCopy, BinFolderBesideTheCurrentDirectory) {
   DeleteFileA((dest + "\\UnInst.exe").c_str());
   EXPECT_EQ(0, copy_bin_files(dest.c_str()));
   EXPECT_FALSE(path_exists(dest + "\\UnInst.exe"));
-  EXPECT_EQ(nullptr, progress_dialog);
+  EXPECT_EQ(nullptr, state().progress_dialog);
   // After the extraction of an immediate install its two-bar dialog is still open: the
   // copy carries on in it, no window of its own, and closes it.
   for (int extraction_open = 0; extraction_open < 2; ++extraction_open) {
@@ -381,7 +381,7 @@ TEST(InstallCopy, BinFolderBesideTheCurrentDirectory) {
     EXPECT_EQ(0, copy_bin_files(dest.c_str()));
     UnhookWindowsHookEx(hook);
     EXPECT_EQ(extraction_open ? 0 : 1, dialogs_made) << extraction_open;
-    EXPECT_EQ(nullptr, progress_dialog);
+    EXPECT_EQ(nullptr, state().progress_dialog);
     EXPECT_EQ("game", read_file(dest + "\\talven.exe"));
   }
   SetCurrentDirectoryA(before.c_str());
@@ -421,7 +421,7 @@ TEST(InstallCopy, CancelledGameCopyReportsTheCapacityMessage) {
   SetCurrentDirectoryA(before.c_str());
   EXPECT_EQ("ファイル[talven.exe]のコピーに失敗しました。\nインストール先の容量を確認してください。", box_text);
   EXPECT_FALSE(path_exists(dest + "\\UnInst.exe"));
-  EXPECT_EQ(nullptr, progress_dialog);
+  EXPECT_EQ(nullptr, state().progress_dialog);
   // The partly written target stays; it is not the whole file.
   std::string partial = read_file(dest + "\\talven.exe");
   EXPECT_LT(partial.size(), data.size());

@@ -88,16 +88,16 @@ class MenuDialog : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_main = main_window();
-    std::memcpy(saved_work, work_folder, sizeof saved_work);
-    std::memcpy(saved_start, start_directory, sizeof saved_start);
+    std::memcpy(saved_work, state().work_folder, sizeof saved_work);
+    std::memcpy(saved_start, state().start_directory, sizeof saved_start);
     GetCurrentDirectoryA(sizeof saved_cwd, saved_cwd);
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     std::snprintf(folder, sizeof folder, "%smenu_test_%lu_%lu", temp, GetCurrentProcessId(), GetTickCount());
     ASSERT_TRUE(CreateDirectoryA(folder, nullptr));
     ASSERT_TRUE(SetCurrentDirectoryA(folder));
-    std::snprintf(work_folder, sizeof work_folder, "%s", folder);
-    std::snprintf(start_directory, sizeof start_directory, "%s", saved_cwd);
+    std::snprintf(state().work_folder, sizeof state().work_folder, "%s", folder);
+    std::snprintf(state().start_directory, sizeof state().start_directory, "%s", saved_cwd);
     set_open_as_given(1);
     write_bytes("install.env", bytes{});
     load_env("TITLEBAR\tメニュー\n");
@@ -115,8 +115,8 @@ class MenuDialog : public ::testing::Test {
     DeleteFileA((std::string(folder) + "\\install.env").c_str());
     DeleteFileA((std::string(folder) + "\\insttscr.rct").c_str());
     RemoveDirectoryA(folder);
-    std::memcpy(work_folder, saved_work, sizeof saved_work);
-    std::memcpy(start_directory, saved_start, sizeof saved_start);
+    std::memcpy(state().work_folder, saved_work, sizeof saved_work);
+    std::memcpy(state().start_directory, saved_start, sizeof saved_start);
   }
 
   void load_env(const char* text) {
@@ -151,8 +151,8 @@ class MenuDialog : public ::testing::Test {
   RECT client = {};
   char folder[MAX_PATH];
   char saved_cwd[MAX_PATH];
-  char saved_work[sizeof work_folder];
-  char saved_start[sizeof start_directory];
+  char saved_work[sizeof state().work_folder];
+  char saved_start[sizeof state().start_directory];
 };
 
 TEST_F(MenuDialog, SmallerPictureIsCentredWithTheDialogBackgroundAround) {
@@ -202,23 +202,23 @@ TEST_F(MenuDialog, LargerPictureGetsANegativeOriginAndIsClippedEvenly) {
 TEST_F(MenuDialog, FileThatIsNoPictureLeavesTheBackgroundPlain) {
   write_bytes("insttscr.rct", bytes{'n', 'o', 't', ' ', 'r', 'c', 't', ' ', 'd', 'a', 't', 'a',
                                     0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  dib_image* before = image_list;
+  dib_image* before = state().image_list;
   open_menu();
-  EXPECT_EQ(image_list, before) << "nothing was loaded";
+  EXPECT_EQ(state().image_list, before) << "nothing was loaded";
   EXPECT_EQ(pixel(client.right / 2, client.bottom / 2), GetSysColor(COLOR_BTNFACE));
   EXPECT_EQ(pixel(5, 5), GetSysColor(COLOR_BTNFACE));
   SendMessageA(dialog, WM_CLOSE, 0, 0);
-  EXPECT_EQ(image_list, before);
+  EXPECT_EQ(state().image_list, before);
 }
 
 TEST_F(MenuDialog, CloseReleasesThePictureAndRemovesTheWorkFolder) {
   write_picture(marked_picture(40, 30, 0, 0, 1), 40, 30);
-  dib_image* before = image_list;
+  dib_image* before = state().image_list;
   open_menu();
-  ASSERT_NE(image_list, before) << "the menu holds its picture";
-  EXPECT_EQ(image_list->width, 40);
+  ASSERT_NE(state().image_list, before) << "the menu holds its picture";
+  EXPECT_EQ(state().image_list->width, 40);
   SendMessageA(dialog, WM_CLOSE, 0, 0);
-  EXPECT_EQ(image_list, before);
+  EXPECT_EQ(state().image_list, before);
   EXPECT_EQ(GetFileAttributesA(folder), INVALID_FILE_ATTRIBUTES) << "the work folder is gone";
   char cwd[MAX_PATH];
   GetCurrentDirectoryA(sizeof cwd, cwd);

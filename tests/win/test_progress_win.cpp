@@ -39,11 +39,11 @@ struct dialog_fixture : ::testing::Test {
 using ProgressDialogs = dialog_fixture;
 
 TEST_F(ProgressDialogs, ExtractDialogStartsAsTheProgramShowsIt) {
-  copied_total = 1234;
+  state().copied_total = 1234;
   HWND dialog = open_extract_dialog(1000);
   ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(progress_dialog, dialog);
-  EXPECT_EQ(copied_total, 0);
+  EXPECT_EQ(state().progress_dialog, dialog);
+  EXPECT_EQ(state().copied_total, 0);
   EXPECT_TRUE(IsWindowVisible(dialog));
   EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_FALSE(GetWindowLongA(dialog, GWL_STYLE) & WS_SYSMENU);
@@ -94,13 +94,13 @@ TEST_F(ProgressDialogs, OneDialogAtATime) {
   ASSERT_NE(extract, nullptr);
   ASSERT_EQ(open_copy_dialog(), 1);
   EXPECT_FALSE(IsWindow(extract));
-  ASSERT_NE(progress_dialog, nullptr);
-  EXPECT_EQ(GetDlgItem(progress_dialog, 1019), nullptr);  // the one-bar dialog
-  EXPECT_NE(GetDlgItem(progress_dialog, 1010), nullptr);
-  HWND copy = progress_dialog;
+  ASSERT_NE(state().progress_dialog, nullptr);
+  EXPECT_EQ(GetDlgItem(state().progress_dialog, 1019), nullptr);  // the one-bar dialog
+  EXPECT_NE(GetDlgItem(state().progress_dialog, 1010), nullptr);
+  HWND copy = state().progress_dialog;
   EXPECT_EQ(close_progress_dialog(), 0);
   EXPECT_FALSE(IsWindow(copy));
-  EXPECT_EQ(progress_dialog, nullptr);
+  EXPECT_EQ(state().progress_dialog, nullptr);
   EXPECT_EQ(close_progress_dialog(), 1);
 }
 
@@ -131,14 +131,14 @@ TEST_F(ProgressDialogs, NamesBetweenTicksAreKeptAndTheLastIsShownAtTheTick) {
 
 TEST_F(ProgressDialogs, CancelSetsTheFlagAndLeavesTheDialogOpen) {
   ASSERT_EQ(open_copy_dialog(), 1);
-  copy_cancelled = 0;
-  SendMessageA(progress_dialog, WM_COMMAND, 2, 0);
-  EXPECT_EQ(copy_cancelled, 1);
-  EXPECT_TRUE(IsWindow(progress_dialog));
+  state().copy_cancelled = 0;
+  SendMessageA(state().progress_dialog, WM_COMMAND, 2, 0);
+  EXPECT_EQ(state().copy_cancelled, 1);
+  EXPECT_TRUE(IsWindow(state().progress_dialog));
   // Only the click itself counts: a notification from the same button does not.
-  copy_cancelled = 0;
-  SendMessageA(progress_dialog, WM_COMMAND, MAKEWPARAM(2, BN_SETFOCUS), 0);
-  EXPECT_EQ(copy_cancelled, 0);
+  state().copy_cancelled = 0;
+  SendMessageA(state().progress_dialog, WM_COMMAND, MAKEWPARAM(2, BN_SETFOCUS), 0);
+  EXPECT_EQ(state().copy_cancelled, 0);
 }
 
 int dispatched_user = 0;

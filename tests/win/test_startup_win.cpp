@@ -31,17 +31,17 @@ struct startup_fixture : ::testing::Test {
   char saved_work[260];
   char saved_start[260];
   void SetUp() override {
-    std::memcpy(saved_work, work_folder, sizeof saved_work);
-    std::memcpy(saved_start, start_directory, sizeof saved_start);
+    std::memcpy(saved_work, state().work_folder, sizeof saved_work);
+    std::memcpy(saved_start, state().start_directory, sizeof saved_start);
   }
   void TearDown() override {
     SetCurrentDirectoryA(saved_directory.c_str());
-    std::memcpy(work_folder, saved_work, sizeof saved_work);
-    std::memcpy(start_directory, saved_start, sizeof saved_start);
+    std::memcpy(state().work_folder, saved_work, sizeof saved_work);
+    std::memcpy(state().start_directory, saved_start, sizeof saved_start);
   }
   void point_at(const std::string& work, const std::string& start) {
-    ASSERT_EQ(copy_text(work_folder, sizeof work_folder, work.c_str()), 0);
-    ASSERT_EQ(copy_text(start_directory, sizeof start_directory, start.c_str()), 0);
+    ASSERT_EQ(copy_text(state().work_folder, sizeof state().work_folder, work.c_str()), 0);
+    ASSERT_EQ(copy_text(state().start_directory, sizeof state().start_directory, start.c_str()), 0);
   }
 };
 
@@ -52,7 +52,7 @@ TEST_F(WorkFolder, CreateNamesItAfterTheTickCountAndMakesItCurrent) {
   int before = static_cast<int>(GetTickCount());
   create_work_folder();
   int after = static_cast<int>(GetTickCount());
-  std::string made = work_folder;
+  std::string made = state().work_folder;
 
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
@@ -69,12 +69,31 @@ TEST_F(WorkFolder, CreateNamesItAfterTheTickCountAndMakesItCurrent) {
   }
   EXPECT_TRUE(is_folder(made));
   EXPECT_EQ(current_directory(), made);
-  EXPECT_EQ(std::string(start_directory), before_directory);
+  EXPECT_EQ(std::string(state().start_directory), before_directory);
 
   ASSERT_TRUE(write_file(made + "\\install.env", "A=1\n"));
   remove_work_folder();
   EXPECT_FALSE(path_exists(made));
   EXPECT_EQ(current_directory(), before_directory);
+}
+
+// A temporary folder without a CP932 name is handed back to the caller, cut to its buffer,
+// and no work folder is made.
+TEST_F(WorkFolder, ForeignTempFolderIsReturnedNotMade) {
+  wchar_t saved_tmp[MAX_PATH] = L"";
+  DWORD had = GetEnvironmentVariableW(L"TMP", saved_tmp, MAX_PATH);
+  const wchar_t* foreign = L"C:\\\uD55C\uAE00\\";  // Hangul: no CP932 form
+  ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", foreign));
+  wchar_t name[MAX_PATH];
+  wchar_t cut[4];
+  int whole = create_work_folder(name, MAX_PATH);
+  int shortened = create_work_folder(cut, 4);
+  SetEnvironmentVariableW(L"TMP", had ? saved_tmp : nullptr);
+  EXPECT_EQ(whole, -1);
+  EXPECT_EQ(std::wstring(name), std::wstring(foreign));
+  EXPECT_EQ(shortened, -1);
+  EXPECT_EQ(std::wstring(cut), std::wstring(foreign, 3));
+  EXPECT_STREQ(state().work_folder, "");
 }
 
 TEST_F(WorkFolder, RemoveDeletesFilesButNotSubfoldersAndReturnsToTheStart) {
