@@ -531,9 +531,20 @@ void cmd_start(std::vector<std::string>& w) {
   ZeroMemory(&p.info, sizeof p.info);
   p.path = w[1];
   std::wstring line = utf8_to_wide(command_line), wide_folder = utf8_to_wide(folder);
-  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      folder.empty() ? nullptr : wide_folder.c_str(), &si, &p.info))
-    fail("cannot start %s (error %lu)", w[1].c_str(), GetLastError());
+  // Wine now and then answers a start with ERROR_INTERNAL_ERROR while its server is busy
+  // (seen right after a locale switch): tried again before the scenario fails.
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       folder.empty() ? nullptr : wide_folder.c_str(), &si, &p.info)) {
+      error = 0;
+      break;
+    }
+    error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR) break;
+    Sleep(500);
+  }
+  if (error != 0) fail("cannot start %s (error %lu)", w[1].c_str(), error);
   processes.push_back(p);
   current_process = (int)processes.size() - 1;
   current_window = nullptr;
