@@ -48,7 +48,7 @@ int copy_bin_files(const char* destination) {
   DWORD attributes = attributes_of("bin");
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
   // The extraction's dialog, when still open, shows these files too.
-  if (!progress_dialog) open_copy_dialog();
+  if (!state().progress_dialog) open_copy_dialog();
   copy_from_bin(destination, "UnInst.exe");
   int copied = copy_from_bin_or_report(destination, get_exename());
   close_progress_dialog();
