@@ -57,6 +57,18 @@ install_typed root-retry 'C:\'
 answer_box "$caption" "$TEXT_ROOT" 4
 answer_box "$caption" "$TEXT_ABORTED" 1
 
+# A folder with no code page 932 form (the game could not open it): refused, the dialog
+# stays open for another folder.
+install_typed no-cp932 "$base_win\\한글"
+answer_box "$caption" "[$base_win\\??]\\nこのフォルダ名には、日本語の文字コード（シフトJIS）で表せない文字が含まれています。\\nゲームがこのフォルダを開けないため、インストールできません。別のフォルダを指定して下さい。" 1
+expect_drive no-cp932-still-open <<EOS
+attach setup.exe
+wait-window class:#32770 "$CAPTION_SETUP" 20
+click 2
+EOS
+answer_box "$caption" "$TEXT_ABORTED" 1
+assert_no_file "$base/한글" "folder without a code page 932 form"
+
 # The answer No: nothing is created.
 install_typed answer-no "$base_win\\いいえ"
 answer_box "$caption" "[$base_win\\いいえ]にインストールします" 7
