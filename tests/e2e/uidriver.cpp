@@ -613,6 +613,19 @@ void cmd_attach(const std::string& image, DWORD timeout) {
   say("  process #%d pid %lu\n", current_process + 1, best_pid);
 }
 
+// Polls for windows matching q until one shows (1), its process ends (-1, *code its exit
+// code) or timeout ms pass (0).
+int poll_windows(window_query& q, DWORD begin, DWORD timeout, DWORD* code) {
+  for (;;) {
+    q.found.clear();
+    EnumWindows(collect_window, (LPARAM)&q);
+    if (!q.found.empty()) return 1;
+    if (process_ended(current(), code)) return -1;
+    if (GetTickCount() - begin > timeout) return 0;
+    Sleep(poll_ms);
+  }
+}
+
 void cmd_wait_window(std::vector<std::string>& w) {
   DWORD timeout = take_timeout(w, 2);
   window_query q{current().info.dwProcessId, false, "", false, "", {}, {}};
@@ -641,20 +654,14 @@ void cmd_wait_window(std::vector<std::string>& w) {
     what = "caption " + shown(q.caption);
   }
   what += with_text;
-  DWORD begin = GetTickCount();
-  for (;;) {
-    q.found.clear();
-    EnumWindows(collect_window, (LPARAM)&q);
-    if (!q.found.empty()) break;
-    DWORD code = 0;
-    if (process_ended(current(), &code))
-      fail("process #%d ended with exit code %ld while waiting for a window with %s",
-           current_process + 1, (long)code, what.c_str());
-    if (GetTickCount() - begin > timeout)
-      fail("no window with %s after %lu ms; visible windows: %s", what.c_str(),
-           (unsigned long)timeout, describe_windows(current().info.dwProcessId).c_str());
-    Sleep(poll_ms);
-  }
+  DWORD begin = GetTickCount(), code = 0;
+  int found = poll_windows(q, begin, timeout, &code);
+  if (found < 0)
+    fail("process #%d ended with exit code %ld while waiting for a window with %s", current_process + 1,
+         (long)code, what.c_str());
+  if (found == 0)
+    fail("no window with %s after %lu ms; visible windows: %s", what.c_str(), (unsigned long)timeout,
+         describe_windows(current().info.dwProcessId).c_str());
   current_window = q.found[0];
   say("  found %s %s after %lu ms\n", class_name(current_window).c_str(),
       shown(window_text(current_window)).c_str(), (unsigned long)(GetTickCount() - begin));
@@ -666,17 +673,10 @@ void cmd_dismiss_box(std::vector<std::string>& w) {
   DWORD timeout = take_timeout(w, 1);
   need(w, 1, "dismiss-box [TIMEOUT]");
   window_query q{current().info.dwProcessId, true, "#32770", false, "", {}, {0xFFFF}};
-  DWORD begin = GetTickCount();
-  for (;;) {
-    q.found.clear();
-    EnumWindows(collect_window, (LPARAM)&q);
-    if (!q.found.empty()) break;
-    DWORD code = 0;
-    if (process_ended(current(), &code) || GetTickCount() - begin > timeout) {
-      say("  no box\n");
-      return;
-    }
-    Sleep(poll_ms);
+  DWORD begin = GetTickCount(), code = 0;
+  if (poll_windows(q, begin, timeout, &code) != 1) {
+    say("  no box\n");
+    return;
   }
   current_window = q.found[0];
   say("  box: %s\n", shown(window_text(GetDlgItem(current_window, 0xFFFF))).c_str());
