@@ -16,6 +16,11 @@ void center_on_screen(HWND window);
 // Returns the ShellExecuteExW result (non-zero on success).
 int open_with_shell(const char* path);
 
+// open_with_shell of name (a value of install.env) below folder, only when the joined path
+// lies inside folder in full form: a name that is absolute, holds a colon or climbs out
+// with ".." opens nothing. 0 when refused or not opened.
+int open_inside(const char* folder, const char* name);
+
 // Starts "path" (quoted) without waiting, hidden and at idle priority when hidden_idle
 // is set; non-zero when the process started.
 int start_program(const char* path, int hidden_idle);

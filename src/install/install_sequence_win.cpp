@@ -133,7 +133,7 @@ int run_install(void (*clean_up)()) {
   enter_folder(destination);
   if (readme_chosen) {
     setting_string("INSTREADMEFL", long_entry, sizeof long_entry, "readme.txt");
-    open_with_shell(long_entry);
+    open_inside(destination, long_entry);
   }
   return 0;
 }

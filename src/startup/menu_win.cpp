@@ -149,7 +149,7 @@ void menu_command(HWND dialog, WPARAM wparam) {
         break;
       case action_readme:
         setting_string("INSTREADMEFL", menu_text, sizeof menu_text, "readme.txt");
-        open_with_shell(menu_text);
+        open_inside(state().work_folder, menu_text);
         break;
       default:
         break;

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/cp932.h"
 #include "base/wide.h"
+#include "install/name_rules.h"
 
 namespace talven {
 
@@ -40,6 +42,15 @@ int open_with_shell(const char* path) {
   info.lpFile = file.text;
   info.nShow = SW_SHOWNORMAL;
   return ShellExecuteExW(&info);
+}
+
+int open_inside(const char* folder, const char* name) {
+  char path[520];
+  if (!folder[0] || name[0] == '\\' || name[0] == '/' || mb_find_char(name, ':')) return 0;
+  if (copy_text(path, sizeof path, folder) != 0 || append_text(path, sizeof path, "\\") != 0 ||
+      append_text(path, sizeof path, name) != 0 || !inside_in_full_form(folder, path))
+    return 0;
+  return open_with_shell(path);
 }
 
 int start_program(const char* path, int hidden_idle) {

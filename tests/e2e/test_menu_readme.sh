@@ -97,6 +97,19 @@ esac
 assert_same_file "$SCRATCH/probe/$readme_name" "$report.copy"
 assert_no_file "$RIG_TEMP/$work" "the work folder after exit"
 
+# --- A readme named outside the work folder (absolute, or climbing out): nothing opens,
+# though the file is there and its association would run.
+write_cp932 "$MEDIA/outside$extension" "外のファイル"
+for outside in "$MEDIA_WIN\\outside$extension" "..\\..\\..\\..\\..\\..\\..\\e2e\\$E2E_NAME\\outside$extension"; do
+  menu_package outside "$title" "INSTREADME	説明を読む" "INSTREADMEFL	$outside"
+  media_separate "$SCRATCH/outside.arc"
+  rm -f "$report"
+  menu_exit outside "$caption" "click $IDC_MENU_BUTTON2
+sleep 2000
+expect-window-count 1"
+  assert_no_file "$report" "a report for the readme $outside outside the work folder"
+done
+
 # --- A readme that is not in the package: the menu itself reports nothing. The shell
 # (called without the no-UI flag) shows its own box; once it is answered, the menu goes on
 # with every button, and the busy flag has been cleared. While the shell's box is up the
