@@ -196,24 +196,11 @@ void remove_link_into(const char* link_file, const char* folder, const char* pro
   if (target[0] && path_inside(folder, target, nullptr)) delete_file_inside(proved_folder, link_file);
 }
 
-// A shell folder's path in CP932. 1, or 0 when there is none or it has no CP932 form.
-int special_folder(int csidl, char* out) {
-  IMalloc* allocator = nullptr;
-  if (FAILED(SHGetMalloc(&allocator)) || !allocator) return 0;
-  LPITEMIDLIST item = nullptr;
-  wchar_t wide[MAX_PATH];
-  int found = SUCCEEDED(SHGetSpecialFolderLocation(nullptr, csidl, &item)) && item && SHGetPathFromIDListW(item, wide) &&
-              wide_to_cp932(wide, out, MAX_PATH) == 0;
-  if (item) allocator->Free(item);
-  allocator->Release();
-  return found;
-}
-
 void remove_shortcuts(const char* folder) {
   int vista = is_vista_or_later();
   char programs[MAX_PATH] = "", desktop[MAX_PATH] = "";
-  if (!special_folder(vista ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, programs)) programs[0] = '\0';
-  if (!special_folder(vista ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY, desktop))
+  if (!get_special_folder(nullptr, vista ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, programs)) programs[0] = '\0';
+  if (!get_special_folder(nullptr, vista ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY, desktop))
     desktop[0] = '\0';
   // The readme link's name, chosen as the installer chose it.
   char label[260], readme[260];
