@@ -9,8 +9,8 @@ namespace talven {
 HWND main_window();
 void set_main_window(HWND window);
 
-// Centres a window on the screen.
-void center_on_screen(HWND window);
+// Centres a window on the screen, above every window that is not topmost.
+void center_on_top(HWND window);
 
 // Opens a file with the shell's "open" verb, owned by main_window, without waiting.
 // Returns the ShellExecuteExW result (non-zero on success).

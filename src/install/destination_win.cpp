@@ -117,9 +117,8 @@ const char* instfol_or_null() {
 INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-    center_on_screen(dialog);
+    center_on_top(dialog);
     SetDlgItemTextW(dialog, IDC_PATH_EDIT, wide_shown(reinterpret_cast<char*>(lparam)).text);
-    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     return TRUE;
   }
   if (message != WM_COMMAND) return FALSE;

@@ -17,18 +17,13 @@ struct end_choice {
   int readme_chosen;
 };
 
-void put_on_top(HWND dialog) {
-  center_on_screen(dialog);
-  SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-}
-
 // lparam at creation: the install folder the shortcut points into.
 INT_PTR CALLBACK shortcut_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
       SetWindowLongPtrW(dialog, DWLP_USER, lparam);
       SendDlgItemMessageW(dialog, IDC_CHECK, BM_SETCHECK, 1, 0);
-      put_on_top(dialog);
+      center_on_top(dialog);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wparam) == 1) {
@@ -55,7 +50,7 @@ INT_PTR CALLBACK end_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARA
       SetWindowLongPtrW(dialog, DWLP_USER, lparam);
       SendDlgItemMessageW(dialog, IDC_CHECK, BM_SETCHECK, 0, 0);
       SetDlgItemTextW(dialog, IDC_CHECK, wide_shown(reinterpret_cast<end_choice*>(lparam)->readme_label).text);
-      put_on_top(dialog);
+      center_on_top(dialog);
       return TRUE;
     case WM_COMMAND:
       if (!choice) return FALSE;

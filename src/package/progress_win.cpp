@@ -125,7 +125,7 @@ void open_clip(HWND animation) {
 INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      center_on_screen(dialog);
+      center_on_top(dialog);
       SendDlgItemMessageW(dialog, file_name_text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
       SendDlgItemMessageW(dialog, file_bar, PBM_SETRANGE, 0, MAKELPARAM(0, 1));
       SendDlgItemMessageW(dialog, file_bar, PBM_SETPOS, 0, 0);
@@ -135,7 +135,6 @@ INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
       open_clip(animation_control);
       SendMessageW(animation_control, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
       ShowWindow(animation_control, SW_SHOW);
-      SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
       return TRUE;
     case WM_COMMAND:
       if (wparam == cancel_button) {

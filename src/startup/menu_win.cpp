@@ -81,9 +81,8 @@ void set_slot(HWND dialog, int slot, const char* label, int action) {
 }
 
 void init_menu(HWND dialog) {
-  SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   set_main_window(dialog);
-  center_on_screen(dialog);
+  center_on_top(dialog);
   menu_busy = 0;
   SetWindowTextW(dialog, wide_shown(get_caption()).text);
 
