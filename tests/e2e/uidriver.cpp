@@ -615,10 +615,18 @@ void cmd_attach(const std::string& image, DWORD timeout) {
 
 // Polls for windows matching q until one shows (1), its process ends (-1, *code its exit
 // code) or timeout ms pass (0).
+// Most looks go through the windows of the process's first thread only: under Wine each
+// window looked at costs the server a request, and a look over every window of the desktop
+// every few milliseconds would load the server the measured program shares. Every tenth
+// look takes all windows, for one that another thread shows.
 int poll_windows(window_query& q, DWORD begin, DWORD timeout, DWORD* code) {
-  for (;;) {
+  DWORD thread = current().info.dwThreadId;
+  for (unsigned look = 0;; ++look) {
     q.found.clear();
-    EnumWindows(collect_window, (LPARAM)&q);
+    if (thread && look % 10 != 9)
+      EnumThreadWindows(thread, collect_window, (LPARAM)&q);
+    else
+      EnumWindows(collect_window, (LPARAM)&q);
     if (!q.found.empty()) return 1;
     if (process_ended(current(), code)) return -1;
     if (GetTickCount() - begin > timeout) return 0;
