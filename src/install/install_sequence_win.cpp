@@ -106,7 +106,9 @@ int run_install(void (*clean_up)()) {
   write_uninstall_entry(destination);
 
   // 11. to 13. The entry passes, with the install folder for the REP_INSTALL marker.
-  const char* cd_root = cdrom_root();
+  // Finding the CD drive asks the system about every drive letter: only for entries.
+  const bool any_entry = state().ini_lines || state().reg_lines || state().regall_lines;
+  const char* cd_root = any_entry ? cdrom_root() : "";
   const char* ini_section = get_ini_section();
   const char* ini_file = get_ini_file();
   int ini_in_utf16 = state().ini_lines ? begin_ini_writes(ini_file) : 0;
