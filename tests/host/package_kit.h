@@ -24,9 +24,11 @@ inline std::string read_text(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline void write_bytes(const fs::path& p, const bytes& b) {
+inline bool write_bytes(const fs::path& p, const bytes& b) {
   std::ofstream out(p, std::ios::binary);
   out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  out.close();
+  return !out.fail();
 }
 
 inline std::string quoted(const std::string& s) {
