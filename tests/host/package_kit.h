@@ -1,6 +1,7 @@
 // Shared pieces of the host tests that build packages by hand and run talven-pack:
 // byte helpers, a scratch folder, the tool runner and raw entries with any field wrong.
 #pragma once
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,11 @@ using bytes = std::vector<unsigned char>;
 inline std::string read_text(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline bytes read_bytes(const fs::path& p) {
+  std::string s = read_text(p);
+  return bytes(s.begin(), s.end());
 }
 
 inline bool write_bytes(const fs::path& p, const bytes& b) {
@@ -82,6 +88,13 @@ inline result run_tool(const fs::path& where, const std::vector<std::string>& ar
   fs::remove(out);
   fs::remove(err);
   return r;
+}
+
+// The run ended with `code` and its errors name `piece`.
+inline ::testing::AssertionResult exits_with(const result& r, int code, const std::string& piece) {
+  if (r.code == code && r.err.find(piece) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "exit " << r.code << " (want " << code << "), no \"" << piece
+                                       << "\" in:\n" << r.err;
 }
 
 // Compressible but not trivial: runs of a few letters with a random byte every third.

@@ -786,11 +786,6 @@ int run(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bytes read_file(const std::string& path) {
-  std::string text = package_kit::read_text(path);
-  return bytes(text.begin(), text.end());
-}
-
 // The tool's rct command, run in a folder of its own for each test.
 class RctTool : public ::testing::Test {
  protected:
@@ -812,7 +807,7 @@ TEST_F(RctTool, DecodeToPngAndEncodeBackKeepsThePixels) {
   ASSERT_EQ(run(exe + " rct encode " + dir + "/a.png " + dir + "/b.rct --variant TC01 --name \xe8\x83\x8c\xe6\x99\xaf"), 0);
   rct_header h;
   bytes pixels;
-  ASSERT_EQ(decode_file(read_file(dir + "/b.rct"), &h, &pixels), rct_ok);
+  ASSERT_EQ(decode_file(package_kit::read_bytes(dir + "/b.rct"), &h, &pixels), rct_ok);
   EXPECT_EQ(h.variant, rct_tc01);
   // The UTF-8 name on the command line is stored as CP932 (this literal is CP932).
   EXPECT_EQ(std::string(reinterpret_cast<char*>(h.name), h.name_length), std::string("背景"));
@@ -849,7 +844,7 @@ TEST_F(RctTool, EveryColourTypeBecomesBgrWithAlphaOverBlack) {
     ASSERT_EQ(run(exe + " rct encode " + png + " " + dir + "/out.rct"), 0) << c.what;
     rct_header h;
     bytes pixels;
-    ASSERT_EQ(decode_file(read_file(dir + "/out.rct"), &h, &pixels), rct_ok) << c.what;
+    ASSERT_EQ(decode_file(package_kit::read_bytes(dir + "/out.rct"), &h, &pixels), rct_ok) << c.what;
     ASSERT_EQ(h.width, 5);
     ASSERT_EQ(h.height, 3);
     for (size_t i = 0; i < pixels.size(); i += 3)
