@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -95,6 +96,18 @@ inline ::testing::AssertionResult exits_with(const result& r, int code, const st
   if (r.code == code && r.err.find(piece) != std::string::npos) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "exit " << r.code << " (want " << code << "), no \"" << piece
                                        << "\" in:\n" << r.err;
+}
+
+// The text holds every piece (holds) or none of them (lacks).
+inline ::testing::AssertionResult holds(const std::string& text, std::initializer_list<std::string> pieces) {
+  for (const std::string& p : pieces)
+    if (text.find(p) == std::string::npos) return ::testing::AssertionFailure() << "no \"" << p << "\" in:\n" << text;
+  return ::testing::AssertionSuccess();
+}
+inline ::testing::AssertionResult lacks(const std::string& text, std::initializer_list<std::string> pieces) {
+  for (const std::string& p : pieces)
+    if (text.find(p) != std::string::npos) return ::testing::AssertionFailure() << "\"" << p << "\" in:\n" << text;
+  return ::testing::AssertionSuccess();
 }
 
 // Compressible but not trivial: runs of a few letters with a random byte every third.
