@@ -118,10 +118,15 @@ uint64_t expected_filetime(const struct timespec& t) {
   return (static_cast<uint64_t>(t.tv_sec) + epoch_gap) * 10000000ull + static_cast<uint64_t>(t.tv_nsec) / 100;
 }
 
-TEST(TalvenPack, PackListVerifyExtractRoundTrip) {
+// A scratch folder holding the sample tree, and where its package goes.
+class TalvenPack : public ::testing::Test {
+ protected:
   scratch s;
   tree t = make_tree(s.dir / "game");
   fs::path pkg = s.dir / "instdat.arc";
+};
+
+TEST_F(TalvenPack, PackListVerifyExtractRoundTrip) {
   result r = run(s, {"pack", "--no-check", t.root.string(), pkg.string()});
   ASSERT_EQ(r.code, 0) << r.err;
   // On a pipe the progress bar stays silent, and this layout gives the start-up pass
@@ -201,9 +206,7 @@ TEST(TalvenPack, PackListVerifyExtractRoundTrip) {
   EXPECT_EQ(found_folders, t.folders.size());
 }
 
-TEST(TalvenPack, SameTreeGivesTheSamePackageOnAnyThreadCount) {
-  scratch s;
-  tree t = make_tree(s.dir / "game");
+TEST_F(TalvenPack, SameTreeGivesTheSamePackageOnAnyThreadCount) {
   for (int i = 0; i < 20; ++i) write_bytes(t.root / ("DATA/f" + std::to_string(i)), pattern(20000 + 999 * i, 10 + i));
   fs::path one = s.dir / "one.arc", many = s.dir / "many.arc";
   ASSERT_EQ(run(s, {"pack", "--no-check", "--threads", "1", t.root.string(), one.string()}).code, 0);
@@ -213,10 +216,7 @@ TEST(TalvenPack, SameTreeGivesTheSamePackageOnAnyThreadCount) {
   EXPECT_TRUE(a == b);
 }
 
-TEST(TalvenPack, VerifyNamesTheDamagedEntryAndItsOffset) {
-  scratch s;
-  tree t = make_tree(s.dir / "game");
-  fs::path pkg = s.dir / "instdat.arc";
+TEST_F(TalvenPack, VerifyNamesTheDamagedEntryAndItsOffset) {
   ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
   bytes b = read_bytes(pkg);
   size_t end = 0;
@@ -309,10 +309,8 @@ void expect_list_json_on_fields(const scratch& s, const fs::path& pkg, const fs:
   }
 }
 
-TEST(TalvenPack, AppendedPackageReadsLikeTheSeparateOne) {
-  scratch s;
-  tree t = make_tree(s.dir / "game");
-  fs::path pkg = s.dir / "instdat.arc", exe = s.dir / "setup.exe", out = s.dir / "game-setup.exe";
+TEST_F(TalvenPack, AppendedPackageReadsLikeTheSeparateOne) {
+  fs::path exe = s.dir / "setup.exe", out = s.dir / "game-setup.exe";
   ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
   bytes stub = pattern(4099, 7);
   stub[0] = 'M';
@@ -356,7 +354,7 @@ TEST(TalvenPack, AppendedPackageReadsLikeTheSeparateOne) {
   EXPECT_FALSE(fs::exists(s.dir / "y.exe"));
 }
 
-TEST(TalvenPack, NamesCp932CannotHoldAreErrorsNamingTheFile) {
+TEST_F(TalvenPack, NamesCp932CannotHoldAreErrorsNamingTheFile) {
   struct bad_name {
     const char* name;
     const char* why;
@@ -376,14 +374,11 @@ TEST(TalvenPack, NamesCp932CannotHoldAreErrorsNamingTheFile) {
   }
 }
 
-TEST(TalvenPack, FilesOf2GiBAreRefused) {
-  scratch s;
-  tree t = make_tree(s.dir / "game");
+TEST_F(TalvenPack, FilesOf2GiBAreRefused) {
   // Sparse: no disk space is used, and pack must refuse it from its size alone.
   fs::path huge = t.root / "DATA" / "huge.bin";
   { std::ofstream touch(huge); }
   fs::resize_file(huge, 2147483648ull);
-  fs::path pkg = s.dir / "instdat.arc";
   EXPECT_TRUE(exits_with(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}), 1, "DATA/huge.bin"));
   EXPECT_FALSE(fs::exists(pkg));
   // The refusal is the size's doing: the same file, shrunk, packs.
@@ -391,9 +386,7 @@ TEST(TalvenPack, FilesOf2GiBAreRefused) {
   EXPECT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
 }
 
-TEST(TalvenPack, OutputInsideTheTreeIsNotPackedIntoItself) {
-  scratch s;
-  tree t = make_tree(s.dir / "game");
+TEST_F(TalvenPack, OutputInsideTheTreeIsNotPackedIntoItself) {
   fs::path pkg = t.root / "instdat.arc";
   ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
   bytes first = read_bytes(pkg);
@@ -403,10 +396,7 @@ TEST(TalvenPack, OutputInsideTheTreeIsNotPackedIntoItself) {
   EXPECT_EQ(r.out.find("instdat.arc"), std::string::npos) << r.out;
 }
 
-TEST(TalvenPack, ExtractDoesNotWriteThroughALink) {
-  scratch s;
-  tree t = make_tree(s.dir / "game");
-  fs::path pkg = s.dir / "instdat.arc";
+TEST_F(TalvenPack, ExtractDoesNotWriteThroughALink) {
   ASSERT_EQ(run(s, {"pack", "--no-check", t.root.string(), pkg.string()}).code, 0);
   fs::path dest = s.dir / "dest", elsewhere = s.dir / "elsewhere";
   fs::create_directories(dest);
@@ -417,8 +407,7 @@ TEST(TalvenPack, ExtractDoesNotWriteThroughALink) {
   EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
-TEST(TalvenPack, EscapingNamesAreRefusedBeforeWriting) {
-  scratch s;
+TEST_F(TalvenPack, EscapingNamesAreRefusedBeforeWriting) {
   fs::path pkg = s.dir / "evil.arc";
   for (const char* evil : {"..\\escaped.txt", "DATA\\..\\..\\escaped.txt", "C:escaped.txt", "\\escaped.txt"}) {
     FILE* f = std::fopen(pkg.c_str(), "wb");
@@ -440,9 +429,7 @@ TEST(TalvenPack, EscapingNamesAreRefusedBeforeWriting) {
   }
 }
 
-TEST(TalvenPack, WarnsWhenTheStartupPassWouldFail) {
-  scratch s;
-  fs::path pkg = s.dir / "instdat.arc";
+TEST_F(TalvenPack, WarnsWhenTheStartupPassWouldFail) {
   // A sound layout: settings at the top, the nested folder stops the pass before the
   // text file in MUSIC is reached.
   fs::create_directories(s.dir / "ok/DATA/SUB");
@@ -471,11 +458,8 @@ TEST(TalvenPack, WarnsWhenTheStartupPassWouldFail) {
 }
 
 // On a terminal pack draws its bar; the terminal is a pseudo-terminal made here.
-TEST(TalvenPack, ProgressBarOnATerminal) {
+TEST_F(TalvenPack, ProgressBarOnATerminal) {
   if (package_kit::windows_build()) GTEST_SKIP() << "a pseudo-terminal is no Windows console";
-  scratch s;
-  tree t = make_tree(s.dir / "game");
-  fs::path pkg = s.dir / "instdat.arc";
   int master = ::posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_GE(master, 0);
   ASSERT_EQ(::grantpt(master), 0);
@@ -507,8 +491,7 @@ TEST(TalvenPack, ProgressBarOnATerminal) {
   EXPECT_TRUE(holds(seen, {"\r", "100%", "6/6 files"}));
 }
 
-TEST(TalvenPack, HelpAndUsage) {
-  scratch s;
+TEST_F(TalvenPack, HelpAndUsage) {
   result r = run(s, {"--help"});
   ASSERT_EQ(r.code, 0);
   std::vector<std::string> names;
