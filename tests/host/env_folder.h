@@ -1,5 +1,4 @@
-// A fresh temporary folder made current for one test, holding an install.env with the
-// given bytes; the previous folder is restored and the files removed on destruction.
+// install.env text for the tests that read it: as a stream, or in a fresh temporary folder.
 #pragma once
 #include <unistd.h>
 
@@ -7,6 +6,17 @@
 #include <cstdio>
 #include <string>
 
+// An unnamed temporary stream holding text, rewound for reading; null if none was made.
+inline FILE* stream_of(const std::string& text) {
+  FILE* stream = std::tmpfile();
+  if (!stream) return nullptr;
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::rewind(stream);
+  return stream;
+}
+
+// A fresh temporary folder made current for one test, holding an install.env with the
+// given bytes; the previous folder is restored and the files removed on destruction.
 class env_folder {
  public:
   explicit env_folder(const std::string& content) {

@@ -14,14 +14,6 @@ using namespace talven;
 
 namespace {
 
-FILE* stream_of(const std::string& text) {
-  FILE* stream = std::tmpfile();
-  if (!stream) return nullptr;
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::rewind(stream);
-  return stream;
-}
-
 // Loads text; the result of load_sections_stream, with the open section's name.
 int load_text(const std::string& text, std::string* open_name = nullptr) {
   FILE* stream = stream_of(text);

@@ -15,15 +15,6 @@ namespace {
 
 // Feeds text to load_settings_stream through a real stream, so the byte-wise reading is
 // exercised as on a file.
-FILE* stream_of(const std::string& text) {
-  FILE* stream = std::tmpfile();
-  EXPECT_NE(stream, nullptr);
-  if (!stream) return nullptr;
-  EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), stream), text.size());
-  std::rewind(stream);
-  return stream;
-}
-
 void load_text(const std::string& text) {
   FILE* stream = stream_of(text);
   ASSERT_NE(stream, nullptr);
