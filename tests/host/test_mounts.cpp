@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/mounts.h"
+#include "temp_folder.h"
 
 using namespace talven;
 
@@ -81,31 +82,14 @@ class Mounts : public ::testing::Test {
   void TearDown() override { mount_clear(); }
 };
 
-// A temporary folder made current for the tests that need files; restored afterwards.
+// A temporary folder made current for the tests that need files.
 class MountFiles : public Mounts {
  protected:
   void SetUp() override {
     Mounts::SetUp();
-    ASSERT_NE(getcwd(saved_, sizeof saved_), nullptr);
-    char pattern[] = "/tmp/talven-mounts-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ASSERT_TRUE(cwd_.ok());
   }
-  void TearDown() override {
-    Mounts::TearDown();
-    ASSERT_EQ(chdir(saved_), 0);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  static void write_file(const char* path, const std::string& bytes) {
-    FILE* f = std::fopen(path, "wb");
-    ASSERT_NE(f, nullptr) << path;
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    std::fclose(f);
-  }
-  char saved_[4096];
-  std::string dir_;
+  temp_cwd cwd_;
 };
 
 }  // namespace
