@@ -279,8 +279,7 @@ TEST(RctHeader, PictureIsBoundedByWhatItsDataCanDescribe) {
   EXPECT_EQ(parse(make_file("六丁TC00", 65541, 1, data)), rct_corrupt);
   // A scrambled file without its trailer is black at most the size its bytes could hold.
   bytes scrambled = first;
-  scrambled.push_back('X');
-  scrambled.push_back('Y');
+  scrambled.insert(scrambled.end(), {'X', 'Y'});
   EXPECT_EQ(parse(make_file("六丁TS00", 7, 1, scrambled)), rct_ok);
   EXPECT_EQ(parse(make_file("六丁TS00", 8192, 8192, scrambled)), rct_corrupt);
 }
@@ -454,8 +453,7 @@ TEST(RctScrambled, TrailerRule) {
   bytes data = first_pixel(1);
   put_literal(data, 2, 3);
   bytes with = data;
-  with.push_back('T');
-  with.push_back('S');
+  with.insert(with.end(), {'T', 'S'});
   rct_header h;
   bytes pixels;
   ASSERT_EQ(decode_file(make_file("六丁TS00", 2, 2, with), &h, &pixels), rct_ok);
@@ -463,8 +461,7 @@ TEST(RctScrambled, TrailerRule) {
 
   // Without the trailer: a black picture of the header's size.
   bytes without = data;
-  without.push_back('T');
-  without.push_back('X');
+  without.insert(without.end(), {'T', 'X'});
   ASSERT_EQ(decode_file(make_file("六丁TS00", 2, 2, without), &h, &pixels), rct_no_trailer);
   ASSERT_EQ(pixels.size(), 12u);
   for (unsigned char b : pixels) EXPECT_EQ(b, 0);
@@ -476,8 +473,7 @@ TEST(RctScrambled, TrailerRule) {
   // The trailer is never decoded: a stream one pixel short does not borrow "TS" as data.
   bytes short_stream = data;
   short_stream.resize(short_stream.size() - 3);
-  short_stream.push_back('T');
-  short_stream.push_back('S');
+  short_stream.insert(short_stream.end(), {'T', 'S'});
   EXPECT_EQ(decode_file(make_file("六丁TS00", 2, 2, short_stream), &h, &pixels), rct_corrupt);
 }
 
