@@ -1,10 +1,12 @@
 // Shared pieces of the host tests that build packages by hand and run talven-pack:
 // byte helpers, a scratch folder, the tool runner and raw entries with any field wrong.
 #pragma once
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -24,9 +26,16 @@ inline std::string read_text(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline void write_bytes(const fs::path& p, const bytes& b) {
+inline bytes read_bytes(const fs::path& p) {
+  std::string s = read_text(p);
+  return bytes(s.begin(), s.end());
+}
+
+inline bool write_bytes(const fs::path& p, const bytes& b) {
   std::ofstream out(p, std::ios::binary);
   out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  out.close();
+  return !out.fail();
 }
 
 inline std::string quoted(const std::string& s) {
@@ -80,6 +89,25 @@ inline result run_tool(const fs::path& where, const std::vector<std::string>& ar
   fs::remove(out);
   fs::remove(err);
   return r;
+}
+
+// The run ended with `code` and its errors name `piece`.
+inline ::testing::AssertionResult exits_with(const result& r, int code, const std::string& piece) {
+  if (r.code == code && r.err.find(piece) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "exit " << r.code << " (want " << code << "), no \"" << piece
+                                       << "\" in:\n" << r.err;
+}
+
+// The text holds every piece (holds) or none of them (lacks).
+inline ::testing::AssertionResult holds(const std::string& text, std::initializer_list<std::string> pieces) {
+  for (const std::string& p : pieces)
+    if (text.find(p) == std::string::npos) return ::testing::AssertionFailure() << "no \"" << p << "\" in:\n" << text;
+  return ::testing::AssertionSuccess();
+}
+inline ::testing::AssertionResult lacks(const std::string& text, std::initializer_list<std::string> pieces) {
+  for (const std::string& p : pieces)
+    if (text.find(p) != std::string::npos) return ::testing::AssertionFailure() << "\"" << p << "\" in:\n" << text;
+  return ::testing::AssertionSuccess();
 }
 
 // Compressible but not trivial: runs of a few letters with a random byte every third.

@@ -8,17 +8,11 @@
 
 #include "config/sections.h"
 #include "config/settings.h"
+#include "env_folder.h"
 
 using namespace talven;
 
 namespace {
-
-FILE* stream_of(const std::string& text) {
-  FILE* f = std::tmpfile();
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::rewind(f);
-  return f;
-}
 
 struct seen_line {
   int kind;

@@ -23,25 +23,16 @@ TEST(Cp932, LeadByteTable) {
 }
 
 TEST(Cp932, EnsureTrailingSeparator) {
-  char path[32];
-  std::strcpy(path, "C:\\Games");
-  EXPECT_EQ(ensure_trailing_separator(path, sizeof path), path);
-  EXPECT_STREQ(path, "C:\\Games\\");
-  EXPECT_EQ(ensure_trailing_separator(path, sizeof path), path);
-  EXPECT_STREQ(path, "C:\\Games\\");
-  // The 0x5C of 表 is no separator: one is appended.
-  std::strcpy(path, "C:\\表");
-  ensure_trailing_separator(path, sizeof path);
-  EXPECT_STREQ(path, "C:\\表\\");
-  ensure_trailing_separator(path, sizeof path);
-  EXPECT_STREQ(path, "C:\\表\\");
-  // A path that is one character whose second byte is the only 0x5C.
-  std::strcpy(path, "ソ");
-  ensure_trailing_separator(path, sizeof path);
-  EXPECT_STREQ(path, "ソ\\");
-  std::strcpy(path, "");
-  ensure_trailing_separator(path, sizeof path);
-  EXPECT_STREQ(path, "\\");
+  // The 0x5C of 表, and of ソ as a path's only character, is no separator: one is appended.
+  const char* const rows[][2] = {{"C:\\Games", "C:\\Games\\"}, {"C:\\表", "C:\\表\\"}, {"ソ", "ソ\\"}, {"", "\\"}};
+  for (const auto& r : rows) {
+    char path[32];
+    std::strcpy(path, r[0]);
+    for (int again = 0; again < 2; ++again) {  // a second call finds the separator there
+      EXPECT_EQ(ensure_trailing_separator(path, sizeof path), path) << r[0];
+      EXPECT_STREQ(path, r[1]);
+    }
+  }
 }
 
 TEST(Cp932, EnsureTrailingSeparatorRefusesAFullBuffer) {
@@ -57,20 +48,15 @@ TEST(Cp932, EnsureTrailingSeparatorRefusesAFullBuffer) {
 }
 
 TEST(Cp932, StripTrailingSeparator) {
-  char path[32];
-  std::strcpy(path, "C:\\Games\\");
-  EXPECT_STREQ(strip_trailing_separator(path), "C:\\Games");
-  std::strcpy(path, "C:\\表");
-  EXPECT_STREQ(strip_trailing_separator(path), "C:\\表");
-  std::strcpy(path, "C:\\表\\");
-  EXPECT_STREQ(strip_trailing_separator(path), "C:\\表");
-  std::strcpy(path, "a\\\\");
-  EXPECT_STREQ(strip_trailing_separator(path), "a\\");  // one byte at most
-  std::strcpy(path, "\\");
-  EXPECT_STREQ(strip_trailing_separator(path), "");
-  // 表表: the last 0x5C is a second byte even with a 0x5C byte before its lead byte.
-  std::strcpy(path, "表表");
-  EXPECT_STREQ(strip_trailing_separator(path), "表表");
+  // a\\ loses one byte at most; in 表表 the last 0x5C is a second byte even with a 0x5C
+  // byte before its lead byte.
+  const char* const rows[][2] = {{"C:\\Games\\", "C:\\Games"}, {"C:\\表", "C:\\表"}, {"C:\\表\\", "C:\\表"},
+                                 {"a\\\\", "a\\"}, {"\\", ""}, {"表表", "表表"}};
+  for (const auto& r : rows) {
+    char path[32];
+    std::strcpy(path, r[0]);
+    EXPECT_STREQ(strip_trailing_separator(path), r[1]) << r[0];
+  }
 }
 
 TEST(Cp932, SearchesStepOverSecondBytes) {

@@ -17,7 +17,9 @@ const std::string hyo = "\x95\x5C";
 struct normalised {
   int code;
   std::string path;
+  bool operator==(const normalised& o) const { return code == o.code && path == o.path; }
 };
+void PrintTo(const normalised& n, std::ostream* os) { *os << "{" << n.code << ", \"" << n.path << "\"}"; }
 
 normalised normalise(const std::string& typed, int make_folder = 0, const char* instfol = nullptr,
                      const char* instto = "TALVEN_APP", const char* windows_dir = "X:\\WINDOWS") {
@@ -37,16 +39,17 @@ std::string prefix(const std::string& path, int level, int* whole = nullptr) {
 }  // namespace
 
 TEST(DestinationDefault, BuiltFromTheSystemDriveAndTheSettings) {
-  char out[destination_size];
-  EXPECT_EQ(0, build_default_destination(out, sizeof out, "X:\\WINDOWS", 1, nullptr, "TALVEN_APP"));
-  EXPECT_STREQ("X:\\Program Files\\TALVEN_APP", out);
-  EXPECT_EQ(0, build_default_destination(out, sizeof out, "C:\\WINNT", 1, "Maker", "Game"));
-  EXPECT_STREQ("C:\\Program Files\\Maker\\Game", out);
-  EXPECT_EQ(0, build_default_destination(out, sizeof out, "C:\\WINNT", 0, "", "Game"));
-  EXPECT_STREQ("C:\\Game", out);  // an empty INSTFOL counts as not set
-  // A Windows folder without a backslash gives no drive part at all.
-  EXPECT_EQ(0, build_default_destination(out, sizeof out, "WINDOWS", 1, nullptr, "Game"));
-  EXPECT_STREQ("Program Files\\Game", out);
+  const struct { const char *windows; int program_files; const char *instfol, *instto, *proposal; } rows[] = {
+      {"X:\\WINDOWS", 1, nullptr, "TALVEN_APP", "X:\\Program Files\\TALVEN_APP"},
+      {"C:\\WINNT", 1, "Maker", "Game", "C:\\Program Files\\Maker\\Game"},
+      {"C:\\WINNT", 0, "", "Game", "C:\\Game"},  // an empty INSTFOL counts as not set
+      {"WINDOWS", 1, nullptr, "Game", "Program Files\\Game"},  // no backslash: no drive part at all
+  };
+  for (const auto& r : rows) {
+    char out[destination_size];
+    EXPECT_EQ(0, build_default_destination(out, sizeof out, r.windows, r.program_files, r.instfol, r.instto));
+    EXPECT_STREQ(r.proposal, out);
+  }
 }
 
 TEST(DestinationDefault, OverLongProposalIsCutAtACharacterBoundary) {
@@ -68,9 +71,7 @@ TEST(DestinationDefault, OverLongProposalIsCutAtACharacterBoundary) {
 }
 
 TEST(DestinationNormalise, SlashesBecomeBackslashes) {
-  normalised n = normalise("D:/Games/Sub/");
-  EXPECT_EQ(destination_ok, n.code);
-  EXPECT_EQ("D:\\Games\\Sub", n.path);
+  EXPECT_EQ((normalised{destination_ok, "D:\\Games\\Sub"}), normalise("D:/Games/Sub/"));
 }
 
 TEST(DestinationNormalise, NetworkPathsAreRefused) {
@@ -81,39 +82,23 @@ TEST(DestinationNormalise, NetworkPathsAreRefused) {
 
 TEST(DestinationNormalise, DoubleByteBackslashIsNotASeparator) {
   // C:\表\Sub: the 0x5C of 表 followed by a real backslash is not a doubled separator.
-  normalised n = normalise("C:\\" + hyo + "\\Sub");
-  EXPECT_EQ(destination_ok, n.code);
-  EXPECT_EQ("C:\\" + hyo + "\\Sub", n.path);
+  EXPECT_EQ((normalised{destination_ok, "C:\\" + hyo + "\\Sub"}), normalise("C:\\" + hyo + "\\Sub"));
   // A folder ending in 表 keeps its last byte and is not a root.
-  n = normalise("C:\\" + hyo);
-  EXPECT_EQ(destination_ok, n.code);
-  EXPECT_EQ("C:\\" + hyo, n.path);
+  EXPECT_EQ((normalised{destination_ok, "C:\\" + hyo}), normalise("C:\\" + hyo));
   // A real trailing backslash after 表 goes, the 0x5C of 表 stays.
-  n = normalise("C:\\" + hyo + "\\");
-  EXPECT_EQ(destination_ok, n.code);
-  EXPECT_EQ("C:\\" + hyo, n.path);
+  EXPECT_EQ((normalised{destination_ok, "C:\\" + hyo}), normalise("C:\\" + hyo + "\\"));
 }
 
 TEST(DestinationNormalise, DriveRootsAreRefused) {
-  EXPECT_EQ(destination_root, normalise("C:\\").code);
-  EXPECT_EQ(destination_root, normalise("C:").code);
-  EXPECT_EQ(destination_root, normalise("d:/").code);
-  EXPECT_EQ(destination_root, normalise("").code);
-  EXPECT_EQ(destination_root, normalise("\\").code);
+  for (const char* typed : {"C:\\", "C:", "d:/", "", "\\"}) EXPECT_EQ(destination_root, normalise(typed).code) << typed;
 }
 
 TEST(DestinationNormalise, RelativeAndDriveRelativePaths) {
-  normalised n = normalise("Games");
-  EXPECT_EQ(destination_ok, n.code);
-  EXPECT_EQ("X:\\Games", n.path);
-  n = normalise("\\Games\\A");
-  EXPECT_EQ("X:\\Games\\A", n.path);
-  n = normalise("D:Games");
-  EXPECT_EQ(destination_ok, n.code);
-  EXPECT_EQ("D:\\Games", n.path);
+  EXPECT_EQ((normalised{destination_ok, "X:\\Games"}), normalise("Games"));
+  EXPECT_EQ("X:\\Games\\A", normalise("\\Games\\A").path);
+  EXPECT_EQ((normalised{destination_ok, "D:\\Games"}), normalise("D:Games"));
   // The system drive comes from the Windows folder, whatever its letter.
-  n = normalise("Games", 0, nullptr, "TALVEN_APP", "Q:\\WINNT");
-  EXPECT_EQ("Q:\\Games", n.path);
+  EXPECT_EQ("Q:\\Games", normalise("Games", 0, nullptr, "TALVEN_APP", "Q:\\WINNT").path);
 }
 
 TEST(DestinationNormalise, MakeFolderAppendsUnlessInsttoIsPresent) {
@@ -138,26 +123,22 @@ TEST(DestinationNormalise, OverLongCompositionsAreRefusedWithinTheBuffer) {
   EXPECT_EQ(destination_too_long, normalise("D:" + std::string(257, 'c')).code);
   // Exactly at the limit is fine.
   std::string fits = "D:\\" + std::string(256, 'd');
-  n = normalise(fits);
-  EXPECT_EQ(destination_ok, n.code);
-  EXPECT_EQ(fits, n.path);
+  EXPECT_EQ((normalised{destination_ok, fits}), normalise(fits));
 }
 
 TEST(DestinationBrowse, AppendsInstfolWhenMissingAndInsttoAlways) {
-  char out[destination_size] = "typed";
-  EXPECT_EQ(0, compose_browse_result(out, sizeof out, "D:\\Games", "Maker", "App"));
-  EXPECT_STREQ("D:\\Games\\Maker\\App", out);
-  EXPECT_EQ(0, compose_browse_result(out, sizeof out, "D:\\Maker\\x", "Maker", "App"));
-  EXPECT_STREQ("D:\\Maker\\x\\App", out);
-  // A folder that already ends in INSTTO gets it a second time.
-  EXPECT_EQ(0, compose_browse_result(out, sizeof out, "D:\\App", nullptr, "App"));
-  EXPECT_STREQ("D:\\App\\App", out);
-  // A drive root keeps its one backslash.
-  EXPECT_EQ(0, compose_browse_result(out, sizeof out, "D:\\", nullptr, "App"));
-  EXPECT_STREQ("D:\\App", out);
-  // A folder ending in 表 gets a real separator behind it.
-  EXPECT_EQ(0, compose_browse_result(out, sizeof out, ("D:\\" + hyo).c_str(), nullptr, "App"));
-  EXPECT_EQ("D:\\" + hyo + "\\App", std::string(out));
+  const struct { std::string chosen; const char* instfol; std::string result; } rows[] = {
+      {"D:\\Games", "Maker", "D:\\Games\\Maker\\App"},
+      {"D:\\Maker\\x", "Maker", "D:\\Maker\\x\\App"},
+      {"D:\\App", nullptr, "D:\\App\\App"},  // a folder that already ends in INSTTO gets it a second time
+      {"D:\\", nullptr, "D:\\App"},            // a drive root keeps its one backslash
+      {"D:\\" + hyo, nullptr, "D:\\" + hyo + "\\App"},  // a folder ending in 表 gets a real separator
+  };
+  for (const auto& r : rows) {
+    char out[destination_size] = "typed";
+    EXPECT_EQ(0, compose_browse_result(out, sizeof out, r.chosen.c_str(), r.instfol, "App")) << r.chosen;
+    EXPECT_EQ(r.result, std::string(out));
+  }
 }
 
 TEST(DestinationBrowse, OverLongResultLeavesTheBufferAlone) {
@@ -169,36 +150,38 @@ TEST(DestinationBrowse, OverLongResultLeavesTheBufferAlone) {
 }
 
 TEST(DestinationFolderChain, PreparationRules) {
-  char out[destination_size];
-  EXPECT_EQ(-1, prepare_folder_chain(out, sizeof out, "C:"));
-  EXPECT_EQ(-1, prepare_folder_chain(out, sizeof out, ""));
-  EXPECT_EQ(0, prepare_folder_chain(out, sizeof out, "C:\\"));
-  EXPECT_STREQ("C:\\", out);  // the root keeps its backslash
-  EXPECT_EQ(0, prepare_folder_chain(out, sizeof out, "D:\\Games\\"));
-  EXPECT_STREQ("D:\\Games", out);
-  EXPECT_EQ(0, prepare_folder_chain(out, sizeof out, ("D:\\" + hyo).c_str()));
-  EXPECT_EQ("D:\\" + hyo, std::string(out));
-  EXPECT_EQ(-1, prepare_folder_chain(out, sizeof out, ("D:\\" + std::string(257, 'x')).c_str()));
+  const struct { std::string path; int code; std::string prepared; } rows[] = {
+      {"C:", -1, ""},
+      {"", -1, ""},
+      {"C:\\", 0, "C:\\"},  // the root keeps its backslash
+      {"D:\\Games\\", 0, "D:\\Games"},
+      {"D:\\" + hyo, 0, "D:\\" + hyo},
+      {"D:\\" + std::string(257, 'x'), -1, ""},
+  };
+  for (const auto& r : rows) {
+    char out[destination_size];
+    EXPECT_EQ(r.code, prepare_folder_chain(out, sizeof out, r.path.c_str())) << r.path;
+    if (r.code == 0) {
+      EXPECT_EQ(r.prepared, std::string(out));
+    }
+  }
 }
 
 TEST(DestinationFolderChain, PrefixesLevelByLevel) {
-  int whole = -1;
-  EXPECT_EQ("D:", prefix("D:\\Games\\Sub", 1, &whole));
-  EXPECT_EQ(0, whole);
-  EXPECT_EQ("D:\\Games", prefix("D:\\Games\\Sub", 2, &whole));
-  EXPECT_EQ(0, whole);
-  EXPECT_EQ("D:\\Games\\Sub", prefix("D:\\Games\\Sub", 3, &whole));
-  EXPECT_EQ(1, whole);
-  EXPECT_EQ("D:\\Games\\Sub", prefix("D:\\Games\\Sub", 7, &whole));
-  EXPECT_EQ(1, whole);
-  // The second byte of 表 is not a level.
-  EXPECT_EQ("D:\\" + hyo, prefix("D:\\" + hyo + "\\Sub", 2, &whole));
-  EXPECT_EQ(0, whole);
-  EXPECT_EQ("D:\\" + hyo + "\\Sub", prefix("D:\\" + hyo + "\\Sub", 3, &whole));
-  EXPECT_EQ(1, whole);
-  // Counting starts at the second character: a leading backslash is no level.
-  EXPECT_EQ("\\Games", prefix("\\Games\\Sub", 1, &whole));
-  EXPECT_EQ(0, whole);
+  const struct { std::string path; int level; std::string prefix; int whole; } rows[] = {
+      {"D:\\Games\\Sub", 1, "D:", 0},
+      {"D:\\Games\\Sub", 2, "D:\\Games", 0},
+      {"D:\\Games\\Sub", 3, "D:\\Games\\Sub", 1},
+      {"D:\\Games\\Sub", 7, "D:\\Games\\Sub", 1},
+      {"D:\\" + hyo + "\\Sub", 2, "D:\\" + hyo, 0},  // the second byte of 表 is not a level
+      {"D:\\" + hyo + "\\Sub", 3, "D:\\" + hyo + "\\Sub", 1},
+      {"\\Games\\Sub", 1, "\\Games", 0},  // counting starts at the second character
+  };
+  for (const auto& r : rows) {
+    int whole = -1;
+    EXPECT_EQ(r.prefix, prefix(r.path, r.level, &whole)) << r.path << " " << r.level;
+    EXPECT_EQ(r.whole, whole) << r.path << " " << r.level;
+  }
 }
 
 TEST(DestinationText, LeadingIntegerAndCuts) {
@@ -249,9 +232,7 @@ TEST(SecurityDestination, DotsAndTrailingBlanksResolveBeforeTheRootRule) {
       {"Games\\..\\Other", destination_ok, "X:\\Other"},
   };
   for (const row& r : rows) {
-    normalised n = normalise(r.typed);
-    EXPECT_EQ(r.code, n.code) << r.typed;
-    EXPECT_EQ(r.path, n.path) << r.typed;
+    EXPECT_EQ((normalised{r.code, r.path}), normalise(r.typed)) << r.typed;
   }
 }
 
@@ -259,8 +240,7 @@ TEST(SecurityDestination, DoubleByteNamesKeepTheirSecondBytes) {
   // "表." loses its dot, never the 0x5C of the character; "表\.." is the parent of "表".
   EXPECT_EQ("C:\\" + hyo, normalise("C:\\" + hyo + ".").path);
   EXPECT_EQ("C:\\" + hyo + "\\" + hyo, normalise("C:\\" + hyo + "\\x\\..\\" + hyo).path);
-  normalised up = normalise("C:\\" + hyo + "\\..");
-  EXPECT_EQ(destination_root, up.code);
+  EXPECT_EQ(destination_root, normalise("C:\\" + hyo + "\\..").code);
   // A part that ends in a double-byte character whose second byte is 0x5C, then " .":
   char path[destination_size];
   std::strcpy(path, ("D:\\" + hyo + " .\\y").c_str());

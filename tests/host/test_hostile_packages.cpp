@@ -122,10 +122,6 @@ TEST(HostilePackages, EveryReaderGivesTheSameVerdict) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // A package cut at any byte is refused, and the refusal names the entry the cut falls
 // in (the end marker counts as one) and the offset of the cut, whether the file ends
 // there or goes on past the package's length (as an executable's trailer does).
@@ -164,10 +160,6 @@ TEST(HostilePackages, EveryCutNamesItsEntryAndOffset) {
     }
   }
 }
-
-}  // namespace
-
-namespace {
 
 // The name rules step over double-byte characters: a trail byte that equals "|", "\" or
 // a letter is part of its character, never a forbidden byte, a separator or a case.

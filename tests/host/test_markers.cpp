@@ -15,17 +15,17 @@ namespace {
 const char* const folder = "D:\\Games\\X";
 const char* const cd = "Q:\\";
 
-struct ini_result {
+// A parsed line: the result, then the key (an [ini] key or a registry value's name) and value.
+struct entry {
   int rc;
   std::string key, value;
+  bool operator==(const entry& o) const { return rc == o.rc && key == o.key && value == o.value; }
 };
+void PrintTo(const entry& e, std::ostream* os) { *os << "{" << e.rc << ", \"" << e.key << "\", \"" << e.value << "\"}"; }
+// A refused line leaves both buffers as they were.
+const entry refused = {-1, "untouched", "untouched"};
 
-struct reg_result {
-  int rc;
-  std::string name, value;
-};
-
-ini_result ini(const std::string& line, const char* install = folder) {
+entry ini(const std::string& line, const char* install = folder) {
   char key[ini_key_size], value[ini_value_size];
   std::strcpy(key, "untouched");
   std::strcpy(value, "untouched");
@@ -33,7 +33,7 @@ ini_result ini(const std::string& line, const char* install = folder) {
   return {rc, key, value};
 }
 
-reg_result reg(const std::string& line, const char* install = folder) {
+entry reg(const std::string& line, const char* install = folder) {
   char name[reg_name_size], value[reg_value_size];
   std::strcpy(name, "untouched");
   std::strcpy(value, "untouched");
@@ -48,25 +48,11 @@ std::string quoted(const std::string& name, const std::string& value) {
 }  // namespace
 
 TEST(Markers, WorkedExamples) {
-  ini_result a = ini("SavePath=REP_INSTALL\\save");
-  EXPECT_EQ(a.rc, 0);
-  EXPECT_EQ(a.key, "SavePath");
-  EXPECT_EQ(a.value, "D:\\Games\\X\\save");
-
-  ini_result b = ini("Disc=REP_CDROMDRIVE");
-  EXPECT_EQ(b.rc, 0);
-  EXPECT_EQ(b.key, "Disc");
-  EXPECT_EQ(b.value, "Q:\\");
-
-  reg_result c = reg(quoted("Path", "REP_INSTALL"));
-  EXPECT_EQ(c.rc, 0);
-  EXPECT_EQ(c.name, "Path");
-  EXPECT_EQ(c.value, "D:\\Games\\X");  // unescaping came first: the folder keeps its backslashes
-
-  reg_result d = reg(quoted("Sub", "D:\\\\Data"));
-  EXPECT_EQ(d.rc, 0);
-  EXPECT_EQ(d.name, "Sub");
-  EXPECT_EQ(d.value, "D:\\Data");
+  EXPECT_EQ(ini("SavePath=REP_INSTALL\\save"), (entry{0, "SavePath", "D:\\Games\\X\\save"}));
+  EXPECT_EQ(ini("Disc=REP_CDROMDRIVE"), (entry{0, "Disc", "Q:\\"}));
+  // Unescaping came first: the folder keeps its backslashes.
+  EXPECT_EQ(reg(quoted("Path", "REP_INSTALL")), (entry{0, "Path", "D:\\Games\\X"}));
+  EXPECT_EQ(reg(quoted("Sub", "D:\\\\Data")), (entry{0, "Sub", "D:\\Data"}));
 }
 
 TEST(Markers, WhichMarkersEachFormKnows) {
@@ -77,50 +63,31 @@ TEST(Markers, WhichMarkersEachFormKnows) {
   // A registry line gets the root followed by the letters DRIVE.
   EXPECT_EQ(reg(quoted("k", "REP_CDROMDRIVE")).value, "Q:\\DRIVE");
   // Both markers in one line, and in the key.
-  EXPECT_EQ(ini("REP_INSTALL=REP_CDROMDRIVE").key, "D:\\Games\\X");
-  EXPECT_EQ(ini("REP_INSTALL=REP_CDROMDRIVE").value, "Q:\\");
-  EXPECT_EQ(reg(quoted("REP_CDROM", "REP_INSTALL\\\\bin")).name, "Q:\\");
-  EXPECT_EQ(reg(quoted("REP_CDROM", "REP_INSTALL\\\\bin")).value, "D:\\Games\\X\\bin");
+  EXPECT_EQ(ini("REP_INSTALL=REP_CDROMDRIVE"), (entry{0, "D:\\Games\\X", "Q:\\"}));
+  EXPECT_EQ(reg(quoted("REP_CDROM", "REP_INSTALL\\\\bin")), (entry{0, "Q:\\", "D:\\Games\\X\\bin"}));
   // No install folder known: the marker goes away rather than staying literally.
   EXPECT_EQ(ini("k=REP_INSTALL\\s", nullptr).value, "\\s");
 }
 
 TEST(Markers, IniForm) {
-  ini_result r = ini("Opt=a=b=c");
-  EXPECT_EQ(r.key, "Opt");
-  EXPECT_EQ(r.value, "a=b=c");
-  r = ini("=value only");
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.key, "");
-  EXPECT_EQ(r.value, "value only");
-  r = ini(" spaced key = spaced value ");
-  EXPECT_EQ(r.key, " spaced key ");
-  EXPECT_EQ(r.value, " spaced value ");
-  r = ini("no separator REP_INSTALL");
-  EXPECT_EQ(r.rc, -1);
-  EXPECT_EQ(r.key, "untouched");
-  EXPECT_EQ(r.value, "untouched");
+  EXPECT_EQ(ini("Opt=a=b=c"), (entry{0, "Opt", "a=b=c"}));
+  EXPECT_EQ(ini("=value only"), (entry{0, "", "value only"}));
+  EXPECT_EQ(ini(" spaced key = spaced value "), (entry{0, " spaced key ", " spaced value "}));
+  EXPECT_EQ(ini("no separator REP_INSTALL"), refused);
 }
 
 TEST(Markers, RegistryForm) {
   // A backslash before a quote keeps the quote and loses the backslash.
   EXPECT_EQ(reg(quoted("Say", "a\\\"b")).value, "a\"b");
   // The first byte is dropped whatever it is.
-  reg_result r = reg("xName\"=\"v\"");
-  EXPECT_EQ(r.name, "Name");
-  EXPECT_EQ(r.value, "v");
+  EXPECT_EQ(reg("xName\"=\"v\""), (entry{0, "Name", "v"}));
   // Only a closing quote is removed.
   EXPECT_EQ(reg("\"Open\"=\"no close").value, "no close");
   EXPECT_EQ(reg("\"Empty\"=\"").value, "");
   // A separator at the very start gives an empty name.
-  r = reg("\"=\"v\"");
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.name, "");
-  EXPECT_EQ(r.value, "v");
+  EXPECT_EQ(reg("\"=\"v\""), (entry{0, "", "v"}));
   // The form needs the three characters together.
-  r = reg("\"Name\" = \"v\"");
-  EXPECT_EQ(r.rc, -1);
-  EXPECT_EQ(r.name, "untouched");
+  EXPECT_EQ(reg("\"Name\" = \"v\""), refused);
   EXPECT_EQ(reg("Name=v").rc, -1);
   // Later `"="` belong to the value.
   EXPECT_EQ(reg(quoted("a", "b\"=\"c")).value, "b\"=\"c");
@@ -136,18 +103,15 @@ TEST(Markers, DoubleByteCharactersAreSteppedOver) {
   EXPECT_STREQ(unescape_backslashes("表\\\\表"), "表\\表");
   // A backslash escaping a double-byte character keeps the whole character.
   EXPECT_STREQ(unescape_backslashes("\\表x"), "表x");
-  EXPECT_EQ(reg(quoted("名前", "C:\\\\ゲーム表\\\\")).value, "C:\\ゲーム表\\");
-  EXPECT_EQ(reg(quoted("名前", "C:\\\\ゲーム表\\\\")).name, "名前");
+  EXPECT_EQ(reg(quoted("名前", "C:\\\\ゲーム表\\\\")), (entry{0, "名前", "C:\\ゲーム表\\"}));
   // A folder ending in 表 is inserted unchanged.
   EXPECT_EQ(ini("Path=REP_INSTALL", "C:\\表").value, "C:\\表");
 }
 
 TEST(Markers, Unescaping) {
-  EXPECT_STREQ(unescape_backslashes("a\\\\b"), "a\\b");
-  EXPECT_STREQ(unescape_backslashes("a\\\\\\\\b"), "a\\\\b");
-  EXPECT_STREQ(unescape_backslashes("\\a\\b\\c"), "abc");
-  EXPECT_STREQ(unescape_backslashes("end\\"), "end");
-  EXPECT_STREQ(unescape_backslashes("none"), "none");
+  const char* const rows[][2] = {
+      {"a\\\\b", "a\\b"}, {"a\\\\\\\\b", "a\\\\b"}, {"\\a\\b\\c", "abc"}, {"end\\", "end"}, {"none", "none"}};
+  for (const auto& r : rows) EXPECT_STREQ(unescape_backslashes(r[0]), r[1]) << r[0];
 }
 
 TEST(Markers, ExpansionReturnsItsOwnBuffer) {
@@ -170,10 +134,7 @@ TEST(Markers, OverlongTextsAreRefused) {
   ASSERT_NE(fitting, nullptr);
   EXPECT_EQ(std::strlen(fitting), 511u);
   EXPECT_EQ(expand_ini_markers_with((line + "+").c_str(), install.c_str(), cd), nullptr);
-  ini_result over = ini(line + "+", install.c_str());
-  EXPECT_EQ(over.rc, -1);
-  EXPECT_EQ(over.key, "untouched");
-  EXPECT_EQ(over.value, "untouched");
+  EXPECT_EQ(ini(line + "+", install.c_str()), refused);
   EXPECT_EQ(ini(line, install.c_str()).rc, 0);
   // An input line that is itself too long.
   EXPECT_EQ(expand_reg_markers_with(std::string(512, 'a').c_str(), folder, cd), nullptr);
@@ -186,15 +147,12 @@ TEST(Markers, OverlongTextsAreRefused) {
 
   // Registry value: 259 bytes fit, 260 are refused; the folder counts after insertion.
   EXPECT_EQ(reg(quoted("n", std::string(259, 'v'))).value, std::string(259, 'v'));
-  reg_result over_value = reg(quoted("n", std::string(260, 'v')));
-  EXPECT_EQ(over_value.rc, -1);
-  EXPECT_EQ(over_value.name, "untouched");
-  EXPECT_EQ(over_value.value, "untouched");
+  EXPECT_EQ(reg(quoted("n", std::string(260, 'v'))), refused);
   std::string near(259 - std::strlen(folder), 'v');
   EXPECT_EQ(reg(quoted("n", "REP_INSTALL" + near)).rc, 0);
   EXPECT_EQ(reg(quoted("n", "REP_INSTALL" + near + "v")).rc, -1);
   // A long name fits its 512-byte buffer.
-  EXPECT_EQ(reg(quoted(std::string(400, 'n'), "v")).name, std::string(400, 'n'));
+  EXPECT_EQ(reg(quoted(std::string(400, 'n'), "v")).key, std::string(400, 'n'));
 }
 
 TEST(Markers, ReplaceFirstMarkerBounds) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/mounts.h"
+#include "temp_folder.h"
 
 using namespace talven;
 
@@ -51,43 +52,44 @@ std::string find_name(const char* prefix, Pred pred) {
   return "";
 }
 
+std::string read_rest(FILE* f) {
+  std::string s;
+  int c;
+  while ((c = std::fgetc(f)) != EOF) s.push_back(static_cast<char>(c));
+  return s;
+}
+std::string read_file(const char* path) {
+  FILE* f = std::fopen(path, "rb");
+  EXPECT_NE(f, nullptr) << path;
+  if (!f) return "<none>";
+  std::string s = read_rest(f);
+  std::fclose(f);
+  return s;
+}
+// What the search opens for a name, from where it is positioned (*at) to the end.
+std::string opened(const char* name, long* at = nullptr) {
+  FILE* f = search_mounts(name, "rb");
+  if (!f) return "<none>";
+  if (at) *at = std::ftell(f);
+  std::string s = read_rest(f);
+  std::fclose(f);
+  return s;
+}
+
 class Mounts : public ::testing::Test {
  protected:
   void SetUp() override { mount_clear(); }
   void TearDown() override { mount_clear(); }
 };
 
-// A temporary folder made current for the tests that need files; restored afterwards.
+// A temporary folder made current for the tests that need files.
 class MountFiles : public Mounts {
  protected:
   void SetUp() override {
     Mounts::SetUp();
-    ASSERT_NE(getcwd(saved_, sizeof saved_), nullptr);
-    char pattern[] = "/tmp/talven-mounts-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ASSERT_TRUE(cwd_.ok());
   }
-  void TearDown() override {
-    Mounts::TearDown();
-    ASSERT_EQ(chdir(saved_), 0);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  static void write_file(const char* path, const std::string& bytes) {
-    FILE* f = std::fopen(path, "wb");
-    ASSERT_NE(f, nullptr) << path;
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    std::fclose(f);
-  }
-  static std::string read_rest(FILE* f) {
-    std::string s;
-    int c;
-    while ((c = std::fgetc(f)) != EOF) s.push_back(static_cast<char>(c));
-    return s;
-  }
-  char saved_[4096];
-  std::string dir_;
+  temp_cwd cwd_;
 };
 
 }  // namespace
@@ -151,20 +153,18 @@ TEST(NameChecksums, CrcIsTheTableChecksumOfOldOnAnyText) {
 // ---- name splitting and normalisation --------------------------------------------------
 
 TEST(NameRules, SplitsDriveFolderBaseAndExtension) {
-  name_parts p;
-  ASSERT_EQ(split_engine_name("C:bg\\sub/Title.tar.RCT", &p), 0);
-  EXPECT_EQ(std::string(p.base, p.base_length), "Title.tar");
-  EXPECT_EQ(std::string(p.extension, p.extension_length), ".RCT");
-  ASSERT_EQ(split_engine_name("README", &p), 0);
-  EXPECT_EQ(std::string(p.base, p.base_length), "README");
-  EXPECT_EQ(p.extension_length, 0u);
-  ASSERT_EQ(split_engine_name("dir.d\\noext", &p), 0);
-  EXPECT_EQ(std::string(p.base, p.base_length), "noext");
-  EXPECT_EQ(p.extension_length, 0u);
-  // 表 is 0x95 0x5C: its second byte is not a separator.
-  ASSERT_EQ(split_engine_name("\x95\x5C.wav", &p), 0);
-  EXPECT_EQ(std::string(p.base, p.base_length), "\x95\x5C");
-  EXPECT_EQ(std::string(p.extension, p.extension_length), ".wav");
+  const struct { const char *name, *base, *extension; } rows[] = {
+      {"C:bg\\sub/Title.tar.RCT", "Title.tar", ".RCT"},
+      {"README", "README", ""},
+      {"dir.d\\noext", "noext", ""},
+      {"\x95\x5C.wav", "\x95\x5C", ".wav"},  // 表 is 0x95 0x5C: its second byte is not a separator
+  };
+  for (const auto& r : rows) {
+    name_parts p;
+    ASSERT_EQ(split_engine_name(r.name, &p), 0) << r.name;
+    EXPECT_EQ(std::string(p.base, p.base_length), r.base);
+    EXPECT_EQ(std::string(p.extension, p.extension_length), r.extension);
+  }
 }
 
 TEST(NameRules, BaseAndExtensionMustFitIn259Bytes) {
@@ -228,19 +228,17 @@ TEST_F(Mounts, CrcSearchHitsAndMissesAtBothEnds) {
   crc32_entry last[] = {{k - 3, 1, 0}, {k - 2, 2, 0}, {k - 1, 3, 0}, {k, 4, 0}};
   crc32_entry above[] = {{k + 1, 1, 0}, {k + 2, 2, 0}, {k + 3, 3, 0}};
   crc32_entry below[] = {{k - 3, 1, 0}, {k - 2, 2, 0}, {k - 1, 3, 0}};
-  ASSERT_EQ(mount_add("above.arc", mount_crc32_archive, above, 3, nullptr, 0), 0);
-  ASSERT_EQ(mount_add("below.arc", mount_crc32_archive, below, 3, nullptr, 0), 0);
-  ASSERT_EQ(mount_add("first.arc", mount_crc32_archive, first, 4, nullptr, 0), 0);
-  EXPECT_EQ(locate(name.c_str()), "first.arc");
-  mount_clear();
-  ASSERT_EQ(mount_add("above.arc", mount_crc32_archive, above, 3, nullptr, 0), 0);
-  ASSERT_EQ(mount_add("below.arc", mount_crc32_archive, below, 3, nullptr, 0), 0);
-  ASSERT_EQ(mount_add("last.arc", mount_crc32_archive, last, 4, nullptr, 0), 0);
-  EXPECT_EQ(locate(name.c_str()), "last.arc");
-  mount_clear();
-  ASSERT_EQ(mount_add("above.arc", mount_crc32_archive, above, 3, nullptr, 0), 0);
-  ASSERT_EQ(mount_add("below.arc", mount_crc32_archive, below, 3, nullptr, 0), 0);
-  EXPECT_EQ(locate(name.c_str()), "");
+  const struct { const char* arc; crc32_entry* index; } holders[] = {
+      {"first.arc", first}, {"last.arc", last}, {"", nullptr}};
+  for (const auto& h : holders) {
+    mount_clear();
+    ASSERT_EQ(mount_add("above.arc", mount_crc32_archive, above, 3, nullptr, 0), 0);
+    ASSERT_EQ(mount_add("below.arc", mount_crc32_archive, below, 3, nullptr, 0), 0);
+    if (h.index) {
+      ASSERT_EQ(mount_add(h.arc, mount_crc32_archive, h.index, 4, nullptr, 0), 0);
+    }
+    EXPECT_EQ(locate(name.c_str()), h.arc);
+  }
 }
 
 TEST_F(Mounts, CrcKeysAbove2To31AreOrderedUnsigned) {
@@ -354,10 +352,7 @@ TEST_F(MountFiles, DuplicateFolderKeysAreTriedInTableOrder) {
   write_file("d3\\Voice.ogg", "3");
   // d1 lacks the file, so d2 is next in table order; the unmatched key is never tried.
   EXPECT_EQ(locate("Voice.ogg"), "d2\\Voice.ogg");
-  FILE* f = search_mounts("Voice.ogg", "rb");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(read_rest(f), "2");
-  std::fclose(f);
+  EXPECT_EQ(opened("Voice.ogg"), "2");
   write_file("d1\\Voice.ogg", "1");
   EXPECT_EQ(locate("Voice.ogg"), "d1\\Voice.ogg");
 }
@@ -389,11 +384,9 @@ TEST_F(MountFiles, ArchiveHitIsPositionedAtTheMember) {
   write_file("data.arc", "0123456789abcdef");
   hash_entry index[] = {{hash_of("m.bin"), 10, 6}};
   ASSERT_EQ(mount_add("data.arc", mount_hash_archive, index, 1, nullptr, 0), 0);
-  FILE* f = search_mounts("M.BIN", "rb");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(std::ftell(f), 10);
-  EXPECT_EQ(read_rest(f), "abcdef");
-  std::fclose(f);
+  long at = -1;
+  EXPECT_EQ(opened("M.BIN", &at), "abcdef");
+  EXPECT_EQ(at, 10);
 }
 
 TEST_F(MountFiles, MissingArchiveIsPassedOver) {
@@ -401,10 +394,7 @@ TEST_F(MountFiles, MissingArchiveIsPassedOver) {
   crc32_entry index[] = {{crc_of("q.dat"), 1, 2}};
   ASSERT_EQ(mount_add("absent.arc", mount_crc32_archive, index, 1, nullptr, 0), 0);
   ASSERT_EQ(mount_add("present.arc", mount_crc32_archive, index, 1, nullptr, 0), 0);
-  FILE* f = search_mounts("q.dat", "rb");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(read_rest(f), "yz");
-  std::fclose(f);
+  EXPECT_EQ(opened("q.dat"), "yz");
   // The locate form does not open archives: the first node that holds the name answers.
   EXPECT_EQ(locate("q.dat"), "absent.arc");
 }
@@ -415,10 +405,7 @@ TEST_F(MountFiles, IndexFileRoundTripAndLayout) {
   hash_entry entries[] = {{0x0000000100000002ull, 3, 4}, {hash_of("z.dat"), 5, 6}};
   if (entries[1].key < entries[0].key) std::swap(entries[0], entries[1]);
   ASSERT_EQ(write_mount_index("h.idx", mount_hash_archive, entries, 2), 0);
-  FILE* f = std::fopen("h.idx", "rb");
-  ASSERT_NE(f, nullptr);
-  std::string bytes = read_rest(f);
-  std::fclose(f);
+  std::string bytes = read_file("h.idx");
   ASSERT_EQ(bytes.size(), 16u + 2 * 16u);
   EXPECT_EQ(bytes.substr(0, 4), "TVIX");
   EXPECT_EQ(bytes.substr(4, 12), std::string("\x02\0\0\0\x02\0\0\0\x10\0\0\0", 12));
@@ -447,10 +434,7 @@ TEST_F(MountFiles, IndexFileRoundTripAndLayout) {
 TEST_F(MountFiles, DamagedIndexFilesAreRefused) {
   crc32_entry crc[] = {{1, 0, 0}, {2, 0, 0}};
   ASSERT_EQ(write_mount_index("good.idx", mount_crc32_archive, crc, 2), 0);
-  FILE* f = std::fopen("good.idx", "rb");
-  ASSERT_NE(f, nullptr);
-  std::string good = read_rest(f);
-  std::fclose(f);
+  std::string good = read_file("good.idx");
 
   write_file("short.idx", good.substr(0, good.size() - 1));
   write_file("long.idx", good + "x");
@@ -511,23 +495,8 @@ namespace {
 int run_pack(const std::string& args, std::string* err = nullptr) {
   std::string cmd = std::string("'") + TALVEN_PACK_EXE + "' " + args + " >pack.out 2>pack.err";
   int status = std::system(cmd.c_str());
-  if (err) {
-    FILE* f = std::fopen("pack.err", "rb");
-    err->clear();
-    int c;
-    while (f && (c = std::fgetc(f)) != EOF) err->push_back(static_cast<char>(c));
-    if (f) std::fclose(f);
-  }
+  if (err) *err = read_file("pack.err");
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string member_bytes(const char* name, size_t length) {
-  FILE* f = search_mounts(name, "rb");
-  if (!f) return "<none>";
-  std::string s(length, '\0');
-  s.resize(std::fread(&s[0], 1, length, f));
-  std::fclose(f);
-  return s;
 }
 
 }  // namespace
@@ -547,17 +516,13 @@ TEST_F(MountFiles, ArchiveCommandWritesWhatTheSearchReads) {
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->kind, std::string(kind) == "crc32" ? mount_crc32_archive : mount_hash_archive);
     ASSERT_EQ(node->entry_count, 4);
-    EXPECT_EQ(member_bytes("title.rct", 13), "title picture");
-    EXPECT_EQ(member_bytes("VOICE.wav", 5), "voice");
-    EXPECT_EQ(member_bytes("\x95\x5C.TXT", 10), "kanji name");  // 表 in CP932
+    EXPECT_EQ(opened("title.rct").substr(0, 13), "title picture");
+    EXPECT_EQ(opened("VOICE.wav").substr(0, 5), "voice");
+    EXPECT_EQ(opened("\x95\x5C.TXT").substr(0, 10), "kanji name");  // 表 in CP932
     EXPECT_EQ(locate("Empty.Dat"), "game.arc");
     EXPECT_EQ(locate("sub"), "");
     // The archive is the members' bytes one after another, nothing else.
-    FILE* f = std::fopen("game.arc", "rb");
-    ASSERT_NE(f, nullptr);
-    std::fseek(f, 0, SEEK_END);
-    EXPECT_EQ(std::ftell(f), 13 + 5 + 10);
-    std::fclose(f);
+    EXPECT_EQ(read_file("game.arc").size(), 13u + 5 + 10);
   }
 }
 

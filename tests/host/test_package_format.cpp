@@ -19,9 +19,13 @@ namespace {
 using bytes = std::vector<unsigned char>;
 using package_kit::pattern;
 
-// A temporary stream that closes itself.
+void put_bytes(FILE* f, const bytes& b);
+
+// A temporary stream that closes itself, holding `b` when given.
 struct temp_file {
   FILE* f = std::tmpfile();
+  temp_file() = default;
+  explicit temp_file(const bytes& b) { put_bytes(f, b); }
   ~temp_file() {
     if (f) std::fclose(f);
   }
@@ -42,6 +46,23 @@ void put_bytes(FILE* f, const bytes& b) {
 }
 
 // Raw header bytes written by hand, so that damaged fields can be made.
+// Where locate_appended_package finds the package in a file of these bytes (-1 for none);
+// the stream is left where it leaves it.
+struct located {
+  temp_file file;
+  long start = -1;
+  int32_t length = -1;
+  int result;
+  explicit located(const bytes& b) : file(b) { result = locate_appended_package(file.f, &start, &length); }
+};
+
+// pe_image_end of a file of these bytes: the end, or -1 where it refuses.
+long image_end(const bytes& b) {
+  temp_file f(b);
+  long end = -1;
+  return pe_image_end(f.f, &end) == 0 ? end : -1;
+}
+
 bytes raw_header(unsigned n, const std::string& name_bytes, int32_t size, int32_t packed) {
   bytes b;
   b.push_back(static_cast<unsigned char>(n));
@@ -63,8 +84,7 @@ bytes packed_of(const bytes& data) {
 struct read_back {
   temp_file pkg;
   package_reader reader;
-  explicit read_back(const bytes& b, int64_t length = -1) {
-    put_bytes(pkg.f, b);
+  explicit read_back(const bytes& b, int64_t length = -1) : pkg(b) {
     std::rewind(pkg.f);
     EXPECT_EQ(open_package_reader(&reader, pkg.f, static_cast<int32_t>(length < 0 ? b.size() : length)), 0);
   }
@@ -310,16 +330,13 @@ TEST(PackageFormat, LocateAppendedPackage) {
   file.insert(file.end(), {0, 0});  // the package: just its terminator
   put_u32(&file, static_cast<uint32_t>(exe.size()));
   {
-    temp_file f;
-    put_bytes(f.f, file);
-    long start = -1;
-    int32_t length = -1;
-    ASSERT_EQ(locate_appended_package(f.f, &start, &length), 0);
-    EXPECT_EQ(start, 10);
-    EXPECT_EQ(length, 2);
-    EXPECT_EQ(std::ftell(f.f), 10);  // positioned at the first entry
+    located l(file);
+    ASSERT_EQ(l.result, 0);
+    EXPECT_EQ(l.start, 10);
+    EXPECT_EQ(l.length, 2);
+    EXPECT_EQ(std::ftell(l.file.f), 10);  // positioned at the first entry
     package_reader reader;
-    ASSERT_EQ(open_package_reader(&reader, f.f, length), 0);
+    ASSERT_EQ(open_package_reader(&reader, l.file.f, l.length), 0);
     EXPECT_EQ(next_package_entry(&reader), entry_terminator);
     close_package_reader(&reader);
   }
@@ -332,17 +349,9 @@ TEST(PackageFormat, LocateAppendedPackage) {
     bytes damaged = exe;
     damaged.insert(damaged.end(), {0, 0});
     put_u32(&damaged, b.offset);
-    temp_file f;
-    put_bytes(f.f, damaged);
-    long start;
-    int32_t length;
-    EXPECT_EQ(locate_appended_package(f.f, &start, &length), -1) << b.what;
+    EXPECT_EQ(located(damaged).result, -1) << b.what;
   }
-  temp_file tiny;
-  put_bytes(tiny.f, {'M', 'Z', 0});
-  long start;
-  int32_t length;
-  EXPECT_EQ(locate_appended_package(tiny.f, &start, &length), -1);
+  EXPECT_EQ(located({'M', 'Z', 0}).result, -1);
 }
 
 // A signed medium: headers, the package and its trailer, then the certificate table the
@@ -391,16 +400,13 @@ TEST(PackageFormat, LocateAppendedPackageBeforeCertificateTable) {
     put_u32(&record_length, r.record_length);
     std::copy(record_length.begin(), record_length.end(), file.begin() + (r.table_first ? minimal_pe_headers : table_at));
     set_security_directory(&file, r.offset, r.size);
-    temp_file f;
-    put_bytes(f.f, file);
-    long start = -1;
-    int32_t length = -1;
-    ASSERT_EQ(locate_appended_package(f.f, &start, &length), r.result) << r.what;
+    located l(file);
+    ASSERT_EQ(l.result, r.result) << r.what;
     if (r.result != 0) continue;
-    EXPECT_EQ(start, static_cast<long>(expected_start)) << r.what;
-    EXPECT_EQ(length, static_cast<int32_t>(package.size())) << r.what;
+    EXPECT_EQ(l.start, static_cast<long>(expected_start)) << r.what;
+    EXPECT_EQ(l.length, static_cast<int32_t>(package.size())) << r.what;
     bytes read(package.size());
-    ASSERT_EQ(std::fread(read.data(), 1, read.size(), f.f), read.size());
+    ASSERT_EQ(std::fread(read.data(), 1, read.size(), l.file.f), read.size());
     EXPECT_EQ(read, package) << r.what;
   }
 }
@@ -418,13 +424,7 @@ bytes tiny_pe(uint32_t first_at, uint32_t first_size, uint32_t second_at, uint32
 TEST(SecurityPackageSource, ImageEndOfTheExecutable) {
   bytes image = tiny_pe(0x200, 0x100, 0x100, 0x80);
   image.resize(0x300, 0);
-  {
-    temp_file f;
-    put_bytes(f.f, image);
-    long end = -1;
-    ASSERT_EQ(0, pe_image_end(f.f, &end));
-    EXPECT_EQ(0x300, end);
-  }
+  EXPECT_EQ(0x300, image_end(image));
   struct broken {
     const char* what;
     size_t at;
@@ -434,15 +434,9 @@ TEST(SecurityPackageSource, ImageEndOfTheExecutable) {
                    broken{"too many sections", 0x47, 1}}) {
     bytes damaged = image;
     damaged[b.at] = b.value;
-    temp_file f;
-    put_bytes(f.f, damaged);
-    long end = -1;
-    EXPECT_EQ(-1, pe_image_end(f.f, &end)) << b.what;
+    EXPECT_EQ(-1, image_end(damaged)) << b.what;
   }
-  temp_file cut;
-  put_bytes(cut.f, bytes(image.begin(), image.begin() + 0x60));  // section table cut off
-  long end = -1;
-  EXPECT_EQ(-1, pe_image_end(cut.f, &end));
+  EXPECT_EQ(-1, image_end(bytes(image.begin(), image.begin() + 0x60)));  // section table cut off
   // An unstripped program: its symbol table (18 bytes each) and the names' size after it.
   bytes unstripped = image;
   unstripped.resize(0x300 + 18 * 2, 0);
@@ -450,10 +444,7 @@ TEST(SecurityPackageSource, ImageEndOfTheExecutable) {
   unstripped.resize(0x300 + 18 * 2 + 0x40, 0);
   unstripped[0x40 + 4 + 8 + 1] = 0x03;  // PointerToSymbolTable 0x300
   unstripped[0x40 + 4 + 12] = 2;        // NumberOfSymbols
-  temp_file symbols;
-  put_bytes(symbols.f, unstripped);
-  ASSERT_EQ(0, pe_image_end(symbols.f, &end));
-  EXPECT_EQ(0x300 + 18 * 2 + 0x40, end);
+  EXPECT_EQ(0x300 + 18 * 2 + 0x40, image_end(unstripped));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/rct.h"
+#include "package_kit.h"
 
 using namespace talven;
 
@@ -31,9 +32,15 @@ void put_color(bytes& b, int i) {
   b.push_back(static_cast<unsigned char>(i * 13 + 200));
 }
 
+// A stream that starts with colour i as its first pixel.
+bytes first_pixel(int i) {
+  bytes b;
+  put_color(b, i);
+  return b;
+}
+
 bool pixel_is(const bytes& pixels, size_t index, int color) {
-  bytes c;
-  put_color(c, color);
+  bytes c = first_pixel(color);
   return std::memcmp(pixels.data() + 3 * index, c.data(), 3) == 0;
 }
 
@@ -89,12 +96,36 @@ bool untouched_from(const bytes& pixels, size_t from) {
   return true;
 }
 
+// The decoder refuses the stream after `done` pixel bytes and writes nothing past them.
+::testing::AssertionResult refused_at(const bytes& data, int width, int height, size_t done) {
+  decoded_picture d = decode(data, width, height);
+  if (d.result == rct_corrupt && d.done == done && untouched_from(d.pixels, done))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "result " << d.result << " after " << d.done << " bytes, want "
+                                       << rct_corrupt << " after " << done;
+}
+
 bytes encode_file(const bytes& pixels, int width, int height, int variant,
                   const bytes& name = bytes()) {
   bytes out(rct_encode_bound(width, height, name.size()));
   size_t n = rct_encode(pixels.data(), width, height, variant, name.data(), name.size(), out.data(), out.size());
   out.resize(n);
   return out;
+}
+
+// An unnamed temporary file holding b, rewound for reading.
+FILE* temp_file(const bytes& b) {
+  FILE* f = std::tmpfile();
+  if (f) {
+    std::fwrite(b.data(), 1, b.size(), f);
+    std::rewind(f);
+  }
+  return f;
+}
+
+int parse(const bytes& file) {
+  rct_header h;
+  return rct_parse_header(file.data(), file.size(), &h);
 }
 
 // Full path of a file: header, unscrambling, decoding.
@@ -150,8 +181,7 @@ TEST(RctHeader, FourMagicsAreTheCp932BytesOfTheirNames) {
     EXPECT_EQ(rct_identify(reinterpret_cast<const unsigned char*>(names[i])), variants[i]) << i;
     EXPECT_EQ(std::memcmp(rct_magic(variants[i]), names[i], 8), 0);
 
-    bytes data;
-    put_color(data, 0);
+    bytes data = first_pixel(0);
     if (i % 2) { data.push_back('T'); data.push_back('S'); }
     bytes name;
     bytes file = make_file(names[i], 1, 1, data, i >= 2 ? &name : nullptr);
@@ -166,23 +196,18 @@ TEST(RctHeader, FourMagicsAreTheCp932BytesOfTheirNames) {
 }
 
 TEST(RctHeader, OtherMagicsAreNotPictures) {
-  bytes data;
-  put_color(data, 0);
-  rct_header h;
-  for (const char* magic : {"六丁8_00", "六丁TC02", "六丁TX00", "RCT TC00"}) {
-    bytes file = make_file(magic, 1, 1, data);
-    EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_not_rct) << magic;
-  }
+  bytes data = first_pixel(0);
+  for (const char* magic : {"六丁8_00", "六丁TC02", "六丁TX00", "RCT TC00"})
+    EXPECT_EQ(parse(make_file(magic, 1, 1, data)), rct_not_rct) << magic;
   // Too short to hold a magic, and a magic with a header cut short.
   bytes file = make_file("六丁TC00", 1, 1, data);
-  EXPECT_EQ(rct_parse_header(file.data(), 7, &h), rct_truncated);
-  EXPECT_EQ(rct_parse_header(file.data(), 19, &h), rct_truncated);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size() - 1, &h), rct_truncated);
+  rct_header h;
+  for (size_t cut : {size_t(7), size_t(19), file.size() - 1})
+    EXPECT_EQ(rct_parse_header(file.data(), cut, &h), rct_truncated) << cut;
 }
 
 TEST(RctHeader, NamedVariantSkipsTheName) {
-  bytes data;
-  put_color(data, 4);
+  bytes data = first_pixel(4);
   put_literal(data, 5, 1);
   bytes name = {'a', 'b', 0x83, 0x65, 'z'};
   bytes file = make_file("六丁TC01", 2, 1, data, &name);
@@ -197,70 +222,49 @@ TEST(RctHeader, NamedVariantSkipsTheName) {
 }
 
 TEST(RctHeader, NameLongerThan264IsRefusedAnd264IsRead) {
-  bytes data;
-  put_color(data, 1);
-  rct_header h;
+  bytes data = first_pixel(1);
   bytes name(264, 'n');
-  bytes file = make_file("六丁TC01", 1, 1, data, &name);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_ok);
+  EXPECT_EQ(parse(make_file("六丁TC01", 1, 1, data, &name)), rct_ok);
   name.push_back('n');
-  file = make_file("六丁TS01", 1, 1, data, &name);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
+  EXPECT_EQ(parse(make_file("六丁TS01", 1, 1, data, &name)), rct_corrupt);
   // A name length that claims more than the file holds.
   uint32_t three = 3;
-  file = make_file("六丁TC01", 1, 1, bytes(), nullptr, &three);
+  bytes file = make_file("六丁TC01", 1, 1, bytes(), nullptr, &three);
   put16(file, 200);
   file.insert(file.end(), 100, 'n');
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_truncated);
+  EXPECT_EQ(parse(file), rct_truncated);
 }
 
 TEST(RctHeader, SizesThatDescribeNoPictureAreRefused) {
-  bytes data;
-  put_color(data, 1);
-  rct_header h;
+  bytes data = first_pixel(1);
   const int32_t bad[][2] = {{0, 1}, {1, 0}, {-1, 5}, {5, -1}, {INT32_MIN, 1},
                             {65536, 32768}, {INT32_MAX, INT32_MAX}, {715827883, 1}};
-  for (auto& s : bad) {
-    bytes file = make_file("六丁TC00", s[0], s[1], data);
-    EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt) << s[0] << "x" << s[1];
-  }
+  for (auto& s : bad) EXPECT_EQ(parse(make_file("六丁TC00", s[0], s[1], data)), rct_corrupt) << s[0] << "x" << s[1];
   // The largest picture that fits 31 bits is still accepted, given data that could fill it.
-  bytes file = make_file("六丁TC00", 715827882, 1, bytes(40000, 0));
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_ok);
-
+  EXPECT_EQ(parse(make_file("六丁TC00", 715827882, 1, bytes(40000, 0))), rct_ok);
   // Data smaller than one pixel, or a scrambled one without room for the trailer.
-  file = make_file("六丁TC00", 1, 1, bytes(2, 0));
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
-  file = make_file("六丁TS00", 1, 1, bytes(4, 0));
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
+  EXPECT_EQ(parse(make_file("六丁TC00", 1, 1, bytes(2, 0))), rct_corrupt);
+  EXPECT_EQ(parse(make_file("六丁TS00", 1, 1, bytes(4, 0))), rct_corrupt);
   // A data size beyond any meaningful stream for the picture is refused before reading.
   uint32_t huge = 0xFFFFFFF0u;
-  file = make_file("六丁TC00", 2, 2, data, nullptr, &huge);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
+  EXPECT_EQ(parse(make_file("六丁TC00", 2, 2, data, nullptr, &huge)), rct_corrupt);
   uint32_t limit = static_cast<uint32_t>(rct_max_data_size(2, 2));
   EXPECT_GE(limit, 4u * 4 + 2);
-  bytes padded(limit, 0);
-  file = make_file("六丁TC00", 2, 2, padded);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_ok);
-  padded.push_back(0);
-  file = make_file("六丁TC00", 2, 2, padded);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
+  EXPECT_EQ(parse(make_file("六丁TC00", 2, 2, bytes(limit, 0))), rct_ok);
+  EXPECT_EQ(parse(make_file("六丁TC00", 2, 2, bytes(limit + 1, 0))), rct_corrupt);
 }
 
 // A header may not declare more pixels than its data can describe: 8192 x 8192 in a 23-byte
 // file used to cost 200 MB and seconds of work. The edge is real decoding: one counted copy
 // (3 bytes) after the first pixel fills exactly 1 + 65539 pixels.
 TEST(RctHeader, PictureIsBoundedByWhatItsDataCanDescribe) {
-  bytes first;
-  put_color(first, 1);
+  bytes first = first_pixel(1);
   rct_header h;
   bytes file = make_file("六丁TC00", 8192, 8192, first);
   EXPECT_EQ(file.size(), 23u);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
-  FILE* f = std::tmpfile();
+  EXPECT_EQ(parse(file), rct_corrupt);
+  FILE* f = temp_file(file);
   ASSERT_NE(f, nullptr);
-  std::fwrite(file.data(), 1, file.size(), f);
-  std::rewind(f);
   EXPECT_EQ(rct_read_header(f, &h), rct_corrupt);
   std::fclose(f);
   EXPECT_EQ(rct_parse_header(make_file("六丁TC00", 2, 1, first).data(), 23, &h), rct_corrupt);
@@ -268,33 +272,25 @@ TEST(RctHeader, PictureIsBoundedByWhatItsDataCanDescribe) {
   bytes data = first;
   data.push_back(0x83);  // selector 0, counted
   put16(data, 65535);
-  file = make_file("六丁TC00", 65540, 1, data);
-  ASSERT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_ok);
+  ASSERT_EQ(parse(make_file("六丁TC00", 65540, 1, data)), rct_ok);
   bytes pixels(rct_packed_size(65540, 1), 0xCD);
   EXPECT_EQ(rct_decode(data.data(), data.size(), 65540, 1, pixels.data(), pixels.size()), rct_ok);
   EXPECT_EQ(pixels.back(), pixels[2]);
-  file = make_file("六丁TC00", 65541, 1, data);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
+  EXPECT_EQ(parse(make_file("六丁TC00", 65541, 1, data)), rct_corrupt);
   // A scrambled file without its trailer is black at most the size its bytes could hold.
   bytes scrambled = first;
-  scrambled.push_back('X');
-  scrambled.push_back('Y');
-  file = make_file("六丁TS00", 7, 1, scrambled);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_ok);
-  file = make_file("六丁TS00", 8192, 8192, scrambled);
-  EXPECT_EQ(rct_parse_header(file.data(), file.size(), &h), rct_corrupt);
+  scrambled.insert(scrambled.end(), {'X', 'Y'});
+  EXPECT_EQ(parse(make_file("六丁TS00", 7, 1, scrambled)), rct_ok);
+  EXPECT_EQ(parse(make_file("六丁TS00", 8192, 8192, scrambled)), rct_corrupt);
 }
 
 TEST(RctHeader, StreamReaderMatchesTheMemoryParser) {
-  bytes data;
-  put_color(data, 2);
+  bytes data = first_pixel(2);
   put_literal(data, 3, 2);
   bytes name = {'x', 'y', 'z'};
   bytes file = make_file("六丁TS01", 3, 1, data, &name);
-  FILE* f = std::tmpfile();
+  FILE* f = temp_file(file);
   ASSERT_NE(f, nullptr);
-  std::fwrite(file.data(), 1, file.size(), f);
-  std::rewind(f);
   rct_header a, b;
   ASSERT_EQ(rct_read_header(f, &a), rct_ok);
   EXPECT_EQ(std::ftell(f), 25);
@@ -308,11 +304,8 @@ TEST(RctHeader, StreamReaderMatchesTheMemoryParser) {
 
   // Short reads inside the fixed part and inside the name.
   for (long cut : {10L, 21L, 23L}) {
-    std::rewind(f);
-    bytes part(file.begin(), file.begin() + cut);
-    FILE* g = std::tmpfile();
-    std::fwrite(part.data(), 1, part.size(), g);
-    std::rewind(g);
+    FILE* g = temp_file(bytes(file.begin(), file.begin() + cut));
+    ASSERT_NE(g, nullptr);
     EXPECT_EQ(rct_read_header(g, &a), rct_truncated) << cut;
     std::fclose(g);
   }
@@ -322,8 +315,7 @@ TEST(RctHeader, StreamReaderMatchesTheMemoryParser) {
 // ---------------------------------------------------------------- commands
 
 TEST(RctCommands, OnePixelPictureIsItsFirstThreeBytes) {
-  bytes data;
-  put_color(data, 9);
+  bytes data = first_pixel(9);
   decoded_picture d = decode(data, 1, 1);
   EXPECT_EQ(d.result, rct_ok);
   EXPECT_EQ(d.done, 3u);
@@ -335,8 +327,7 @@ TEST(RctCommands, OnePixelPictureIsItsFirstThreeBytes) {
 
 TEST(RctCommands, ShortLiteralRunsOfEveryLength) {
   for (int c = 0; c <= 0x7E; ++c) {
-    bytes data;
-    put_color(data, 0);
+    bytes data = first_pixel(0);
     put_literal(data, 1, c + 1);
     decoded_picture d = decode(data, c + 2, 1);
     ASSERT_EQ(d.result, rct_ok) << c;
@@ -347,8 +338,7 @@ TEST(RctCommands, ShortLiteralRunsOfEveryLength) {
 TEST(RctCommands, LongLiteralRunsWithTheCountForm) {
   for (unsigned n : {0u, 1u, 300u, 65535u}) {
     const int run = static_cast<int>(n) + 128;
-    bytes data;
-    put_color(data, 0);
+    bytes data = first_pixel(0);
     data.push_back(0x7F);
     put16(data, n);
     for (int i = 0; i < run; ++i) put_color(data, i + 1);
@@ -363,8 +353,7 @@ TEST(RctCommands, LongLiteralRunsWithTheCountForm) {
 
 TEST(RctCommands, ShortCopiesOfOneToThreePixels) {
   for (int length = 1; length <= 3; ++length) {
-    bytes data;
-    put_color(data, 6);
+    bytes data = first_pixel(6);
     data.push_back(static_cast<unsigned char>(0x80 | (length - 1)));
     decoded_picture d = decode(data, 1 + length, 1);
     ASSERT_EQ(d.result, rct_ok);
@@ -374,8 +363,7 @@ TEST(RctCommands, ShortCopiesOfOneToThreePixels) {
 
 TEST(RctCommands, CountedCopyRepeatsAnOverlappingSource) {
   // 0x83 with count 6: ten copies of the previous pixel.
-  bytes data;
-  put_color(data, 3);
+  bytes data = first_pixel(3);
   data.push_back(0x83);
   put16(data, 6);
   decoded_picture d = decode(data, 11, 1);
@@ -383,8 +371,7 @@ TEST(RctCommands, CountedCopyRepeatsAnOverlappingSource) {
   for (int i = 0; i < 11; ++i) EXPECT_TRUE(pixel_is(d.pixels, i, 3)) << i;
 
   // Selector 1 (two back) over a two-pixel pattern repeats it: A B A B A B ...
-  data.clear();
-  put_color(data, 1);
+  data = first_pixel(1);
   put_literal(data, 2, 1);
   data.push_back(0x80 | 1 << 2 | 3);
   put16(data, 1);  // 5 pixels
@@ -393,8 +380,7 @@ TEST(RctCommands, CountedCopyRepeatsAnOverlappingSource) {
   for (int i = 0; i < 7; ++i) EXPECT_TRUE(pixel_is(d.pixels, i, i % 2 ? 2 : 1)) << i;
 
   // The longest count, 65535 + 4.
-  data.clear();
-  put_color(data, 8);
+  data = first_pixel(8);
   data.push_back(0x83);
   put16(data, 65535);
   d = decode(data, 65540, 1);
@@ -406,8 +392,7 @@ TEST(RctCommands, EverySelectorCopiesFromItsOffset) {
   const int width = 10, height = 6;
   const int pos = 4 * width + 5;  // x 5, y 4: every selector's source lies inside the picture
   for (int s = 0; s < 32; ++s) {
-    bytes data;
-    put_color(data, 0);
+    bytes data = first_pixel(0);
     for (int first = 1; first < pos; first += 40) put_literal(data, first, std::min(40, pos - first));
     data.push_back(static_cast<unsigned char>(0x80 | s << 2));
     put_literal(data, pos + 1, width * height - pos - 1);
@@ -420,8 +405,7 @@ TEST(RctCommands, EverySelectorCopiesFromItsOffset) {
 }
 
 TEST(RctCommands, SelectorNineCopiesThePixelAbove) {
-  bytes data;
-  put_color(data, 0);
+  bytes data = first_pixel(0);
   put_literal(data, 1, 3);
   data.push_back(0xA4);     // selector 9, one pixel
   data.push_back(0xA4 | 2); // three more
@@ -466,12 +450,10 @@ TEST(RctRows, RefusesStridesAndBuffersThatDoNotFit) {
 // ---------------------------------------------------------------- scrambling
 
 TEST(RctScrambled, TrailerRule) {
-  bytes data;
-  put_color(data, 1);
+  bytes data = first_pixel(1);
   put_literal(data, 2, 3);
   bytes with = data;
-  with.push_back('T');
-  with.push_back('S');
+  with.insert(with.end(), {'T', 'S'});
   rct_header h;
   bytes pixels;
   ASSERT_EQ(decode_file(make_file("六丁TS00", 2, 2, with), &h, &pixels), rct_ok);
@@ -479,8 +461,7 @@ TEST(RctScrambled, TrailerRule) {
 
   // Without the trailer: a black picture of the header's size.
   bytes without = data;
-  without.push_back('T');
-  without.push_back('X');
+  without.insert(without.end(), {'T', 'X'});
   ASSERT_EQ(decode_file(make_file("六丁TS00", 2, 2, without), &h, &pixels), rct_no_trailer);
   ASSERT_EQ(pixels.size(), 12u);
   for (unsigned char b : pixels) EXPECT_EQ(b, 0);
@@ -492,8 +473,7 @@ TEST(RctScrambled, TrailerRule) {
   // The trailer is never decoded: a stream one pixel short does not borrow "TS" as data.
   bytes short_stream = data;
   short_stream.resize(short_stream.size() - 3);
-  short_stream.push_back('T');
-  short_stream.push_back('S');
+  short_stream.insert(short_stream.end(), {'T', 'S'});
   EXPECT_EQ(decode_file(make_file("六丁TS00", 2, 2, short_stream), &h, &pixels), rct_corrupt);
 }
 
@@ -523,8 +503,7 @@ TEST(RctScrambled, KeyIsAppliedByteByByteModulo1024) {
 // ---------------------------------------------------------------- corrupt streams
 
 TEST(RctCorrupt, RunsPastTheEndOfThePictureWriteNothing) {
-  bytes data;
-  put_color(data, 0);
+  bytes data = first_pixel(0);
   put_literal(data, 1, 2);
   put_literal(data, 3, 3);  // one pixel too many for a 5-pixel picture
   decoded_picture d = decode(data, 5, 1);
@@ -533,57 +512,42 @@ TEST(RctCorrupt, RunsPastTheEndOfThePictureWriteNothing) {
   EXPECT_TRUE(pixel_is(d.pixels, 2, 2));
   EXPECT_TRUE(untouched_from(d.pixels, 9));
 
-  data.clear();
-  put_color(data, 0);
+  data = first_pixel(0);
   data.push_back(0x83);
   put16(data, 2);  // 6 pixels into 4 free
-  d = decode(data, 5, 1);
-  EXPECT_EQ(d.result, rct_corrupt);
-  EXPECT_TRUE(untouched_from(d.pixels, 3));
+  EXPECT_TRUE(refused_at(data, 5, 1, 3));
 
-  data.clear();
-  put_color(data, 0);
+  data = first_pixel(0);
   data.push_back(0x7F);
   put16(data, 0);
   data.insert(data.end(), 3 * 128, 0x11);
-  d = decode(data, 100, 1);
-  EXPECT_EQ(d.result, rct_corrupt);
-  EXPECT_TRUE(untouched_from(d.pixels, 3));
+  EXPECT_TRUE(refused_at(data, 100, 1, 3));
 }
 
 TEST(RctCorrupt, CopySourcesBeforeTheFirstPixelOrNotYetDecoded) {
   for (int s = 0; s < 32; ++s) {
     const int width = 8;
     const int pos = 1;  // row 0, column 1: only selector 0 has a source
-    bytes data;
-    put_color(data, 0);
+    bytes data = first_pixel(0);
     data.push_back(static_cast<unsigned char>(0x80 | s << 2));
     decoded_picture d = decode(data, width, 2);
     if (s == 0) {
       EXPECT_TRUE(pixel_is(d.pixels, pos, 0));
       EXPECT_EQ(d.done, 6u);
     } else {
-      EXPECT_EQ(d.result, rct_corrupt) << s;
-      EXPECT_EQ(d.done, 3u) << s;
-      EXPECT_TRUE(untouched_from(d.pixels, 3)) << s;
+      EXPECT_TRUE(refused_at(data, width, 2, 3)) << s;
     }
   }
   // Width 1: selector 6 (+3, 1 up) points two pixels ahead, into undecoded memory and,
   // at the last pixel, past the picture.
-  bytes data;
-  put_color(data, 0);
+  bytes data = first_pixel(0);
   data.push_back(0x80 | 6 << 2);
-  decoded_picture d = decode(data, 1, 2);
-  EXPECT_EQ(d.result, rct_corrupt);
-  EXPECT_TRUE(untouched_from(d.pixels, 3));
+  EXPECT_TRUE(refused_at(data, 1, 2, 3));
   // Width 3: selector 6 points at the current pixel itself.
-  data.clear();
-  put_color(data, 0);
+  data = first_pixel(0);
   put_literal(data, 1, 2);
   data.push_back(0x80 | 6 << 2);
-  d = decode(data, 3, 2);
-  EXPECT_EQ(d.result, rct_corrupt);
-  EXPECT_TRUE(untouched_from(d.pixels, 9));
+  EXPECT_TRUE(refused_at(data, 3, 2, 9));
 }
 
 TEST(RctCorrupt, CommandsAndCountsThatNeedBytesPastTheData) {
@@ -601,13 +565,9 @@ TEST(RctCorrupt, CommandsAndCountsThatNeedBytesPastTheData) {
       {"counted copy with half a count", {0x83, 0x01}},
   };
   for (auto& c : cases) {
-    bytes data;
-    put_color(data, 0);
+    bytes data = first_pixel(0);
     data.insert(data.end(), c.tail.begin(), c.tail.end());
-    decoded_picture d = decode(data, 300, 1);
-    EXPECT_EQ(d.result, rct_corrupt) << c.what;
-    EXPECT_EQ(d.done, 3u) << c.what;
-    EXPECT_TRUE(untouched_from(d.pixels, 3)) << c.what;
+    EXPECT_TRUE(refused_at(data, 300, 1, 3)) << c.what;
   }
   // No data at all, or less than the first pixel.
   EXPECT_EQ(decode(bytes{1, 2}, 1, 1).result, rct_corrupt);
@@ -817,59 +777,33 @@ TEST(RctEncoder, RefusesWhatNoFileCanHold) {
 
 namespace {
 
-std::string pack_exe() { return TALVEN_PACK_EXE; }
-
 int run(const std::string& command) {
   int status = std::system((command + " >/dev/null 2>&1").c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool write_file(const std::string& path, const bytes& b) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
-  return std::fclose(f) == 0 && ok;
-}
-
-// A folder of its own for one test, removed however the test ends.
-struct scratch_dir {
-  std::string path;
-  scratch_dir() {
-    char name[] = "/tmp/rct_test_XXXXXX";
-    if (mkdtemp(name)) path = name;
+// The tool's rct command, run in a folder of its own for each test.
+class RctTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (exe.empty() || run(exe + " rct --help") != 0) GTEST_SKIP() << "talven-pack with rct not built";
   }
-  ~scratch_dir() {
-    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
-  }
+  const std::string exe = TALVEN_PACK_EXE;
+  package_kit::scratch scratch;
+  const std::string dir = scratch.dir.string();
 };
-
-bytes read_file(const std::string& path) {
-  bytes b;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return b;
-  unsigned char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
-  std::fclose(f);
-  return b;
-}
 
 }  // namespace
 
-TEST(RctTool, DecodeToPngAndEncodeBackKeepsThePixels) {
-  const std::string exe = pack_exe();
-  if (exe.empty() || run(exe + " rct --help") != 0) GTEST_SKIP() << "talven-pack with rct not built";
-  scratch_dir scratch;
-  ASSERT_FALSE(scratch.path.empty());
-  const std::string& dir = scratch.path;
+TEST_F(RctTool, DecodeToPngAndEncodeBackKeepsThePixels) {
   const int width = 17, height = 9;
   bytes picture = structured_picture(width, height);
-  ASSERT_TRUE(write_file(dir + "/a.rct", encode_file(picture, width, height, rct_tc00)));
+  ASSERT_TRUE(package_kit::write_bytes(dir + "/a.rct", encode_file(picture, width, height, rct_tc00)));
   ASSERT_EQ(run(exe + " rct decode " + dir + "/a.rct " + dir + "/a.png"), 0);
   ASSERT_EQ(run(exe + " rct encode " + dir + "/a.png " + dir + "/b.rct --variant TC01 --name \xe8\x83\x8c\xe6\x99\xaf"), 0);
   rct_header h;
   bytes pixels;
-  ASSERT_EQ(decode_file(read_file(dir + "/b.rct"), &h, &pixels), rct_ok);
+  ASSERT_EQ(decode_file(package_kit::read_bytes(dir + "/b.rct"), &h, &pixels), rct_ok);
   EXPECT_EQ(h.variant, rct_tc01);
   // The UTF-8 name on the command line is stored as CP932 (this literal is CP932).
   EXPECT_EQ(std::string(reinterpret_cast<char*>(h.name), h.name_length), std::string("背景"));
@@ -884,13 +818,8 @@ TEST(RctTool, DecodeToPngAndEncodeBackKeepsThePixels) {
   EXPECT_EQ(run(exe + " rct encode " + dir + "/a.rct " + dir + "/c.rct"), 1);
 }
 
-TEST(RctTool, EveryColourTypeBecomesBgrWithAlphaOverBlack) {
-  const std::string exe = pack_exe();
-  if (exe.empty() || run(exe + " rct --help") != 0) GTEST_SKIP() << "talven-pack with rct not built";
+TEST_F(RctTool, EveryColourTypeBecomesBgrWithAlphaOverBlack) {
   if (run("convert -version") != 0) GTEST_SKIP() << "ImageMagick's convert is not installed";
-  scratch_dir scratch;
-  ASSERT_FALSE(scratch.path.empty());
-  const std::string& dir = scratch.path;
   struct png_case {
     const char* what;
     const char* draw;    // convert arguments after the size
@@ -911,7 +840,7 @@ TEST(RctTool, EveryColourTypeBecomesBgrWithAlphaOverBlack) {
     ASSERT_EQ(run(exe + " rct encode " + png + " " + dir + "/out.rct"), 0) << c.what;
     rct_header h;
     bytes pixels;
-    ASSERT_EQ(decode_file(read_file(dir + "/out.rct"), &h, &pixels), rct_ok) << c.what;
+    ASSERT_EQ(decode_file(package_kit::read_bytes(dir + "/out.rct"), &h, &pixels), rct_ok) << c.what;
     ASSERT_EQ(h.width, 5);
     ASSERT_EQ(h.height, 3);
     for (size_t i = 0; i < pixels.size(); i += 3)

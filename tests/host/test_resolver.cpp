@@ -12,6 +12,7 @@
 
 #include "engine/mounts.h"
 #include "engine/resolver.h"
+#include "temp_folder.h"
 
 using namespace talven;
 
@@ -20,11 +21,7 @@ namespace {
 class Resolver : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(getcwd(saved_, sizeof saved_), nullptr);
-    char pattern[] = "/tmp/talven-resolver-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ASSERT_TRUE(cwd_.ok());
     mount_clear();
     set_base_folder("");
     set_open_as_given(1);
@@ -33,15 +30,6 @@ class Resolver : public ::testing::Test {
     mount_clear();
     set_base_folder("");
     set_open_as_given(0);
-    ASSERT_EQ(chdir(saved_), 0);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  static void write_file(const std::string& path, const std::string& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    std::fclose(f);
   }
   // Contents from the stream's position to its end, then closes it; "<none>" for null.
   static std::string drain(FILE* f) {
@@ -71,8 +59,7 @@ class Resolver : public ::testing::Test {
     hash_entry index[] = {{name_hash64(norm), 4, static_cast<uint32_t>(std::strlen(bytes))}};
     ASSERT_EQ(mount_add(file.c_str(), mount_hash_archive, index, 1, nullptr, 0), 0);
   }
-  char saved_[4096];
-  std::string dir_;
+  temp_cwd cwd_;
 };
 
 }  // namespace

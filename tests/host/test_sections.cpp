@@ -14,14 +14,6 @@ using namespace talven;
 
 namespace {
 
-FILE* stream_of(const std::string& text) {
-  FILE* stream = std::tmpfile();
-  if (!stream) return nullptr;
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::rewind(stream);
-  return stream;
-}
-
 // Loads text; the result of load_sections_stream, with the open section's name.
 int load_text(const std::string& text, std::string* open_name = nullptr) {
   FILE* stream = stream_of(text);
@@ -64,27 +56,20 @@ TEST_F(Sections, TrimmedLineReading) {
   FILE* stream = stream_of("  keep leading \t\r\n" + long_line + "\n\ntrailing\x01\x02");
   ASSERT_NE(stream, nullptr);
   char area[512];
-  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
-  EXPECT_STREQ(area, "  keep leading");
-  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
-  EXPECT_EQ(std::string(area), long_line.substr(0, 511));
-  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
-  EXPECT_EQ(std::string(area), long_line.substr(511));
-  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
-  EXPECT_STREQ(area, "");
-  ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr);
-  EXPECT_STREQ(area, "trailing");
+  for (const std::string& line : {std::string("  keep leading"), long_line.substr(0, 511), long_line.substr(511),
+                                  std::string(), std::string("trailing")}) {
+    ASSERT_NE(read_trimmed_line(area, sizeof area, stream), nullptr) << line;
+    EXPECT_EQ(std::string(area), line);
+  }
   EXPECT_EQ(read_trimmed_line(area, sizeof area, stream), nullptr);
   std::fclose(stream);
 }
 
 TEST_F(Sections, KeyValueFileLeavesListsEmpty) {
   EXPECT_EQ(load_text("TITLEBAR Game\nINSTTO x\n[EOF]\nmore text\n"), 0);
-  EXPECT_EQ(state().ini_lines, nullptr);
-  EXPECT_EQ(state().reg_lines, nullptr);
-  EXPECT_EQ(state().regall_lines, nullptr);
-  EXPECT_EQ(state().delfiles_lines, nullptr);
-  EXPECT_EQ(state().delfiles_user_lines, nullptr);
+  for (const line_entry* list : {state().ini_lines, state().reg_lines, state().regall_lines, state().delfiles_lines,
+                                 state().delfiles_user_lines})
+    EXPECT_EQ(list, nullptr);
 }
 
 TEST_F(Sections, EntriesInFileOrderPerSection) {
@@ -151,19 +136,16 @@ TEST_F(Sections, EndOfReadingAndUnclosedSections) {
   EXPECT_EQ(load_text("[ini]\na=1\n-\nEOF\n[ini]\nb=2\n-\n", &open), 0);
   EXPECT_EQ(texts(state().ini_lines), (Strings{"a=1"}));
   EXPECT_EQ(open, "");
-  reset_sections_for_tests();
-  EXPECT_EQ(load_text("[regall]\n\"a\"=\"b\"\n", &open), -1);
-  EXPECT_EQ(open, "regall");
-  reset_sections_for_tests();
-  EXPECT_EQ(load_text("[ini]\nx=1\nEOF\n-\n", &open), -1);
-  EXPECT_EQ(open, "ini");
-  reset_sections_for_tests();
-  EXPECT_EQ(load_text("[delfiles_user]\n", &open), -1);
-  EXPECT_EQ(open, "delfiles_user");
-  reset_sections_for_tests();
-  // The end-of-file byte ends a section's file too.
-  EXPECT_EQ(load_text("[reg]\n\"a\"=\"1\"\n\x1A-\n", &open), -1);
-  EXPECT_EQ(open, "reg");
+  // Unclosed, named by the section left open; the end-of-file byte ends a section's file too.
+  const char* const unclosed[][2] = {{"[regall]\n\"a\"=\"b\"\n", "regall"},
+                                     {"[ini]\nx=1\nEOF\n-\n", "ini"},
+                                     {"[delfiles_user]\n", "delfiles_user"},
+                                     {"[reg]\n\"a\"=\"1\"\n\x1A-\n", "reg"}};
+  for (const auto& u : unclosed) {
+    reset_sections_for_tests();
+    EXPECT_EQ(load_text(u[0], &open), -1) << u[0];
+    EXPECT_EQ(open, u[1]);
+  }
 }
 
 TEST_F(Sections, LoadsFromTheCurrentFolder) {

@@ -8,6 +8,7 @@
 #include "config/settings.h"
 #include "base/cp932.h"
 #include "install/name_rules.h"
+#include "env_folder.h"
 
 using namespace talven;
 
@@ -51,10 +52,8 @@ TEST(security, SettingAndDiskNameRules) {
 
 void load_env(const std::string& text) {
   reset_settings_for_tests();
-  FILE* stream = std::tmpfile();
+  FILE* stream = stream_of(text);
   ASSERT_NE(stream, nullptr);
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::rewind(stream);
   load_settings_stream(stream);
   std::fclose(stream);
 }

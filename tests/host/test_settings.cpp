@@ -16,12 +16,16 @@ namespace {
 // Feeds text to load_settings_stream through a real stream, so the byte-wise reading is
 // exercised as on a file.
 void load_text(const std::string& text) {
-  FILE* stream = std::tmpfile();
+  FILE* stream = stream_of(text);
   ASSERT_NE(stream, nullptr);
-  ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), stream), text.size());
-  std::rewind(stream);
   EXPECT_EQ(load_settings_stream(stream), 0);
   std::fclose(stream);
+}
+
+// A fresh store (and fresh getter caches) holding only text.
+void reload(const std::string& text) {
+  reset_settings_for_tests();
+  load_text(text);
 }
 
 std::string lookup(const char* key, size_t size = 512) {
@@ -124,13 +128,11 @@ TEST_F(Settings, EndMarkerAndEndOfFileByte) {
   load_text("EXENAME a.exe\n[EOF] INSTTO after\nINSTTO never\n");
   EXPECT_STREQ(get_exename(), "a.exe");
   EXPECT_EQ(setting_exists("INSTTO"), 0);
-  reset_settings_for_tests();
   // After a leading space the marker is an ordinary skipped line.
-  load_text(" [EOF]\nINSTTO reached\n");
+  reload(" [EOF]\nINSTTO reached\n");
   EXPECT_STREQ(get_instto(), "reached");
-  reset_settings_for_tests();
   // 0x1A ends the file as the Windows runtime's text mode does, also inside a line.
-  load_text(std::string("EXENAME ab\x1A" "cd\nINSTTO hidden\n"));
+  reload(std::string("EXENAME ab\x1A" "cd\nINSTTO hidden\n"));
   EXPECT_STREQ(get_exename(), "ab");
   EXPECT_EQ(setting_exists("INSTTO"), 0);
 }
@@ -138,8 +140,7 @@ TEST_F(Settings, EndMarkerAndEndOfFileByte) {
 TEST_F(Settings, FourHundredLinesAtMost) {
   load_text(repeat_lines("// comment\n", 399) + "EXENAME line400.exe\n");
   EXPECT_STREQ(get_exename(), "line400.exe");
-  reset_settings_for_tests();
-  load_text(repeat_lines("// comment\n", 400) + "EXENAME line401.exe\n");
+  reload(repeat_lines("// comment\n", 400) + "EXENAME line401.exe\n");
   EXPECT_EQ(setting_exists("EXENAME"), 0);
   reset_settings_for_tests();
   // Entries count as well as comments.
@@ -159,24 +160,20 @@ TEST_F(Settings, OverlongLineIsReadInPieces) {
   load_text(first + second + "\n");
   EXPECT_EQ(lookup("AKEY"), std::string(506, 'v'));
   EXPECT_EQ(lookup("BKEY"), "val");
-  reset_settings_for_tests();
   // Both pieces count toward the 400: with 398 comments before, line 401 is never read.
-  load_text(repeat_lines("//\n", 398) + first + second + "\n" + "EXENAME late.exe\n");
+  reload(repeat_lines("//\n", 398) + first + second + "\n" + "EXENAME late.exe\n");
   EXPECT_EQ(setting_exists("BKEY"), 1);
   EXPECT_EQ(setting_exists("EXENAME"), 0);
-  reset_settings_for_tests();
   // CR LF is one byte as in Windows text mode: a 510-byte line with it is one read.
-  load_text(repeat_lines("//\r\n", 398) + "LINE399 " + std::string(502, 'x') + "\r\n" +
+  reload(repeat_lines("//\r\n", 398) + "LINE399 " + std::string(502, 'x') + "\r\n" +
             "EXENAME line400.exe\r\n");
   EXPECT_EQ(lookup("LINE399"), std::string(502, 'x'));
   EXPECT_STREQ(get_exename(), "line400.exe");
-  reset_settings_for_tests();
   // A lone CR is an ordinary separator byte.
-  load_text("INSTTO a\rb\n");
+  reload("INSTTO a\rb\n");
   EXPECT_STREQ(get_instto(), "a");
-  reset_settings_for_tests();
   // A rest that is only a key adds nothing.
-  load_text(first + "LONELY\n");
+  reload(first + "LONELY\n");
   EXPECT_EQ(setting_exists("LONELY"), 0);
 }
 
@@ -194,16 +191,12 @@ TEST_F(Settings, ValueMustStartWithinNinetyNineSeparators) {
 
 TEST_F(Settings, IntegerConversion) {
   load_text("A 12ab\nB x\nC -3\nD +7\nE 2147483647\nF 4294967296\nG -2147483649\n");
-  EXPECT_EQ(setting_int("A", 99), 12);
-  EXPECT_EQ(setting_int("B", 99), 0);
-  EXPECT_EQ(setting_int("C", 99), -3);
-  EXPECT_EQ(setting_int("D", 99), 7);
-  EXPECT_EQ(setting_int("E", 99), 2147483647);
   // Past 32 bits the value is clamped, the same rule as the registry's "IsInst": wrapped,
-  // 4294967296 would read 0 and switch a setting off.
-  EXPECT_EQ(setting_int("F", 99), 2147483647);
-  EXPECT_EQ(setting_int("G", 99), -2147483647 - 1);
-  EXPECT_EQ(setting_int("ABSENT", 99), 99);
+  // 4294967296 (F) would read 0 and switch a setting off.
+  const struct { const char* key; int value; } rows[] = {
+      {"A", 12}, {"B", 0}, {"C", -3}, {"D", 7}, {"E", 2147483647}, {"F", 2147483647}, {"G", -2147483647 - 1},
+      {"ABSENT", 99}};
+  for (const auto& r : rows) EXPECT_EQ(setting_int(r.key, 99), r.value) << r.key;
 }
 
 TEST_F(Settings, StringTruncationAndPadding) {
@@ -267,20 +260,18 @@ TEST_F(Settings, CachedGettersKeepTheirFirstResult) {
 }
 
 TEST_F(Settings, CaptionFollowsForceInstall) {
-  load_text("TITLEBAR ゲーム\n");
-  EXPECT_STREQ(get_caption(), "ゲーム スタートアップ");
-  reset_settings_for_tests();
-  load_text("TITLEBAR ゲーム\nFORCEINSTALL 0\n");
-  EXPECT_STREQ(get_caption(), "ゲーム スタートアップ");
-  reset_settings_for_tests();
-  load_text("TITLEBAR ゲーム\nFORCEINSTALL 1\n");
-  EXPECT_STREQ(get_caption(), "ゲーム インストール");
-  reset_settings_for_tests();
-  // The longest title still leaves room for the suffix in the 256-byte area.
-  load_text("FORCEINSTALL 2\nTITLEBAR " + std::string(300, 'T') + "\n");
-  EXPECT_EQ(std::string(get_caption()), std::string(127, 'T') + " インストール");
-  reset_settings_for_tests();
-  EXPECT_STREQ(get_caption(), "ＴＡＬＶＥＮ アプリケーション スタートアップ");
+  const struct { std::string text, caption; } rows[] = {
+      {"TITLEBAR ゲーム\n", "ゲーム スタートアップ"},
+      {"TITLEBAR ゲーム\nFORCEINSTALL 0\n", "ゲーム スタートアップ"},
+      {"TITLEBAR ゲーム\nFORCEINSTALL 1\n", "ゲーム インストール"},
+      // The longest title still leaves room for the suffix in the 256-byte area.
+      {"FORCEINSTALL 2\nTITLEBAR " + std::string(300, 'T') + "\n", std::string(127, 'T') + " インストール"},
+      {"", "ＴＡＬＶＥＮ アプリケーション スタートアップ"},
+  };
+  for (const auto& r : rows) {
+    reload(r.text);
+    EXPECT_EQ(std::string(get_caption()), r.caption) << r.text;
+  }
 }
 
 TEST_F(Settings, LoadsThroughTheResolver) {
@@ -321,19 +312,15 @@ TEST_F(Settings, SecurityOneKeyFromAnotherRecordAsTheStoreReadsIt) {
   };
   for (const std::string& text : texts) {
     // The one-key reader, with the installer's own record loaded...
-    reset_settings_for_tests();
-    load_text("TITLEBAR\t自分のゲーム\n");
-    FILE* stream = std::tmpfile();
+    reload("TITLEBAR\t自分のゲーム\n");
+    FILE* stream = stream_of(text);
     ASSERT_NE(stream, nullptr);
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::rewind(stream);
     char out[128] = "<none>";
     int found = read_setting_from_stream(stream, "TITLEBAR", out, sizeof out);
     std::fclose(stream);
     EXPECT_EQ("自分のゲーム", lookup("TITLEBAR")) << "the store was changed";
     // ...gives what a fresh store makes of the text, with the same 128-byte cut.
-    reset_settings_for_tests();
-    load_text(text);
+    reload(text);
     std::string stored = setting_exists("TITLEBAR") ? lookup("TITLEBAR", 128) : "<none>";
     EXPECT_EQ(stored, std::string(out)) << text.substr(0, 40);
     EXPECT_EQ(stored != "<none>" ? 0 : -1, found) << text.substr(0, 40);
