@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -81,13 +82,19 @@ inline result run_tool(const fs::path& where, const std::vector<std::string>& ar
   for (const std::string& a : args) cmd += " " + quoted(a);
   fs::path out = where / "stdout.txt", err = where / "stderr.txt";
   cmd += " >" + quoted(out.string()) + " 2>" + quoted(err.string());
-  int status = std::system(cmd.c_str());
   result r;
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = read_text(out);
-  r.err = read_text(err);
-  fs::remove(out);
-  fs::remove(err);
+  // Under Wine a start now and then loses its server connection before the tool runs
+  // ("wine client error"): such a run says nothing of the tool, so it is made once more.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int status = std::system(cmd.c_str());
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = read_text(out);
+    r.err = read_text(err);
+    fs::remove(out);
+    fs::remove(err);
+    if (!windows_build() || r.err.find("wine client error") == std::string::npos) break;
+    std::fprintf(stderr, "note: Wine lost its server connection, run again: %s\n", cmd.c_str());
+  }
   return r;
 }
 
