@@ -29,6 +29,9 @@ int probe_app_key(const char* global, const char* local);
 int write_user_value(const char* global, const char* local, const char* name, const char* value);
 int write_machine_value(const char* global, const char* local, const char* name, const char* value);
 void write_uninstall_entry(const char* destination);
+// The file the profile functions use for INI_FILE: a bare name in the Windows folder (a
+// name reaching elsewhere is refused); windows gets that folder (MAX_PATH bytes). 0 or -1.
+int profile_path(const char* file, char* windows, char* out, size_t size);
 // One INI value (WritePrivateProfileString, names through code page 932). 0 or -1.
 int write_ini_value(const char* section, const char* key, const char* value, const char* file);
 // Around the INI values of an install: on a system whose code page is not 932 the file is

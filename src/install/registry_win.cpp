@@ -74,23 +74,21 @@ int write_machine_value(const char* global, const char* local, const char* name,
   return write_app_value(HKEY_LOCAL_MACHINE, global, local, name, value);
 }
 
+int profile_path(const char* file, char* windows, char* out, size_t size) {
+  if (!file || !*file || check_setting_name(file) != 0) return -1;
+  wchar_t wide[MAX_PATH];
+  UINT n = GetWindowsDirectoryW(wide, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide, windows, MAX_PATH) != 0) return -1;
+  int m = std::snprintf(out, size, "%s\\%s", windows, file);
+  return (m < 0 || static_cast<size_t>(m) >= size) ? -1 : 0;
+}
+
 namespace {
 
-// The INI file's own path (a bare name lies in the Windows folder, where the profile
-// functions put it). 0 or -1.
+// The INI file's own path, for the calls that take it whole. 0 or -1.
 int ini_file_path(const char* file, wchar_t* out) {
-  wide_text name = wide_name(file);
-  if (!name.ok || !name.text[0]) return -1;
-  if (std::wcschr(name.text, L'\\') || std::wcschr(name.text, L':')) {
-    if (std::wcslen(name.text) >= MAX_PATH) return -1;
-    std::wcscpy(out, name.text);
-    return 0;
-  }
-  UINT n = GetWindowsDirectoryW(out, MAX_PATH);
-  if (n == 0 || n + 1 + std::wcslen(name.text) >= MAX_PATH) return -1;
-  std::wcscat(out, L"\\");
-  std::wcscat(out, name.text);
-  return 0;
+  char windows[MAX_PATH], path[MAX_PATH];
+  return profile_path(file, windows, path, sizeof path) == 0 && cp932_to_wide(path, out, MAX_PATH) == 0 ? 0 : -1;
 }
 
 // The whole file, or null (absent, unreadable, over 1 MiB). Freed with HeapFree.

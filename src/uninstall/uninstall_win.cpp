@@ -122,16 +122,6 @@ void remove_registry_values(const char* folder, const char* cd_root) {
   remove_key_if_empty(HKEY_LOCAL_MACHINE, parent_name);
 }
 
-// The Windows folder and the file the profile functions use for a bare name in it (the
-// only kind of INI_FILE taken).
-int profile_path(const char* file, char* windows, char* out, size_t size) {
-  wchar_t wide[MAX_PATH];
-  UINT n = GetWindowsDirectoryW(wide, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH || wide_to_cp932(wide, windows, MAX_PATH) != 0) return -1;
-  int m = std::snprintf(out, size, "%s\\%s", windows, file);
-  return (m < 0 || static_cast<size_t>(m) >= size) ? -1 : 0;
-}
-
 // An INI file larger than this is no game's settings: it is left as it is.
 constexpr size_t ini_file_limit = 256 * 1024;
 
