@@ -87,11 +87,8 @@ int probe_write_access(const char* destination) {
   return 0;
 }
 
-int grant_users_write_access(const char* destination, int created_by_install) {
-  static char folders[system_folder_count][MAX_PATH];
-  const char* list[system_folder_count];
-  int count = list_system_folders(folders, list);
-  if (!grant_users_write(destination, created_by_install, list, count)) return 1;
+int grant_users_write_access(const char* destination, int created_by_install, const system_folder_list& system) {
+  if (!grant_users_write(destination, created_by_install, system.list, system.count)) return 1;
   PACL acl = nullptr;
   int result = compose_access_list(destination, &users_write_entry, 1, 1, &acl);
   if (result == 0) result = write_access_list(destination, acl, 0);

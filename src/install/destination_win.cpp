@@ -20,10 +20,9 @@ namespace talven {
 
 namespace {
 
-int is_listed_system_folder(const char* path) {
-  static char folders[system_folder_count][MAX_PATH];
-  const char* list[system_folder_count];
-  int count = list_system_folders(folders, list);
+int is_listed_system_folder(const char* path, const system_folder_list& system) {
+  const char* const* list = system.list;
+  int count = system.count;
   if (is_system_folder(path, list, count)) return 1;
   // A short (8.3) spelling of an existing folder names the same folder.
   wchar_t longer[MAX_PATH];
@@ -145,7 +144,8 @@ INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
 
 }  // namespace
 
-int list_system_folders(char (*folders)[MAX_PATH], const char** list) {
+void list_system_folders(system_folder_list* out) {
+  char (*folders)[MAX_PATH] = out->folders;
   static const int csidls[] = {
       CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
       CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROFILE, CSIDL_PERSONAL,
@@ -165,11 +165,11 @@ int list_system_folders(char (*folders)[MAX_PATH], const char** list) {
   wchar_t native[MAX_PATH];
   DWORD n = GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH);
   if (n > 0 && n < MAX_PATH && wide_to_cp932(native, folders[count], MAX_PATH) == 0) ++count;
-  for (int i = 0; i < count; ++i) list[i] = folders[i];
-  return count;
+  for (int i = 0; i < count; ++i) out->list[i] = folders[i];
+  out->count = count;
 }
 
-int choose_destination(char* out) {
+int choose_destination(char* out, install_preparation& prepared) {
   current_folder_keeper keeper;
   char setup_path[destination_size];
   char windows_dir[MAX_PATH];
@@ -192,7 +192,8 @@ int choose_destination(char* out) {
 
   int verdict = normalise_destination(setup_path, sizeof setup_path, windows_dir, get_instmakefol(),
                                       instfol_or_null(), get_instto());
-  if (verdict == destination_ok && is_listed_system_folder(setup_path)) verdict = destination_system;
+  if (verdict == destination_ok && is_listed_system_folder(setup_path, prepared.system_folders()))
+    verdict = destination_system;
   switch (verdict) {
     case destination_network:
       show_error("ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。");

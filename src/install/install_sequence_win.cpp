@@ -21,6 +21,31 @@
 
 namespace talven {
 
+install_preparation::install_preparation() : system_{}, thread_(nullptr) {
+  thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
+  if (!thread_) list_system_folders(&system_);  // no second thread: asked here
+}
+
+install_preparation::~install_preparation() { system_folders(); }
+
+const system_folder_list& install_preparation::system_folders() {
+  if (thread_) {
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+  }
+  return system_;
+}
+
+DWORD WINAPI install_preparation::run(void* self) {
+  list_system_folders(&static_cast<install_preparation*>(self)->system_);
+  // The extraction dialog's clip player and its decoder, loaded from the system folder
+  // only; they stay loaded for the dialog, which would otherwise load them as it opens.
+  LoadLibraryExW(L"msvfw32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  LoadLibraryExW(L"msrle32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return 0;
+}
+
 int enter_exe_folder() {
   char folder[MAX_PATH + 1];
   if (module_path(folder, sizeof folder) != 0) return -1;
@@ -63,7 +88,8 @@ int run_install(void (*clean_up)()) {
     return -1;
   }
   // 2. and 3. The folder, chosen and created level by level.
-  if (choose_destination(destination) != 0) {
+  install_preparation prepared;
+  if (choose_destination(destination, prepared) != 0) {
     show_error("インストールを中止しました");
     return -1;
   }
@@ -78,7 +104,7 @@ int run_install(void (*clean_up)()) {
     show_error("指定された場所には書き込み出来ません。\nインストールにはAdministrator権限が必要です。");
     return -1;
   }
-  grant_users_write_access(destination, created);
+  grant_users_write_access(destination, created, prepared.system_folders());
 
   // 6. Returns only on success; a bad package ends the program inside. Its dialog stays
   // for the bin copy of step 7.

@@ -10,16 +10,40 @@ namespace talven {
 // Folder of the running executable made current (the backslash kept for a drive root).
 int enter_exe_folder();
 
-// Destination folder: out holds destination_size bytes; browsing replaces folder (size
-// bytes) by the player's choice.
-int choose_destination(char* out);
-void browse_for_destination(HWND owner, char* folder, size_t size);
-// created (optional): 1 when the last level did not exist and was made by this call.
-int make_folder_chain(const char* path, int* created = nullptr);
 // The system's own folders at run time (Windows, system, Program Files, the profiles and
 // their root, the shared data folders), for the refusal of a destination and the grant.
 constexpr int system_folder_count = 20;
-int list_system_folders(char (*folders)[MAX_PATH], const char** list);
+struct system_folder_list {
+  char folders[system_folder_count][MAX_PATH];
+  const char* list[system_folder_count];
+  int count;
+};
+void list_system_folders(system_folder_list* out);
+
+// What the install needs of the system after its first question, gathered on a second
+// thread while that question is on screen (the player's reading time, otherwise idle):
+// the system folders, asked once for both the refusal and the grant, and the extraction
+// clip's player. The thread is joined by system_folders(), at the latest when it goes.
+class install_preparation {
+ public:
+  install_preparation();
+  ~install_preparation();
+  install_preparation(const install_preparation&) = delete;
+  install_preparation& operator=(const install_preparation&) = delete;
+  const system_folder_list& system_folders();
+
+ private:
+  static DWORD WINAPI run(void* self);
+  system_folder_list system_;
+  HANDLE thread_;
+};
+
+// Destination folder: out holds destination_size bytes; browsing replaces folder (size
+// bytes) by the player's choice.
+int choose_destination(char* out, install_preparation& prepared);
+void browse_for_destination(HWND owner, char* folder, size_t size);
+// created (optional): 1 when the last level did not exist and was made by this call.
+int make_folder_chain(const char* path, int* created = nullptr);
 int read_app_string(const char* global, const char* local, const char* value_name,
                     const char* default_value, char* out, int size);
 int read_app_int(const char* global, const char* local, const char* value_name, int default_value);
@@ -46,7 +70,7 @@ void end_ini_writes(const char* file);
 int probe_write_access(const char* destination);
 // Adds the players' inherited Modify right to a folder this install created (0), or
 // leaves the folder as it is (1: not created here, or a system folder; -1: refused).
-int grant_users_write_access(const char* destination, int created_by_install);
+int grant_users_write_access(const char* destination, int created_by_install, const system_folder_list& system);
 // The access list for path: the entries added to its present list (keep_present), or the
 // entries alone. LocalFree the result. 0, or -1 when the system refuses.
 int compose_access_list(const char* path, const access_entry* entries, int count, int keep_present, PACL* out);

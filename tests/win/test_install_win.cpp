@@ -492,7 +492,9 @@ TEST(SecurityAccess, MadeFolderGetsUsersModifyBesideItsEntries) {
     EXPECT_EQ(allowed(before.list, type), allowed(list, type)) << type;
   LocalFree(list);
   std::string before_directory = current_directory();
-  EXPECT_EQ(0, grant_users_write_access(folder.c_str(), created)) << "the system refused the list";
+  install_preparation prepared;
+  EXPECT_EQ(0, grant_users_write_access(folder.c_str(), created, prepared.system_folders()))
+      << "the system refused the list";
   EXPECT_EQ(before_directory, current_directory()) << "the grant moved the current directory";
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
@@ -506,15 +508,17 @@ TEST(SecurityAccess, ExistingAndSystemFoldersAreLeftAlone) {
   int created = 1;
   ASSERT_EQ(0, make_folder_chain(folder.c_str(), &created));
   EXPECT_EQ(0, created) << "an existing folder counted as made by the install";
-  EXPECT_EQ(1, grant_users_write_access(folder.c_str(), created));
+  install_preparation prepared;
+  const system_folder_list& system = prepared.system_folders();
+  EXPECT_EQ(1, grant_users_write_access(folder.c_str(), created, system));
   // Even a folder reported as made is left alone when it is the system's own, as they
   // are named on this system.
   char windows[MAX_PATH], profile[MAX_PATH];
   ASSERT_GT(GetWindowsDirectoryA(windows, sizeof windows), 0u);
-  EXPECT_EQ(1, grant_users_write_access(windows, 1));
+  EXPECT_EQ(1, grant_users_write_access(windows, 1, system));
   ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile));
-  EXPECT_EQ(1, grant_users_write_access(profile, 1));
-  EXPECT_EQ(1, grant_users_write_access("C:\\", 1));
+  EXPECT_EQ(1, grant_users_write_access(profile, 1, system));
+  EXPECT_EQ(1, grant_users_write_access("C:\\", 1, system));
 }
 
 TEST(SecurityAccess, UninstallerAndRecordGetAListOfTheirOwn) {
