@@ -21,15 +21,13 @@ namespace talven {
 namespace {
 
 int is_listed_system_folder(const char* path, const system_folder_list& system) {
-  const char* const* list = system.list;
-  int count = system.count;
-  if (is_system_folder(path, list, count)) return 1;
+  if (is_system_folder(path, system.list, system.count)) return 1;
   // A short (8.3) spelling of an existing folder names the same folder.
   wchar_t longer[MAX_PATH];
   char longer_name[MAX_PATH];
   DWORD n = GetLongPathNameW(wide_name(path).text, longer, MAX_PATH);
   return n > 0 && n < MAX_PATH && wide_to_cp932(longer, longer_name, sizeof longer_name) == 0 &&
-         is_system_folder(longer_name, list, count);
+         is_system_folder(longer_name, system.list, system.count);
 }
 
 // Empty when the system's answer does not fit or has no CP932 form.

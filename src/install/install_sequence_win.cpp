@@ -39,10 +39,6 @@ const system_folder_list& install_preparation::system_folders() {
 
 DWORD WINAPI install_preparation::run(void* self) {
   list_system_folders(&static_cast<install_preparation*>(self)->system_);
-  // The extraction dialog's clip player and its decoder, loaded from the system folder
-  // only; they stay loaded for the dialog, which would otherwise load them as it opens.
-  LoadLibraryExW(L"msvfw32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  LoadLibraryExW(L"msrle32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   return 0;
 }
 

@@ -20,10 +20,10 @@ struct system_folder_list {
 };
 void list_system_folders(system_folder_list* out);
 
-// What the install needs of the system after its first question, gathered on a second
-// thread while that question is on screen (the player's reading time, otherwise idle):
-// the system folders, asked once for both the refusal and the grant, and the extraction
-// clip's player. The thread is joined by system_folders(), at the latest when it goes.
+// The system folders, asked once per install for both the destination's refusal and the
+// grant, on a second thread while the first question is on screen (the player's reading
+// time, otherwise idle). The thread is joined by system_folders(), at the latest when
+// the object goes.
 class install_preparation {
  public:
   install_preparation();
